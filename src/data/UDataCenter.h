@@ -1,0 +1,72 @@
+#pragma once
+// Working parameters shared by every window, the settings file
+// SystemFile.ini, and the small conversions several windows use.
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+
+// ---- Working parameters -------------------------------------------------
+extern std::int32_t iTestTime;      // load time of a live test, seconds
+extern QString strCurrentStep;      // "100A" or "200A"
+extern std::int32_t iCurrentStep;   // 0 = "100A", 1 = "200A"
+extern QString strPhase;            // "单相" or "三相"
+extern std::int32_t iPhase;         // 1 = single phase, 3 = three phases
+extern std::int32_t iLastTestTime;  // snapshot taken when a test or its print starts
+extern std::int32_t iLastCurrentStep;
+extern std::int32_t iLastPhase;
+extern QString strResultA;  // resistance texts of the last test, for the archive
+extern QString strResultB;
+extern QString strResultC;
+extern QString strTestUser;  // at most 20 GBK bytes each
+extern QString strTestAdd;
+extern QString strDevice;
+extern std::intptr_t giUsbHandle;   // USB bridge handle of device 0
+extern std::int32_t giSaveCount;    // data rows of the archive table
+extern std::int32_t giDataCount;    // data rows of the instrument table
+extern bool gbConnected;            // the instrument answered the last connect
+extern std::int32_t giCommStyle;    // 0 = USB bridge, other = serial line
+extern std::int32_t giCommPort;     // n of COMn
+extern std::int32_t giBaudRate;     // index 1..13 of the baud-rate list
+extern std::int32_t giSaveScreen;   // 1 = restore the main window's rectangle
+extern std::int32_t giScreenLeft;
+extern std::int32_t giScreenTop;
+extern std::int32_t giScreenWidth;
+extern std::int32_t giScreenHeight;
+
+// Byte limit of the tester, test place and device number, in GBK bytes.
+constexpr int kShortTextBytes = 20;
+
+// ---- Files ----------------------------------------------------------------
+// Folder of the running executable; tests point it at a scratch folder.
+QString AppDir();
+void SetAppDir(const QString& dir);  // empty restores the executable's folder
+// AppDir() + "/SystemFile.ini".
+QString SettingsFileName();
+
+// Resets every working parameter to its value before LoadSettings.
+void ResetWorkingParameters();
+void LoadSettings();
+// Writes the nine keys of SetParam, RestParam and Communication; everything
+// else in the file stays as it was. Throws EAppError when the file cannot be
+// written.
+void SaveSettings();
+
+// ---- Conversions ----------------------------------------------------------
+// A pause of ms milliseconds that keeps events flowing (sleeps while none is
+// pending).
+void Delay(std::uint16_t ms);
+// First / last n GBK bytes of s, never splitting a double-byte character.
+QString HeadOf(const QString& s, std::int32_t n);
+QString TailOf(const QString& s, std::int32_t n);
+// "yy-mm-dd hh:nn"
+QString DateTimeText(const QDateTime& t);
+// "yy-mm-dd hh-nn-ss"
+QString DateTimeFileText(const QDateTime& t);
+std::int32_t BaudRateOf(std::uint32_t index);
+QString CurrentStepName(std::int32_t index);
+std::int32_t CurrentStepCode(const QString& text);
+QString PhaseName(std::int32_t code);
+std::int32_t PhaseCode(const QString& text);
+// Trims leading and trailing characters whose code is at most 32.
+QString TrimText(const QString& s);

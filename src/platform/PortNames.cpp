@@ -1,0 +1,24 @@
+#include "platform/PortNames.h"
+
+#include <QRegularExpression>
+
+#include "platform/IniFile.h"
+
+QString ResolvePortDevice(const QString& portName, const QString& settingsFile) {
+#ifdef Q_OS_WIN
+  Q_UNUSED(settingsFile);
+  return portName;
+#else
+  const QString mapped = TIniFile(settingsFile).ReadString(QStringLiteral("Ports"), portName, QString()).trimmed();
+  if (!mapped.isEmpty()) return mapped;
+  static const QRegularExpression re(QStringLiteral("^COM(\\d+)$"), QRegularExpression::CaseInsensitiveOption);
+  const auto m = re.match(portName);
+  if (m.hasMatch()) {
+    bool ok = false;
+    const int n = m.captured(1).toInt(&ok);
+    if (ok && n >= 1) return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+  }
+  // COM0 or a name of another form: no device of that name exists.
+  return QStringLiteral("/dev/nonexistent-") + portName;
+#endif
+}

@@ -1,0 +1,219 @@
+#include "platform/StringGrid.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Raised look of a fixed cell: widen the rectangle by one pixel right and
+// down, fill with the button face, white left and top edges, black right and
+// bottom edges, text centred and 2 pixels left of centre.
+void PaintFixedCell(QPainter* p, const QRect& cell, const QString& text, const QFont& font) {
+  QRect r(cell.left(), cell.top(), cell.width() + 1, cell.height() + 1);
+  const QPalette pal = QApplication::palette();
+  p->save();
+  p->fillRect(r, pal.color(QPalette::Button));
+  p->setPen(Qt::white);
+  p->drawLine(r.left(), r.bottom(), r.left(), r.top());
+  p->drawLine(r.left(), r.top(), r.right(), r.top());
+  p->setPen(Qt::black);
+  p->drawLine(r.right(), r.top(), r.right(), r.bottom());
+  p->drawLine(r.right(), r.bottom(), r.left(), r.bottom());
+  p->setFont(font);
+  p->setPen(pal.color(QPalette::WindowText));
+  const QFontMetrics fm(font);
+  const int tw = fm.horizontalAdvance(text);
+  const int th = fm.height();
+  const int x = r.left() + (r.width() - tw) / 2 - 2;
+  const int y = r.top() + (r.height() - th) / 2;
+  p->drawText(QRect(x, y, tw, th), Qt::AlignLeft | Qt::AlignTop, text);
+  p->restore();
+}
+
+class TFixedHeader : public QHeaderView {
+ public:
+  explicit TFixedHeader(Qt::Orientation o, QWidget* parent) : QHeaderView(o, parent) {
+    setSectionsClickable(false);
+    setHighlightSections(false);
+  }
+
+ protected:
+  void paintSection(QPainter* p, const QRect& rect, int section) const override {
+    if (!rect.isValid()) return;
+    const QString text = model() ? model()->headerData(section, orientation(), Qt::DisplayRole).toString()
+                                 : QString();
+    PaintFixedCell(p, rect.adjusted(0, 0, -1, -1), text, font());
+  }
+};
+
+class TCellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* p, const QStyleOptionViewItem& opt, const QModelIndex& index) const override {
+    const QPalette pal = QApplication::palette();
+    const bool selected = opt.state & (QStyle::State_Selected | QStyle::State_HasFocus);
+    p->save();
+    p->fillRect(opt.rect, selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Base));
+    p->setPen(selected ? Qt::white : Qt::black);
+    p->setFont(opt.font);
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const QFontMetrics fm(opt.font);
+    const int tw = fm.horizontalAdvance(text);
+    const int th = fm.height();
+    const int x = opt.rect.left() + (opt.rect.width() - tw) / 2;
+    const int y = opt.rect.top() + (opt.rect.height() - th) / 2;
+    p->drawText(QRect(x, y, tw, th), Qt::AlignLeft | Qt::AlignTop, text);
+    p->restore();
+  }
+};
+
+}  // namespace
+
+TGridModel::TGridModel(int colCount, int rowCount, QObject* parent)
+    : QAbstractTableModel(parent), FColCount(colCount) {
+  FRows.assign(static_cast<size_t>(rowCount < 1 ? 1 : rowCount), QStringList());
+  for (auto& r : FRows) {
+    for (int c = 0; c < FColCount; ++c) r << QString();
+  }
+}
+
+int TGridModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(FRows.size()) - 1;
+}
+
+int TGridModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : FColCount - 1;
+}
+
+QVariant TGridModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  return FRows[static_cast<size_t>(index.row() + 1)][index.column() + 1];
+}
+
+QVariant TGridModel::headerData(int section, Qt::Orientation o, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (o == Qt::Horizontal) return Cell(section + 1, 0);
+  return Cell(0, section + 1);
+}
+
+Qt::ItemFlags TGridModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+void TGridModel::SetRowCount(int n) {
+  if (n < 1) n = 1;
+  const int old = RowCount();
+  if (n == old) return;
+  if (n > old) {
+    beginInsertRows({}, old - 1, n - 2);
+    QStringList empty;
+    for (int c = 0; c < FColCount; ++c) empty << QString();
+    FRows.resize(static_cast<size_t>(n), empty);
+    endInsertRows();
+  } else {
+    beginRemoveRows({}, n - 1, old - 2);
+    FRows.resize(static_cast<size_t>(n));
+    endRemoveRows();
+  }
+}
+
+QString TGridModel::Cell(int col, int row) const {
+  if (row < 0 || row >= RowCount() || col < 0 || col >= FColCount) return {};
+  return FRows[static_cast<size_t>(row)][col];
+}
+
+void TGridModel::SetCell(int col, int row, const QString& text) {
+  if (row < 0 || row >= RowCount() || col < 0 || col >= FColCount) return;
+  FRows[static_cast<size_t>(row)][col] = text;
+  if (row == 0 && col > 0) {
+    emit headerDataChanged(Qt::Horizontal, col - 1, col - 1);
+  } else if (col == 0 && row > 0) {
+    emit headerDataChanged(Qt::Vertical, row - 1, row - 1);
+  } else if (row > 0) {
+    const QModelIndex i = index(row - 1, col - 1);
+    emit dataChanged(i, i, {Qt::DisplayRole});
+  }
+}
+
+void TGridModel::ReplaceDataRows(std::vector<QStringList> rows) {
+  beginResetModel();
+  FRows.resize(1);
+  FRows.reserve(rows.size() + 1);
+  for (auto& r : rows) {
+    while (r.size() < FColCount) r << QString();
+    while (r.size() > FColCount) r.removeLast();
+    FRows.push_back(std::move(r));
+  }
+  endResetModel();
+}
+
+TStringGrid::TStringGrid(int colCount, int rowCount, QWidget* parent)
+    : QTableView(parent), FModel(new TGridModel(colCount, rowCount, this)) {
+  setHorizontalHeader(new TFixedHeader(Qt::Horizontal, this));
+  setVerticalHeader(new TFixedHeader(Qt::Vertical, this));
+  setModel(FModel);
+  setItemDelegate(new TCellDelegate(this));
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setShowGrid(true);
+  setWordWrap(false);
+  setCornerButtonEnabled(false);
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  horizontalHeader()->setMinimumSectionSize(4);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  verticalHeader()->setMinimumSectionSize(4);
+  verticalHeader()->setDefaultSectionSize(FDefaultRowHeight);
+  horizontalHeader()->setFixedHeight(FDefaultRowHeight);
+  horizontalHeader()->setDefaultSectionSize(64);
+}
+
+void TStringGrid::ClearRow(int row) {
+  for (int c = 0; c < ColCount(); ++c) SetCells(c, row, QString());
+}
+
+int TStringGrid::Row() const {
+  const QModelIndex cur = currentIndex();
+  if (!cur.isValid() || !selectionModel()->isRowSelected(cur.row(), {})) return -1;
+  return cur.row() + 1;
+}
+
+void TStringGrid::SetRow(int row) {
+  if (row < 1 || row >= RowCount()) {
+    clearSelection();
+    setCurrentIndex(QModelIndex());
+    return;
+  }
+  const QModelIndex i = FModel->index(row - 1, 0);
+  setCurrentIndex(i);
+  selectRow(row - 1);
+  scrollTo(i);
+}
+
+int TStringGrid::ColWidths(int col) const {
+  if (col == 0) return verticalHeader()->width();
+  return horizontalHeader()->sectionSize(col - 1);
+}
+
+void TStringGrid::SetColWidths(int col, int width) {
+  if (col == 0) {
+    verticalHeader()->setFixedWidth(width);
+    return;
+  }
+  horizontalHeader()->resizeSection(col - 1, width);
+}
+
+int TStringGrid::RowHeights(int row) const {
+  if (row == 0) return horizontalHeader()->height();
+  return verticalHeader()->sectionSize(row - 1);
+}
+
+void TStringGrid::SetRowHeights(int row, int height) {
+  if (row == 0) {
+    horizontalHeader()->setFixedHeight(height);
+    return;
+  }
+  verticalHeader()->resizeSection(row - 1, height);
+}
