@@ -1,6 +1,8 @@
 #pragma once
 // File dialogs and the desktop's file browser. Tests replace the service to
 // answer a dialog with a name (or a cancel) and to see which folder opened.
+#include <QList>
+#include <QPair>
 #include <QString>
 
 class QWidget;
