@@ -54,41 +54,52 @@ QString FromGbk(const QByteArray& bytes) {
 }
 
 namespace {
-int CharGbkBytes(char32_t c) {
-  if (c < 0x80) return 1;
-  QString s = QString::fromUcs4(&c, 1);
-  return static_cast<int>(ToGbk(s).size());
+// Length of the character (one or two UTF-16 units) that starts at i.
+qsizetype CharUnits(const QString& s, qsizetype i) {
+  return (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) ? 2 : 1;
+}
+
+int CharGbkBytes(const QString& s, qsizetype i, qsizetype units) {
+  if (s[i].unicode() < 0x80) return 1;
+  return static_cast<int>(ToGbk(s.mid(i, units)).size());
 }
 }  // namespace
 
 int GbkLength(const QString& text) {
   int n = 0;
-  for (char32_t c : text.toUcs4()) n += CharGbkBytes(c);
+  for (qsizetype i = 0; i < text.size();) {
+    const qsizetype u = CharUnits(text, i);
+    n += CharGbkBytes(text, i, u);
+    i += u;
+  }
   return n;
 }
 
 QString GbkHead(const QString& text, int maxBytes) {
   if (maxBytes <= 0) return {};
-  const auto chars = text.toUcs4();
   int used = 0;
   qsizetype i = 0;
-  for (; i < chars.size(); ++i) {
-    int w = CharGbkBytes(chars[i]);
+  while (i < text.size()) {
+    const qsizetype u = CharUnits(text, i);
+    const int w = CharGbkBytes(text, i, u);
     if (used + w > maxBytes) break;
     used += w;
+    i += u;
   }
-  return QString::fromUcs4(chars.constData(), i);
+  return text.left(i);
 }
 
 QString GbkTail(const QString& text, int maxBytes) {
   if (maxBytes <= 0) return {};
-  const auto chars = text.toUcs4();
   int used = 0;
-  qsizetype i = chars.size();
-  for (; i > 0; --i) {
-    int w = CharGbkBytes(chars[i - 1]);
+  qsizetype i = text.size();
+  while (i > 0) {
+    qsizetype u = 1;
+    if (i >= 2 && text[i - 1].isLowSurrogate() && text[i - 2].isHighSurrogate()) u = 2;
+    const int w = CharGbkBytes(text, i - u, u);
     if (used + w > maxBytes) break;
     used += w;
+    i -= u;
   }
-  return QString::fromUcs4(chars.constData() + i, chars.size() - i);
+  return text.mid(i);
 }

@@ -1,0 +1,176 @@
+#include "data/UDataCenter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include "platform/EventPump.h"
+#include "platform/Gbk.h"
+#include "platform/IniFile.h"
+#include "platform/Tick.h"
+
+std::int32_t iTestTime = 5;
+QString strCurrentStep = QStringLiteral("100A");
+std::int32_t iCurrentStep = 0;
+QString strPhase = QStringLiteral("单相");
+std::int32_t iPhase = 1;
+std::int32_t iLastTestTime = 0;
+std::int32_t iLastCurrentStep = 0;
+std::int32_t iLastPhase = 0;
+QString strResultA;
+QString strResultB;
+QString strResultC;
+QString strTestUser;
+QString strTestAdd;
+QString strDevice;
+std::intptr_t giUsbHandle = 0;
+std::int32_t giSaveCount = 0;
+std::int32_t giDataCount = 0;
+bool gbConnected = false;
+std::int32_t giCommStyle = 1;
+std::int32_t giCommPort = 3;
+std::int32_t giBaudRate = 6;
+std::int32_t giSaveScreen = 0;
+std::int32_t giScreenLeft = 0;
+std::int32_t giScreenTop = 0;
+std::int32_t giScreenWidth = 0;
+std::int32_t giScreenHeight = 0;
+
+namespace {
+QString gAppDir;
+
+const QString kSetParam = QStringLiteral("SetParam");
+const QString kRestParam = QStringLiteral("RestParam");
+const QString kCommunication = QStringLiteral("Communication");
+const QString kScreen = QStringLiteral("Screen");
+}  // namespace
+
+QString AppDir() {
+  if (!gAppDir.isEmpty()) return gAppDir;
+  return QCoreApplication::applicationDirPath();
+}
+
+void SetAppDir(const QString& dir) { gAppDir = dir; }
+
+QString SettingsFileName() { return QDir(AppDir()).filePath(QStringLiteral("SystemFile.ini")); }
+
+void ResetWorkingParameters() {
+  iTestTime = 5;
+  strCurrentStep = QStringLiteral("100A");
+  iCurrentStep = 0;
+  strPhase = QStringLiteral("单相");
+  iPhase = 1;
+  iLastTestTime = iLastCurrentStep = iLastPhase = 0;
+  strResultA.clear();
+  strResultB.clear();
+  strResultC.clear();
+  strTestUser.clear();
+  strTestAdd.clear();
+  strDevice.clear();
+  giUsbHandle = 0;
+  giSaveCount = giDataCount = 0;
+  gbConnected = false;
+  giCommStyle = 1;
+  giCommPort = 3;
+  giBaudRate = 6;
+  giSaveScreen = giScreenLeft = giScreenTop = giScreenWidth = giScreenHeight = 0;
+}
+
+void LoadSettings() {
+  const TIniFile ini(SettingsFileName());
+  strCurrentStep = ini.ReadString(kSetParam, QStringLiteral("strCurrentStep"), QStringLiteral("100A"));
+  strPhase = ini.ReadString(kSetParam, QStringLiteral("strPhase"), QStringLiteral("单相"));
+  iTestTime = ini.ReadInteger(kSetParam, QStringLiteral("iTestTime"), 5);
+  // Cut to the byte limit without splitting a double-byte character.
+  strTestUser = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strTestUser"), QString()), kShortTextBytes);
+  strTestAdd = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strTestAdd"), QString()), kShortTextBytes);
+  strDevice = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strDevice"), QString()), kShortTextBytes);
+  // The blocking transaction always runs over the serial line; the stored
+  // transport is written for the record but never read.
+  giCommStyle = 1;
+  giCommPort = ini.ReadInteger(kCommunication, QStringLiteral("giCommPort"), 3);
+  giBaudRate = ini.ReadInteger(kCommunication, QStringLiteral("giBaudRate"), 6);
+  giSaveScreen = ini.ReadInteger(kScreen, QStringLiteral("save"), 0);
+  giScreenLeft = ini.ReadInteger(kScreen, QStringLiteral("left"), 0);
+  giScreenTop = ini.ReadInteger(kScreen, QStringLiteral("top"), 0);
+  giScreenWidth = ini.ReadInteger(kScreen, QStringLiteral("width"), 0);
+  giScreenHeight = ini.ReadInteger(kScreen, QStringLiteral("height"), 0);
+}
+
+void SaveSettings() {
+  TIniFile ini(SettingsFileName());
+  ini.WriteString(kSetParam, QStringLiteral("strCurrentStep"), strCurrentStep);
+  ini.WriteString(kSetParam, QStringLiteral("strPhase"), strPhase);
+  ini.WriteInteger(kSetParam, QStringLiteral("iTestTime"), iTestTime);
+  ini.WriteString(kRestParam, QStringLiteral("strTestUser"), strTestUser);
+  ini.WriteString(kRestParam, QStringLiteral("strTestAdd"), strTestAdd);
+  ini.WriteString(kRestParam, QStringLiteral("strDevice"), strDevice);
+  ini.WriteInteger(kCommunication, QStringLiteral("giCommStyle"), giCommStyle);
+  ini.WriteInteger(kCommunication, QStringLiteral("giCommPort"), giCommPort);
+  ini.WriteInteger(kCommunication, QStringLiteral("giBaudRate"), giBaudRate);
+}
+
+void Delay(std::uint16_t ms) {
+  const std::uint32_t start = GetTickCount();
+  for (;;) {
+    const std::uint32_t elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    PumpOrSleep(ms - elapsed);
+  }
+}
+
+QString HeadOf(const QString& s, std::int32_t n) { return GbkHead(s, n); }
+
+QString TailOf(const QString& s, std::int32_t n) { return GbkTail(s, n); }
+
+QString DateTimeText(const QDateTime& t) {
+  const QDate d = t.date();
+  const QTime h = t.time();
+  return QString::asprintf("%02d-%02d-%02d %02d:%02d", d.year() % 100, d.month(), d.day(), h.hour(),
+                           h.minute());
+}
+
+QString DateTimeFileText(const QDateTime& t) {
+  const QDate d = t.date();
+  const QTime h = t.time();
+  return QString::asprintf("%02d-%02d-%02d %02d-%02d-%02d", d.year() % 100, d.month(), d.day(),
+                           h.hour(), h.minute(), h.second());
+}
+
+std::int32_t BaudRateOf(std::uint32_t index) {
+  static const std::int32_t kRates[] = {300,   600,   1200,  2400,  4800,   9600,  19200,
+                                        38400, 43000, 56000, 57600, 115200, 256000};
+  if (index < 1 || index > 13) return 57600;
+  return kRates[index - 1];
+}
+
+QString CurrentStepName(std::int32_t index) {
+  if (index == 0) return QStringLiteral("100A");
+  if (index == 1) return QStringLiteral("200A");
+  return {};
+}
+
+std::int32_t CurrentStepCode(const QString& text) {
+  if (text == QLatin1String("100A")) return 0;
+  if (text == QLatin1String("200A")) return 1;
+  return -1;
+}
+
+QString PhaseName(std::int32_t code) {
+  if (code == 1) return QStringLiteral("单相");
+  if (code == 3) return QStringLiteral("三相");
+  return {};
+}
+
+std::int32_t PhaseCode(const QString& text) {
+  if (text == QStringLiteral("单相")) return 1;
+  if (text == QStringLiteral("三相")) return 3;
+  return -1;
+}
+
+QString TrimText(const QString& s) {
+  qsizetype b = 0;
+  qsizetype e = s.size();
+  while (b < e && s[b].unicode() <= 32) ++b;
+  while (e > b && s[e - 1].unicode() <= 32) --e;
+  return s.mid(b, e - b);
+}
