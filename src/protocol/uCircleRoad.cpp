@@ -1,0 +1,407 @@
+// Reply assembler and record decoders of the instrument line.
+#include "protocol/uCircleRoad.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// Units of the value texts, UTF-8 (Greek capital omega U+03A9, small mu U+03BC).
+const char* const kUnitAmpere = " A";
+const char* const kUnitVolt = " V";
+const char* const kUnitMilliVolt = " mV";
+const char* const kUnitOhm = " \xCE\xA9";
+const char* const kUnitMilliOhm = " m\xCE\xA9";
+const char* const kUnitMicroOhm = " \xCE\xBC\xCE\xA9";
+const char* const kSeconds = "\xE7\xA7\x92";         // 秒
+const char* const kSinglePhase = "\xE5\x8D\x95\xE7\x9B\xB8";  // 单相
+const char* const kThreePhases = "\xE4\xB8\x89\xE7\x9B\xB8";  // 三相
+
+// Lengths of the fixed frames.
+constexpr std::int32_t kRecordLen = 46;
+constexpr std::int32_t kLiveLen = 40;
+
+bool IsLiveState(std::uint8_t state) {
+  return state == 0x81 || state == 0x82 || state == 0x83 || state == 0x88;
+}
+
+// A live frame starts at p: 0xFA and a known state byte. p has 40 bytes.
+bool IsLiveFrame(const std::uint8_t* p) { return p[0] == 0xFA && IsLiveState(p[39]); }
+
+// The magnitude in fixed-point notation with 13 decimals and a point as the
+// decimal separator, as "%.13f" writes it; empty for a value that is not a
+// finite number. The buffer is sized for the text, so even the largest single
+// (39 integer digits) fits.
+std::string FixedMagnitude(float value) {
+  if (!std::isfinite(value)) return std::string();
+  const long double wide = std::fabs(static_cast<long double>(value));
+  const int n = std::snprintf(nullptr, 0, "%.13Lf", wide);
+  if (n <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::snprintf(&text[0], text.size(), "%.13Lf", wide);
+  text.resize(static_cast<std::size_t>(n));
+  // A host program may have switched LC_NUMERIC to a locale that writes a
+  // comma; the texts of this program always use a point.
+  const std::lconv* lc = std::localeconv();
+  if (lc != nullptr && lc->decimal_point != nullptr && std::strcmp(lc->decimal_point, ".") != 0 &&
+      lc->decimal_point[0] != '\0') {
+    const std::string sep = lc->decimal_point;
+    const std::size_t at = text.find(sep);
+    if (at != std::string::npos) text.replace(at, sep.size(), ".");
+  }
+  return text;
+}
+
+// Integer value of a run of decimal digits, written without leading zeros
+// ("0" when all are zero).
+std::string WithoutLeadingZeros(const std::string& digits) {
+  const std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return "0";
+  return digits.substr(first);
+}
+
+std::string TwoHex(std::uint8_t b) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s(2, '0');
+  s[0] = kHex[b >> 4];
+  s[1] = kHex[b & 0x0F];
+  return s;
+}
+
+// Text of an 8-byte field in the instrument's 62-symbol character code.
+std::string CodeText(const std::uint8_t* p) {
+  std::string s;
+  for (int i = 0; i < 8; ++i) {
+    const std::uint8_t b = p[i];
+    if (b <= 9)
+      s += static_cast<char>('0' + b);
+    else if (b <= 35)
+      s += static_cast<char>(b + 55);
+    else if (b <= 61)
+      s += static_cast<char>(b + 61);
+    // 62-255: no character
+  }
+  return s;
+}
+
+std::string SecondsText(long seconds) { return std::to_string(seconds) + kSeconds; }
+
+TCircleRoad* gInstance = nullptr;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Value text
+
+std::string FormatValue(const std::string& unit1, const std::string& unit2,
+                        const std::string& unit3, float value) {
+  // T: the magnitude with 13 decimals; decimal k is T[k + 1].
+  const std::string t = FixedMagnitude(value);
+  const std::size_t dot = t.find('.');
+  std::string result;
+  if (dot != std::string::npos) {
+    auto decimals = [&t](int from, int to) { return t.substr(from + 1, to - from + 1); };
+    auto allZero = [&decimals](int from, int to) {
+      return decimals(from, to).find_first_not_of('0') == std::string::npos;
+    };
+    if (t.compare(0, 2, "0.") == 0) {
+      if (allZero(1, 3)) {
+        if (allZero(4, 9)) {
+          result = "0.0" + (!unit3.empty() ? unit3 : !unit2.empty() ? unit2 : unit1);
+        } else if (!unit3.empty()) {
+          result = WithoutLeadingZeros(decimals(4, 6)) + "." + decimals(7, 7) + unit3;
+        } else if (!unit2.empty()) {
+          result = allZero(4, 7) ? "0.0" + unit2 : "0." + decimals(4, 7) + unit2;
+        } else {
+          result = "0.0" + unit1;
+        }
+      } else if (unit2.empty()) {
+        result = t.substr(0, 5) + unit1;
+      } else {
+        std::string s = WithoutLeadingZeros(decimals(1, 3)) + ".";
+        const std::size_t width = unit2 == kUnitMilliVolt ? 6 : 5;
+        int k = 4;
+        while (s.size() < width && k <= 13) s += t[static_cast<std::size_t>(k++) + 1];
+        result = s + unit2;
+      }
+    } else if (!unit1.empty()) {
+      const std::size_t p = dot + 1;  // position of the point, from 1
+      if (unit1 == kUnitVolt)
+        result = (p > 5 ? t.substr(0, dot) : t.substr(0, 6)) + unit1;
+      else
+        result = (p > 4 ? t.substr(0, dot) : t.substr(0, 5)) + unit1;
+    }
+  }
+  if ((value < 0.0f || std::isnan(value)) && result.compare(0, 2, "0 ") != 0) result = "-" + result;
+  return result;
+}
+
+std::string FloatText(const std::uint8_t* frame, int pos, int kind) {
+  if (frame == nullptr || pos < 0) return std::string();
+  const std::uint32_t bits = (std::uint32_t(frame[pos]) << 24) | (std::uint32_t(frame[pos + 1]) << 16) |
+                             (std::uint32_t(frame[pos + 2]) << 8) | std::uint32_t(frame[pos + 3]);
+  float value;
+  static_assert(sizeof(value) == sizeof(bits), "single precision is 4 bytes");
+  std::memcpy(&value, &bits, sizeof(value));
+  switch (kind) {
+    case kValueCurrent:
+      return FormatValue(kUnitAmpere, "", "", value);
+    case kValueVoltage:
+      return FormatValue(kUnitVolt, kUnitMilliVolt, "", value);
+    case kValueResistance:
+      return FormatValue(kUnitOhm, kUnitMilliOhm, kUnitMicroOhm, value);
+    default:
+      return std::string();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Stored record
+
+void TRecvF1::Clear() {
+  TestDateTime.clear();
+  DeviceNo.clear();
+  Tester.clear();
+  TestPlace.clear();
+  LoadTimeText.clear();
+  CurrentStep.clear();
+  Phase.clear();
+  ResistanceA.clear();
+  ResistanceB.clear();
+  ResistanceC.clear();
+}
+
+void TRecvF1::Decode(const std::uint8_t* frame, int highIndex) {
+  // A frame too short to hold a record leaves every text empty instead of
+  // reading past its end.
+  if (frame == nullptr || highIndex < kRecordLen - 1) {
+    Clear();
+    return;
+  }
+  TestDateTime = TwoHex(frame[6]) + "-" + TwoHex(frame[5]) + "-" + TwoHex(frame[4]) + " " +
+                 TwoHex(frame[2]) + ":" + TwoHex(frame[1]);
+  DeviceNo = CodeText(frame + 7);
+  Tester = CodeText(frame + 15);
+  TestPlace = CodeText(frame + 23);
+  LoadTimeText = SecondsText(frame[31]);
+  CurrentStep = frame[32] == 0 ? "100A" : frame[32] == 1 ? "200A" : "";
+  Phase = frame[33] == 1 ? kSinglePhase : frame[33] == 3 ? kThreePhases : "";
+  ResistanceA = FloatText(frame, 34, kValueResistance);
+  ResistanceB = FloatText(frame, 38, kValueResistance);
+  ResistanceC = FloatText(frame, 42, kValueResistance);
+}
+
+// ---------------------------------------------------------------------------
+// Live frame
+
+void TRecvFA::Clear() {
+  CurrentA.clear();
+  CurrentB.clear();
+  CurrentC.clear();
+  VoltageA.clear();
+  VoltageB.clear();
+  VoltageC.clear();
+  ResistanceA.clear();
+  ResistanceB.clear();
+  ResistanceC.clear();
+  LoadTimeText.clear();
+  LoadSeconds = 0;
+  State = 0;
+}
+
+void TRecvFA::Decode(const std::uint8_t* frame, int highIndex) {
+  if (frame == nullptr || highIndex < kLiveLen - 1) {
+    Clear();
+    return;
+  }
+  CurrentA = FloatText(frame, 1, kValueCurrent);
+  CurrentB = FloatText(frame, 5, kValueCurrent);
+  CurrentC = FloatText(frame, 9, kValueCurrent);
+  VoltageA = FloatText(frame, 13, kValueVoltage);
+  VoltageB = FloatText(frame, 17, kValueVoltage);
+  VoltageC = FloatText(frame, 21, kValueVoltage);
+  ResistanceA = FloatText(frame, 25, kValueResistance);
+  ResistanceB = FloatText(frame, 29, kValueResistance);
+  ResistanceC = FloatText(frame, 33, kValueResistance);
+  LoadSeconds = frame[37] * 60 + frame[38];
+  LoadTimeText = SecondsText(LoadSeconds);
+  State = frame[39];
+}
+
+// ---------------------------------------------------------------------------
+// Assembler
+
+TCircleRoad* AccessInstance(int request) {
+  switch (request) {
+    case 0:
+      return gInstance;
+    case 1:
+      if (gInstance == nullptr) gInstance = new TCircleRoad();
+      return gInstance;
+    case 2:
+      gInstance = nullptr;
+      return nullptr;
+    default: {
+      char msg[64];
+      std::snprintf(msg, sizeof(msg), "Illegal request %d in AccessInstance", request);
+      throw std::invalid_argument(msg);
+    }
+  }
+}
+
+TCircleRoad* TCircleRoad::Instance() { return AccessInstance(1); }
+
+TCircleRoad::TCircleRoad() : RecvF1(new TRecvF1()), RecvFA(new TRecvFA()) {
+  Data.clear();
+  DataLen = 0;
+}
+
+TCircleRoad::~TCircleRoad() {
+  // The decoders belong to every assembler, registered or not, so they are
+  // always released; only the registered one is forgotten.
+  delete RecvF1;
+  RecvF1 = nullptr;
+  delete RecvFA;
+  RecvFA = nullptr;
+  if (AccessInstance(0) == this) AccessInstance(2);
+}
+
+void TCircleRoad::Reset() { Consume(DataLen); }
+
+void TCircleRoad::Expect(std::uint8_t kind) {
+  Status = kStatusWaiting;
+  ExpectKind = kind;
+}
+
+void TCircleRoad::AddData(const TBuffer& bytes) { AddData(bytes.data(), bytes.size()); }
+
+void TCircleRoad::AddData(const std::uint8_t* bytes, std::size_t count) {
+  if (bytes == nullptr || count == 0) return;
+  Data.insert(Data.end(), bytes, bytes + count);
+  DataLen = static_cast<std::int32_t>(Data.size());
+  Parse();
+}
+
+void TCircleRoad::Consume(std::int32_t n) {
+  if (n <= 0) {
+    // Nothing to remove; a negative count never reaches past the buffer.
+  } else if (n < DataLen) {
+    Data.erase(Data.begin(), Data.begin() + n);
+  } else {
+    Data.clear();
+  }
+  DataLen = static_cast<std::int32_t>(Data.size());
+}
+
+void TCircleRoad::Parse() {
+  switch (ExpectKind) {
+    case kReplyNone:
+      Consume(DataLen);
+      return;
+
+    case kReplyIdentify:
+      if (DataLen < 2) return;
+      if (Data[0] == 0xF8) {
+        DeviceType = Data[1] == 1 ? "4706" : Data[1] == 2 ? "mrtk" : "";
+        Status = kStatusDone;
+      } else {
+        Status = kStatusInvalid;
+      }
+      Consume(DataLen);
+      return;
+
+    case kReplyCount:
+      if (DataLen < 2) return;
+      if (Data[0] == 0xF0) {
+        RecordCount = Data[1];
+        Status = kStatusDone;
+      } else {
+        Status = kStatusInvalid;
+      }
+      Consume(DataLen);
+      return;
+
+    case kReplyRecord:
+      if (DataLen < kRecordLen) return;
+      if (Data[0] == 0xF1) {
+        RecvF1->Decode(Data.data(), DataLen - 1);
+        Status = kStatusDone;
+      } else {
+        Status = kStatusInvalid;
+      }
+      Consume(DataLen);
+      return;
+
+    case kReplyLive: {
+      // Scan with a cursor and remove the used bytes once at the end: the
+      // effect is that of removing them one by one, without moving the rest
+      // of the buffer for every skipped byte. At most 39 bytes stay behind,
+      // so noise never makes the buffer grow.
+      std::int32_t head = 0;
+      while (DataLen - head >= kLiveLen) {
+        const std::uint8_t* p = Data.data() + head;
+        if (IsLiveFrame(p)) {
+          RecvFA->Decode(p, DataLen - head - 1);
+          head += kLiveLen;
+          Status = kStatusDone;
+        } else {
+          head += 1;
+        }
+      }
+      Consume(head);
+      return;
+    }
+
+    case kReplyRange:
+      if (DataLen < 3) return;
+      if (Data[0] == 0xF3) {
+        StepMode = Data[1];
+        StepIndex = Data[2];
+        Status = kStatusDone;
+      } else {
+        Status = kStatusInvalid;
+      }
+      Consume(DataLen);
+      return;
+
+    case kReplyStop: {
+      // Live frames still in flight before the acknowledgement are skipped
+      // whole and undecoded; any other byte is skipped alone. A partial
+      // frame at the head waits for its 40 bytes, so at most 39 stay behind.
+      std::int32_t head = 0;
+      while (DataLen - head >= 1) {
+        const std::uint8_t* p = Data.data() + head;
+        if (p[0] == 0xFC) {
+          Status = kStatusDone;
+          Consume(DataLen);
+          return;
+        }
+        if (p[0] == 0xFA) {
+          if (DataLen - head < kLiveLen) break;
+          head += IsLiveFrame(p) ? kLiveLen : 1;
+        } else {
+          head += 1;
+        }
+      }
+      Consume(head);
+      return;
+    }
+
+    case kReplyPrint:
+    case kReplyFF:
+      if (DataLen < 1) return;
+      Status = Data[0] == (ExpectKind == kReplyPrint ? 0xFE : 0xFF) ? kStatusDone : kStatusInvalid;
+      Consume(DataLen);
+      return;
+
+    default:
+      // Kind 4 (erase, nothing awaited) and kinds 10-255 have no reply. Their
+      // bytes are dropped at once so the buffer never grows while nobody
+      // listens; Status is left as it is (1 after Expect).
+      Consume(DataLen);
+      return;
+  }
+}
