@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -114,6 +118,39 @@ TEST(FormatValue, EmptyUnitsLeaveTheirScaleUnused) {
   // the six-character cut belongs to " mV" only
   EXPECT_EQ(FormatValue(" X", " mX", "", 0.015625f), "15.62 mX");
   EXPECT_EQ(FormatValue(" X", " mX", "", 0.00006103515625f), "0.0610 mX");
+}
+
+// A Qt program takes the user's locale for LC_NUMERIC; one that writes a
+// decimal comma must not change the texts.
+TEST(FormatValue, WritesAPointUnderACommaLocale) {
+  char pattern[] = "/tmp/qk_locale_XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  ASSERT_NE(dir, nullptr);
+  const std::string locales = dir;
+  const std::string cmd = "localedef -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 >/dev/null 2>&1";
+  const int built = std::system(cmd.c_str());
+  (void)built;  // localedef reports warnings through its exit code
+  const bool have = std::filesystem::exists(locales + "/de_DE.UTF-8/LC_NUMERIC");
+  const std::string old = std::setlocale(LC_NUMERIC, nullptr);
+  setenv("LOCPATH", locales.c_str(), 1);
+  const bool active = have && std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  std::string probe, text1, text2, text3;
+  if (active) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "%.1f", 1.5);
+    probe = buf;
+    text1 = FormatValue(" A", "", "", 199.87f);
+    text2 = FormatValue(" V", " mV", "", 0.0123f);
+    text3 = FormatValue(" \xCE\xA9", " m\xCE\xA9", " \xCE\xBC\xCE\xA9", 0.000030517578125f);
+  }
+  std::setlocale(LC_NUMERIC, old.c_str());
+  unsetenv("LOCPATH");
+  std::filesystem::remove_all(locales);
+  if (!active) GTEST_SKIP() << "no comma locale could be built";
+  ASSERT_EQ(probe, "1,5");
+  EXPECT_EQ(text1, "199.8 A");
+  EXPECT_EQ(text2, "12.299 mV");
+  EXPECT_EQ(text3, "30.5 μΩ");
 }
 
 }  // namespace
