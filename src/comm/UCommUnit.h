@@ -1,0 +1,59 @@
+#pragma once
+// The blocking command transaction: one complete exchange with the
+// instrument on a channel of its own, over the USB bridge (giCommStyle 0) or
+// the serial line (any other value). It blocks the calling thread, pumps no
+// window messages and does not touch the main window's serial link or the
+// reply assembler. Up to four attempts are made.
+//
+// The caller's buffer holds the frame in its first writeLen bytes (byte 0 is
+// the command code); the reply is read into the same buffer from byte 0,
+// overwriting the frame. The buffer grows when the reply would not fit (the
+// USB path always reads 64 bytes); a frame longer than the buffer is refused.
+#include <cstdint>
+
+#include "comm/SIUSBXP.h"
+#include "protocol/uPublic.h"
+
+// Outcome of the last serial transaction: 0 success, 2 opening or
+// configuring the port failed, 8 a write failed, 9 the reply did not arrive
+// in full.
+extern std::int32_t giCommError;
+
+constexpr std::int32_t kCommOk = 0;
+constexpr std::int32_t kCommOpenFailed = 2;
+constexpr std::int32_t kCommWriteFailed = 8;
+constexpr std::int32_t kCommReadFailed = 9;
+
+constexpr int kCommAttempts = 4;
+// Reply length the USB path always asks for.
+constexpr std::int32_t kUsbReadLen = 64;
+
+enum class TCommandClass { WriteOnly, WriteRead, NoTransfer };
+// 0xF2, 0xF4, 0xF7, 0xF9 write only; 0xF0, 0xF1, 0xF3, 0xF5, 0xF6, 0xF8, 0xFA
+// write and read; every other code no transfer.
+TCommandClass CommandClassOf(std::uint8_t command);
+
+// The transaction on the transport giCommStyle selects. The USB path reads
+// 64 bytes and succeeds only when at least readLen of them arrived.
+bool SendCommand(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, std::int32_t writeLen);
+// Serial line: port giCommPort (low byte), BaudRateOf(giBaudRate), no parity.
+// 200 ms pause between attempts; also a success returns only after the
+// 100 ms pause that follows closing the port.
+bool SerialTransact(std::uint8_t command, TBuffer& buffer, std::int32_t readLen,
+                    std::int32_t writeLen);
+// USB bridge device 0, handle in giUsbHandle. A device that cannot be opened
+// ends the transaction at once. A write-and-read attempt succeeds only when
+// at least minReply reply bytes arrived (never fewer than 1) and the first of
+// them is the command code; a reply with another first byte is read again, a
+// bounded number of times.
+bool UsbTransact(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, std::int32_t writeLen,
+                 std::int32_t minReply = 1);
+// One transfer with the given time-out; the bridge's time-outs are restored
+// afterwards. True when the bridge reports success.
+bool UsbRead(SI_HANDLE handle, std::uint8_t* bytes, std::uint32_t count, std::uint32_t timeoutMs,
+             std::uint32_t& bytesRead);
+bool UsbWrite(SI_HANDLE handle, const std::uint8_t* bytes, std::uint32_t count,
+              std::uint32_t timeoutMs, std::uint32_t& bytesWritten);
+
+// Attempts the last SerialTransact or UsbTransact made (1..4).
+int LastTransactAttempts();
