@@ -1,0 +1,122 @@
+#include "forms/UDlgSeries.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+
+#include <memory>
+
+#include "comm/UCommUnit.h"
+#include "data/UDataCenter.h"
+#include "platform/MessageService.h"
+
+namespace {
+
+constexpr std::uint8_t kReadSeries = 0xF6;
+constexpr std::uint8_t kWriteSeries = 0xF7;
+constexpr std::size_t kFrameBufferSize = 200;
+constexpr int kSeriesBytes = 8;
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& text, int left) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setGeometry(left, 72, 57, 25);
+  b->setAutoDefault(false);  // Enter in the entry starts no exchange
+  return b;
+}
+
+int HexValue(QChar c) {
+  const char16_t u = c.unicode();
+  if (u >= u'0' && u <= u'9') return u - u'0';
+  if (u >= u'A' && u <= u'F') return u - u'A' + 10;
+  if (u >= u'a' && u <= u'f') return u - u'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+TFrmSeries::TFrmSeries(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("FrmSeries"));
+  setWindowTitle(QStringLiteral("序列号"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(229, 119);
+
+  lblSeries = new QLabel(QStringLiteral("序列号："), this);
+  lblSeries->setObjectName(QStringLiteral("lblSeries"));
+  lblSeries->move(24, 34);
+  EdtSeries = new QLineEdit(QStringLiteral("000000"), this);
+  EdtSeries->setObjectName(QStringLiteral("EdtSeries"));
+  EdtSeries->move(80, 32);
+  EdtSeries->resize(121, EdtSeries->sizeHint().height());
+  BtnRead = Button(this, "BtnRead", QStringLiteral("读取"), 24);
+  BtnSet = Button(this, "BtnSet", QStringLiteral("设置"), 88);
+  BtnExit = Button(this, "BtnExit", QStringLiteral("退出"), 152);
+
+  connect(BtnRead, &QPushButton::clicked, this, [this] { Guarded([this] { BtnReadClick(); }); });
+  connect(BtnSet, &QPushButton::clicked, this, [this] { Guarded([this] { BtnSetClick(); }); });
+  connect(BtnExit, &QPushButton::clicked, this, [this] { Guarded([this] { BtnExitClick(); }); });
+  connect(this, &QDialog::finished, this, [this] { Guarded([this] { FormClose(); }); });
+}
+
+void TFrmSeries::Execute(QWidget* parent) {
+  auto dlg = std::make_unique<TFrmSeries>(parent);
+  dlg->exec();
+}
+
+void TFrmSeries::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Centred on the screen, not on the owner.
+  if (!FPlaced) {
+    FPlaced = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      QRect r = frameGeometry();
+      r.moveCenter(screen->availableGeometry().center());
+      move(r.topLeft());
+    }
+  }
+}
+
+void TFrmSeries::BtnReadClick() {
+  TBuffer buffer(kFrameBufferSize, 0);
+  buffer[0] = kReadSeries;
+  if (!SendCommand(kReadSeries, buffer, 1 + kSeriesBytes, 1)) {
+    MsgBox(this, QStringLiteral("通讯失败！"), TMsgIcon::Warning);
+    return;
+  }
+  QString text;
+  for (int i = 1; i <= kSeriesBytes; ++i) text += QString::asprintf("%02X", buffer[i]);
+  EdtSeries->setText(text);
+}
+
+void TFrmSeries::BtnSetClick() {
+  const QString text = HeadOf(TrimText(EdtSeries->text()), 2 * kSeriesBytes);
+  // Positions the entry does not fill are sent as zeros.
+  TBuffer buffer(kFrameBufferSize, 0);
+  buffer[0] = kWriteSeries;
+  ParseSeries(text, buffer);
+  if (!SendCommand(kWriteSeries, buffer, 0, 1 + kSeriesBytes))
+    MsgBox(this, QStringLiteral("通讯失败！"), TMsgIcon::Warning);
+}
+
+void TFrmSeries::BtnExitClick() { close(); }
+
+int TFrmSeries::ParseSeries(const QString& text, TBuffer& buffer) {
+  const qsizetype len = text.size();
+  qsizetype i = 0;
+  std::size_t j = 1;
+  int produced = 0;
+  while (i < len && j < buffer.size()) {
+    while (i < len && HexValue(text[i]) < 0) ++i;
+    if (i >= len) break;
+    int value = HexValue(text[i]);
+    if (i + 1 < len && HexValue(text[i + 1]) >= 0) value = value * 16 + HexValue(text[i + 1]);
+    buffer[j++] = static_cast<std::uint8_t>(value);
+    ++produced;
+    i += 2;
+  }
+  return produced;
+}

@@ -1,0 +1,137 @@
+#include "forms/UDlgSetComm.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QStringList>
+
+#include <memory>
+
+#include "data/UDataCenter.h"
+#include "platform/MessageService.h"
+
+namespace {
+
+// Outer size 247 x 214 with a 4 px frame on each side and a 19 px caption.
+constexpr int kClientWidth = 239;
+constexpr int kClientHeight = 187;
+
+QComboBox* DropDownList(QWidget* parent, const char* name, int left, int top, int width) {
+  auto* cb = new QComboBox(parent);
+  cb->setObjectName(QLatin1String(name));
+  cb->setEditable(false);
+  cb->move(left, top);
+  cb->resize(width, cb->sizeHint().height());
+  return cb;
+}
+
+QLabel* Label(QWidget* parent, const char* name, const QString& text, int left, int top) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(QLatin1String(name));
+  l->move(left, top);
+  return l;
+}
+
+QFrame* Panel(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  auto* p = new QFrame(parent);
+  p->setObjectName(QLatin1String(name));
+  p->setFrameShape(QFrame::Panel);
+  p->setFrameShadow(QFrame::Raised);
+  p->setAutoFillBackground(true);  // covers what lies behind it
+  p->setGeometry(left, top, width, height);
+  return p;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& text, int left, int top) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setGeometry(left, top, 75, 25);
+  b->setCursor(Qt::PointingHandCursor);
+  return b;
+}
+
+}  // namespace
+
+TFrmSetComm::TFrmSetComm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("FrmSetComm"));
+  setWindowTitle(QStringLiteral("通讯设置"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  resize(kClientWidth, kClientHeight);
+
+  // The transport panel first, so that PanComm lies in front of it.
+  PanCommStyle = Panel(this, "PanCommStyle", 24, 8, 185, 41);
+  lblCommStyle = Label(PanCommStyle, "lblCommStyle", QStringLiteral("通讯方式："), 8, 16);
+  cbCommStyle = DropDownList(PanCommStyle, "cbCommStyle", 72, 12, 89);
+  cbCommStyle->addItems({QStringLiteral("USB"), QStringLiteral("串口")});
+
+  PanComm = Panel(this, "PanComm", 24, 8, 185, 113);
+  lblcommPort = Label(PanComm, "lblcommPort", QStringLiteral("串口："), 10, 26);
+  lblcommPort->setFixedWidth(55);
+  cbCommPort = DropDownList(PanComm, "cbCommPort", 72, 22, 89);
+  lblBaudRate = Label(PanComm, "lblBaudRate", QStringLiteral("波特率："), 10, 66);
+  lblBaudRate->setFixedWidth(55);
+  cbrate = DropDownList(PanComm, "cbrate", 72, 62, 89);
+  cbrate->addItems({QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("1200"),
+                    QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
+                    QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("43000"),
+                    QStringLiteral("56000"), QStringLiteral("57600"), QStringLiteral("115200"),
+                    QStringLiteral("256000")});
+  PanComm->raise();
+
+  BtnOK = Button(this, "BtnOK", QStringLiteral("OK"), 40, 135);
+  BtnOK->setDefault(true);
+  BtnCancel = Button(this, "BtnCancel", QStringLiteral("退出"), 126, 135);
+  BtnCancel->setAutoDefault(false);
+
+  // The covered transport list comes first and has the focus at opening.
+  setTabOrder(cbCommStyle, cbCommPort);
+  setTabOrder(cbCommPort, cbrate);
+  setTabOrder(cbrate, BtnOK);
+  setTabOrder(BtnOK, BtnCancel);
+
+  connect(cbCommStyle, qOverload<int>(&QComboBox::currentIndexChanged), this,
+          [this](int) { Guarded([this] { cbCommStyleChange(); }); });
+  connect(BtnOK, &QPushButton::clicked, this, [this] {
+    Guarded([this] { BtnOKClick(); });
+    accept();
+  });
+  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  Guarded([this] { FormCreate(); });
+  cbCommStyle->setFocus(Qt::OtherFocusReason);
+}
+
+void TFrmSetComm::Execute(QWidget* parent) {
+  auto dlg = std::make_unique<TFrmSetComm>(parent);
+  dlg->exec();
+}
+
+// An index outside the list leaves it without a selection.
+static void SelectIndex(QComboBox* cb, qint64 index) {
+  cb->setCurrentIndex(index >= 0 && index < cb->count() ? static_cast<int>(index) : -1);
+}
+
+void TFrmSetComm::FormCreate() {
+  SelectIndex(cbCommStyle, giCommStyle);
+  cbCommPort->clear();
+  for (int n = 1; n <= 16; ++n) cbCommPort->addItem(QStringLiteral("COM%1").arg(n));
+  SelectIndex(cbCommPort, qint64(giCommPort) - 1);
+  SelectIndex(cbrate, qint64(giBaudRate) - 1);
+  cbCommStyleChange();
+}
+
+void TFrmSetComm::cbCommStyleChange() {
+  const bool serial = cbCommStyle->currentIndex() != 0;
+  cbCommPort->setEnabled(serial);
+  cbrate->setEnabled(serial);
+  lblcommPort->setEnabled(serial);
+  lblBaudRate->setEnabled(serial);
+}
+
+void TFrmSetComm::BtnOKClick() {
+  giCommStyle = 1;
+  giCommPort = cbCommPort->currentIndex() + 1;
+  giBaudRate = cbrate->currentIndex() + 1;
+}

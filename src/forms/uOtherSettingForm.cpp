@@ -1,0 +1,84 @@
+#include "forms/uOtherSettingForm.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+
+#include "data/UDataCenter.h"
+#include "platform/IniFile.h"
+#include "platform/MessageService.h"
+
+namespace {
+
+// Outer size 214 x 160 with a 4 px frame on each side and a 19 px caption.
+constexpr int kClientWidth = 206;
+constexpr int kClientHeight = 133;
+
+const QString kScreenSection = QStringLiteral("Screen");
+const QString kSaveKey = QStringLiteral("save");
+
+}  // namespace
+
+TfrmOtherSetting::TfrmOtherSetting(QWidget* owner) : QWidget(owner, Qt::Window) {
+  setObjectName(QStringLiteral("frmOtherSetting"));
+  setWindowTitle(QStringLiteral("其它设置"));
+  resize(kClientWidth, kClientHeight);
+
+  chkSave = new QCheckBox(QStringLiteral("保存退出前主窗口的状态"), this);
+  chkSave->setObjectName(QStringLiteral("chkSave"));
+  chkSave->setGeometry(24, 32, 153, 17);
+  btnClose = new QPushButton(QStringLiteral("关闭"), this);
+  btnClose->setObjectName(QStringLiteral("btnClose"));
+  btnClose->setGeometry(64, 76, 75, 25);
+
+  connect(chkSave, &QCheckBox::clicked, this, [this] { Guarded([this] { chkSaveClick(); }); });
+  connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
+
+  Guarded([this] { FormCreate(); });
+}
+
+TfrmOtherSetting* TfrmOtherSetting::ShowNew(QWidget* owner) {
+  auto* w = new TfrmOtherSetting(owner);
+  w->show();
+  return w;
+}
+
+void TfrmOtherSetting::FormCreate() {
+  const TIniFile ini(SettingsFileName());
+  chkSave->setChecked(ini.ReadInteger(kScreenSection, kSaveKey, 0) == 1);
+}
+
+void TfrmOtherSetting::FormClose() {
+  TIniFile ini(SettingsFileName());
+  ini.WriteInteger(kScreenSection, kSaveKey, chkSave->isChecked() ? 1 : 0);
+}
+
+void TfrmOtherSetting::closeEvent(QCloseEvent* event) {
+  bool written = false;
+  Guarded([this, &written] {
+    FormClose();
+    written = true;
+  });
+  // A value that could not be written keeps the window open.
+  if (written)
+    event->accept();
+  else
+    event->ignore();
+}
+
+void TfrmOtherSetting::showEvent(QShowEvent* event) {
+  // Centred on the screen the first time it is shown.
+  if (!FPlaced) {
+    FPlaced = true;
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen) {
+      QRect r = frameGeometry();
+      r.moveCenter(screen->availableGeometry().center());
+      move(r.topLeft());
+    }
+  }
+  QWidget::showEvent(event);
+}
