@@ -44,7 +44,8 @@ class TRecvF1 {
   TRecvF1() { Clear(); }
   void Clear();
   // Decodes the 46-byte stored record at frame[0..45]; highIndex is the
-  // highest valid index of frame (at least 45).
+  // highest valid index of frame (at least 45). A shorter frame is not read:
+  // every text is left empty.
   void Decode(const std::uint8_t* frame, int highIndex);
 
   std::string TestDateTime;
@@ -63,7 +64,8 @@ class TRecvFA {
  public:
   TRecvFA() { Clear(); }
   void Clear();
-  // Decodes the 40-byte live frame at frame[0..39].
+  // Decodes the 40-byte live frame at frame[0..39]; a frame whose highIndex
+  // is below 39 is not read and leaves the fields cleared.
   void Decode(const std::uint8_t* frame, int highIndex);
 
   std::string CurrentA;
@@ -83,6 +85,7 @@ class TRecvFA {
 class TCircleRoad {
  public:
   TCircleRoad();
+  // Destroys RecvF1 and RecvFA; the registered instance also forgets itself.
   ~TCircleRoad();
   TCircleRoad(const TCircleRoad&) = delete;
   TCircleRoad& operator=(const TCircleRoad&) = delete;
@@ -90,10 +93,16 @@ class TCircleRoad {
   // The single assembler of the program, created on first use.
   static TCircleRoad* Instance();
 
+  // Reset removes every buffered byte and keeps ExpectKind and Status.
+  // Expect sets Status to 1 and the awaited kind; buffered bytes are parsed
+  // under it when the next chunk arrives. AddData ignores an empty chunk.
+  // Kind 4 and kinds 10-255 await no reply: their bytes are dropped.
   void Reset();
   void Expect(std::uint8_t kind);
   void AddData(const TBuffer& bytes);
   void AddData(const std::uint8_t* bytes, std::size_t count);
+  // Removes the first n bytes (all when n reaches the buffered length;
+  // nothing when n is 0 or negative).
   void Consume(std::int32_t n);
 
   std::uint8_t ExpectKind = 0;
