@@ -1,0 +1,402 @@
+#include "platform/ReportEngine.h"
+
+#include <QEventLoop>
+#include <QFontDatabase>
+#include <QHash>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/MessageService.h"
+#include "platform/ReportDialogs.h"
+#include "platform/ReportPreview.h"
+
+// ---- Fonts -------------------------------------------------------------------
+
+namespace {
+
+QStringList Installed(const QStringList& candidates) {
+  QStringList out;
+  for (const QString& f : candidates) {
+    if (QFontDatabase::hasFamily(f)) out << f;
+  }
+  return out;
+}
+
+QStringList ChineseFallbacks() {
+  return Installed({QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei"),
+                    QStringLiteral("Noto Serif CJK SC")});
+}
+
+}  // namespace
+
+QStringList ReportFontFamilies(const QString& family) {
+  static QHash<QString, QStringList> cache;
+  const auto hit = cache.constFind(family);
+  if (hit != cache.constEnd()) return *hit;
+
+  QStringList out;
+  const QString key = family.trimmed().toLower();
+  if (key == QLatin1String("arial")) {
+    const QStringList latin = Installed({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                                         QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
+    // One Latin face is enough; the first is the nearest in width.
+    if (!latin.isEmpty()) out << latin.first();
+  } else if (family == QStringLiteral("宋体") || key == QLatin1String("simsun")) {
+    out << Installed({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun")});
+  } else if (!family.isEmpty()) {
+    out << family;
+  }
+  for (const QString& f : ChineseFallbacks()) {
+    if (!out.contains(f)) out << f;
+  }
+  if (out.isEmpty()) out << family;
+  cache.insert(family, out);
+  return out;
+}
+
+QFont ReportFont(const QString& family, double pointSize, bool bold) {
+  const QStringList families = ReportFontFamilies(family);
+  QFont f(families.first());
+  f.setFamilies(families);
+  f.setPointSizeF(pointSize);
+  f.setBold(bold);
+  return f;
+}
+
+// ---- Layout ------------------------------------------------------------------
+
+QString TQRLabel::PrintedText(int) const { return Caption; }
+
+QString TQRSysData::PrintedText(int pageNumber) const {
+  switch (Data) {
+    case TQRSysDataKind::PageNumber: return Text + QString::number(pageNumber);
+  }
+  return Text;
+}
+
+TQRLabel* TQRBand::AddLabel(const QString& name, const QFont& font) {
+  FLabels.push_back(std::make_unique<TQRLabel>(this, name));
+  FLabels.back()->Font = font;
+  return FLabels.back().get();
+}
+
+TQRSysData* TQRBand::AddSysData(const QString& name, const QFont& font) {
+  auto label = std::make_unique<TQRSysData>(this, name);
+  label->Font = font;
+  TQRSysData* raw = label.get();
+  FLabels.push_back(std::move(label));
+  return raw;
+}
+
+TQRLabel* TQRBand::FindLabel(const QString& name) const {
+  for (const auto& l : FLabels) {
+    if (l->Name() == name) return l.get();
+  }
+  return nullptr;
+}
+
+QStringList TQRPage::TextsOf(const QString& labelName) const {
+  QStringList out;
+  for (const auto& item : Items) {
+    if (item.Kind == TQRPageItem::ikText && item.LabelName == labelName) out << item.Text;
+  }
+  return out;
+}
+
+QPageLayout TQRPageSetup::Layout() const {
+  return QPageLayout(QPageSize(PaperSize), Orientation,
+                     QMarginsF(LeftMargin, TopMargin, RightMargin, BottomMargin),
+                     QPageLayout::Millimeter);
+}
+
+// ---- Drawing -----------------------------------------------------------------
+
+void DrawReportPages(QPainter& painter, QPagedPaintDevice& device,
+                     const std::vector<TQRPage>& pages) {
+  const double kx = device.logicalDpiX() / 25.4;
+  const double ky = device.logicalDpiY() / 25.4;
+  QPen rulePen(Qt::black);
+  rulePen.setWidthF(ReportPixelsToMm(1.0) * kx);
+  const QPen textPen(Qt::black);
+  bool first = true;
+  for (const TQRPage& page : pages) {
+    if (!first) device.newPage();
+    first = false;
+    for (const TQRPageItem& item : page.Items) {
+      const QRectF& r = item.Rect;
+      if (item.Kind == TQRPageItem::ikRule) {
+        painter.setPen(rulePen);
+        painter.drawLine(QPointF(r.left() * kx, r.top() * ky), QPointF(r.right() * kx, r.top() * ky));
+        continue;
+      }
+      painter.setPen(textPen);
+      if (!(painter.font() == item.Font)) painter.setFont(item.Font);
+      painter.drawText(QRectF(r.left() * kx, r.top() * ky, r.width() * kx, r.height() * ky),
+                       item.Flags | Qt::TextSingleLine | Qt::TextDontClip, item.Text);
+    }
+  }
+}
+
+namespace {
+
+void PrintPages(QPrinter& printer, const std::vector<TQRPage>& pages) {
+  QPainter painter;
+  if (!painter.begin(&printer)) throw EAppError(QStringLiteral("打印失败，打印机无法使用！"));
+  DrawReportPages(painter, printer, pages);
+  painter.end();
+}
+
+// Lays bands out page by page.
+class TComposer {
+ public:
+  TComposer(const std::vector<std::unique_ptr<TQRBand>>& bands, const QPageLayout& layout)
+      : FBands(bands) {
+    const QRectF area = layout.paintRect(QPageLayout::Millimeter);
+    FWidth = area.width();
+    for (const auto& b : bands) {
+      if (b->BandType() == TQRBandType::rbPageFooter) {
+        FFooter = b.get();
+        break;
+      }
+    }
+    FLimit = area.height() - (FFooter ? FFooter->Height : 0.0);
+  }
+
+  std::vector<TQRPage> Run() {
+    StartPage();
+    for (const auto& b : FBands) {
+      switch (b->BandType()) {
+        case TQRBandType::rbPageFooter: break;
+        case TQRBandType::rbSubDetail: RunRows(*b); break;
+        case TQRBandType::rbGroupHeader:
+          if (IsCaptionBand(b.get())) break;
+          [[fallthrough]];
+        case TQRBandType::rbTitle:
+          if (!Room(b->Height)) StartPage();
+          Place(*b, true);
+          break;
+      }
+    }
+    FinishPage();
+    return std::move(FPages);
+  }
+
+ private:
+  static constexpr double kEps = 1e-6;
+
+  bool IsCaptionBand(const TQRBand* band) const {
+    for (const auto& b : FBands) {
+      if (b->BandType() == TQRBandType::rbSubDetail && b->HeaderBand == band) return true;
+    }
+    return false;
+  }
+
+  // True when a band of height h fits above the footer, or when the page is
+  // still empty (a band taller than the page then prints anyway).
+  bool Room(double h) const { return FY <= kEps || FY + h <= FLimit + kEps; }
+
+  void StartPage() {
+    if (!FPages.empty()) FinishPage();
+    FPages.emplace_back();
+    FY = 0;
+  }
+
+  void FinishPage() {
+    if (!FFooter || FPages.empty()) return;
+    FY = FLimit;
+    Place(*FFooter, true);
+  }
+
+  void RunRows(const TQRBand& band) {
+    const TQRBand* caption = band.HeaderBand;
+    const double captionHeight = caption ? caption->Height : 0.0;
+    bool first = true;
+    for (;;) {
+      bool more = false;
+      if (band.OnNeedData) band.OnNeedData(more);
+      if (!more) break;
+      if (first) {
+        if (!Room(captionHeight + band.Height)) StartPage();
+        if (caption) Place(*caption, true);
+        first = false;
+      } else if (!Room(band.Height)) {
+        StartPage();
+        if (caption) Place(*caption, true);
+      }
+      Place(band, true);
+    }
+    if (first && band.PrintIfEmpty) {
+      if (!Room(captionHeight + band.Height)) StartPage();
+      if (caption) Place(*caption, true);
+      Place(band, false);
+    }
+  }
+
+  void Place(const TQRBand& band, bool withLabels) {
+    TQRPage& page = FPages.back();
+    const int pageNumber = static_cast<int>(FPages.size());
+    const double top = FY;
+    auto rule = [&](double y) {
+      TQRPageItem item;
+      item.Kind = TQRPageItem::ikRule;
+      item.Rect = QRectF(0, y, FWidth, 0);
+      item.BandName = band.Name();
+      page.Items.push_back(std::move(item));
+    };
+    if (band.FrameTop) rule(top);
+    if (band.FrameBottom) rule(top + band.Height);
+    if (withLabels) {
+      for (const auto& label : band.Labels()) {
+        QString text = label->PrintedText(pageNumber);
+        if (text.isEmpty()) continue;
+        const double labelTop = ReportPixelsToMm(label->Top);
+        const double height = std::max(band.Height - labelTop, 0.0);
+        TQRPageItem item;
+        item.Kind = TQRPageItem::ikText;
+        item.Text = std::move(text);
+        item.Font = label->Font;
+        item.BandName = band.Name();
+        item.LabelName = label->Name();
+        switch (label->Alignment) {
+          case TQRAlignment::Left: {
+            const double x = ReportPixelsToMm(label->Left);
+            item.Rect = QRectF(x, top + labelTop, std::max(FWidth - x, 0.0), height);
+            item.Flags = Qt::AlignLeft | Qt::AlignTop;
+            break;
+          }
+          case TQRAlignment::Center:
+            item.Rect = QRectF(0, top + labelTop, FWidth, height);
+            item.Flags = Qt::AlignHCenter | Qt::AlignTop;
+            break;
+          case TQRAlignment::Right:
+            item.Rect = QRectF(0, top + labelTop, FWidth, height);
+            item.Flags = Qt::AlignRight | Qt::AlignTop;
+            break;
+        }
+        page.Items.push_back(std::move(item));
+      }
+    }
+    FY = top + band.Height;
+  }
+
+  const std::vector<std::unique_ptr<TQRBand>>& FBands;
+  const TQRBand* FFooter = nullptr;
+  double FWidth = 0;
+  double FLimit = 0;
+  double FY = 0;
+  std::vector<TQRPage> FPages;
+};
+
+}  // namespace
+
+// ---- Report ------------------------------------------------------------------
+
+TQuickRep::TQuickRep(QObject* parent)
+    : QObject(parent), FPrinter(std::make_shared<QPrinter>(QPrinter::HighResolution)) {
+  Font = ReportFont(QStringLiteral("Arial"), 10);
+  FPrinter->setCopyCount(1);
+  FPrinter->setDuplex(QPrinter::DuplexNone);
+  FPrinter->setPrintRange(QPrinter::AllPages);
+  FPrinter->setPaperSource(QPrinter::Auto);
+  FPrinter->setFullPage(false);
+  ApplyPageSetup();
+}
+
+TQuickRep::~TQuickRep() {
+  // An open preview ends with the report; its Preview call then returns.
+  if (FActive) FActive->ClosePreview();
+}
+
+TQRBand* TQuickRep::AddBand(const QString& name, TQRBandType type, double heightMm) {
+  FBands.push_back(std::make_unique<TQRBand>(name, type, heightMm));
+  return FBands.back().get();
+}
+
+void TQuickRep::ApplyPageSetup() { FPrinter->setPageLayout(Page.Layout()); }
+
+std::vector<TQRPage> TQuickRep::Generate(const QPageLayout& layout) {
+  return TComposer(FBands, layout).Run();
+}
+
+int TQuickRep::Print(QPrinter& printer) {
+  printer.setDocName(ReportTitle);
+  const std::vector<TQRPage> pages = Generate(printer.pageLayout());
+  PrintPages(printer, pages);
+  return static_cast<int>(pages.size());
+}
+
+void TQuickRep::Preview() {
+  if (FActive) FActive->ClosePreview();
+  auto store = std::make_unique<TQRPrinter>(this, FPrinter);
+  const QPageLayout layout = FPrinter->pageLayout();
+  store->SetPages(Generate(layout), layout);
+  TQRPrinter* printer = store.get();
+  FActive = printer;
+  if (OnPreview) OnPreview(*printer);
+  // `this` may be gone once the wait is over: touch nothing of it afterwards.
+  if (printer->Shown()) {
+    QEventLoop loop;
+    QObject::connect(printer, &TQRPrinter::PreviewFinished, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+}
+
+// ---- Page store --------------------------------------------------------------
+
+TQRPrinter::TQRPrinter(TQuickRep* report, std::shared_ptr<QPrinter> printer)
+    : FReport(report), FPrinter(std::move(printer)), FTitle(report ? report->ReportTitle : QString()) {}
+
+TQRPrinter::~TQRPrinter() {
+  FPreviews.clear();
+  emit CloseRequested();
+}
+
+void TQRPrinter::SetPages(std::vector<TQRPage> pages, const QPageLayout& layout) {
+  FPages = std::move(pages);
+  FLayout = layout;
+  emit PagesChanged();
+}
+
+bool TQRPrinter::Print(QWidget* parent) {
+  if (!FReport) return false;
+  FPrinter->setDocName(FTitle);
+  if (!PrintDialogs().PrintSetup(parent, *FPrinter)) return false;
+  if (!FReport) return false;
+  FPrinter->setPrintRange(QPrinter::AllPages);
+  const QPageLayout layout = FPrinter->pageLayout();
+  // The report is generated again for the printer; its rows start over.
+  std::vector<TQRPage> pages = FReport->Generate(layout);
+  PrintPages(*FPrinter, pages);
+  if (!layout.isEquivalentTo(FLayout)) {
+    SetPages(std::move(pages), layout);
+  }
+  return true;
+}
+
+bool TQRPrinter::PrinterSetup(QWidget* parent) {
+  if (!FReport) return false;
+  if (!PrintDialogs().PageSetup(parent, *FPrinter)) return false;
+  if (!FReport) return false;
+  const QPageLayout layout = FPrinter->pageLayout();
+  SetPages(FReport->Generate(layout), layout);
+  return true;
+}
+
+void TQRPrinter::Attach(TQRPreview* preview) {
+  if (std::find(FPreviews.begin(), FPreviews.end(), preview) == FPreviews.end()) {
+    FPreviews.push_back(preview);
+  }
+}
+
+void TQRPrinter::Detach(TQRPreview* preview) {
+  const auto it = std::find(FPreviews.begin(), FPreviews.end(), preview);
+  if (it == FPreviews.end()) return;
+  FPreviews.erase(it);
+  if (FPreviews.empty()) emit PreviewFinished();
+}
+
+void TQRPrinter::ClosePreview() { emit CloseRequested(); }

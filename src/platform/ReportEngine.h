@@ -1,0 +1,263 @@
+#pragma once
+// A small banded report engine on Qt's printing support.
+//
+// A report (TQuickRep) is a page set-up plus bands laid out top to bottom:
+// a title band printed once at the top of the report, a row band that asks
+// for each of its rows through a need-data call, the row band's caption band
+// repeated at the top of every page the rows run over, and a page footer at
+// the bottom of every page, the last one included. Bands carry labels whose
+// captions and left positions may change at any time before or during
+// generation; a band prints with the captions its labels hold at that moment.
+//
+// Generation composes the pages into a page store (TQRPrinter): texts and
+// rules placed in millimetres from the top-left corner of the printable area.
+// The store draws its pages on any paged device (a printer, a PDF file, the
+// preview control), and for printing it generates the report again.
+//
+// Positions inside a band are report pixels at 96 per inch, band heights and
+// margins millimetres.
+#include <QFont>
+#include <QObject>
+#include <QPageLayout>
+#include <QPointer>
+#include <QPrinter>
+#include <QRectF>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QPagedPaintDevice;
+class QPainter;
+class QWidget;
+class TQRPreview;
+class TQRPrinter;
+
+// ---- Units and fonts -------------------------------------------------------
+constexpr double kReportPixelsPerInch = 96.0;
+inline double ReportPixelsToMm(double px) { return px * 25.4 / kReportPixelsPerInch; }
+
+// Installed families that stand in for a family named by the layout, best
+// first: "Arial" gives Arial itself or a metric-compatible sans (Liberation
+// Sans, Arimo) or DejaVu Sans; "宋体" gives SimSun itself or Noto Sans CJK SC
+// or WenQuanYi Zen Hei. Chinese fonts always close the list, so Chinese text
+// set in a Latin family still prints. An unknown family is kept as it is,
+// followed by the Chinese fonts.
+QStringList ReportFontFamilies(const QString& family);
+// A font of the layout: family as above, size in points.
+QFont ReportFont(const QString& family, double pointSize, bool bold = false);
+
+// ---- Layout ----------------------------------------------------------------
+enum class TQRAlignment { Left, Center, Right };
+
+class TQRBand;
+
+// A text on a band.
+class TQRLabel {
+ public:
+  TQRLabel(TQRBand* band, const QString& name) : FBand(band), FName(name) {}
+  virtual ~TQRLabel() = default;
+  TQRLabel(const TQRLabel&) = delete;
+  TQRLabel& operator=(const TQRLabel&) = delete;
+
+  const QString& Name() const { return FName; }
+  TQRBand* Band() const { return FBand; }
+
+  QString Caption;
+  int Left = 0;  // report pixels from the band's left edge
+  int Top = 0;   // report pixels from the band's top edge
+  QFont Font;
+  TQRAlignment Alignment = TQRAlignment::Left;
+  // Centred or right-aligned across the whole band instead of at Left.
+  bool AlignToBand = false;
+
+  // The text printed on page pageNumber.
+  virtual QString PrintedText(int pageNumber) const;
+
+ private:
+  TQRBand* FBand;
+  QString FName;
+};
+
+enum class TQRSysDataKind { PageNumber };
+
+// A label whose text the engine supplies: Text followed by the page number.
+class TQRSysData : public TQRLabel {
+ public:
+  using TQRLabel::TQRLabel;
+  TQRSysDataKind Data = TQRSysDataKind::PageNumber;
+  QString Text;
+  QString PrintedText(int pageNumber) const override;
+};
+
+enum class TQRBandType {
+  rbTitle,        // once, at the top of the report
+  rbGroupHeader,  // a row band's caption band, or once where it stands
+  rbSubDetail,    // one band per row, rows asked for through OnNeedData
+  rbPageFooter    // at the bottom of every page
+};
+
+class TQRBand {
+ public:
+  TQRBand(const QString& name, TQRBandType type, double heightMm)
+      : Height(heightMm), FName(name), FType(type) {}
+  TQRBand(const TQRBand&) = delete;
+  TQRBand& operator=(const TQRBand&) = delete;
+
+  const QString& Name() const { return FName; }
+  TQRBandType BandType() const { return FType; }
+
+  double Height;           // millimetres
+  bool FrameTop = false;   // a rule along the top edge
+  bool FrameBottom = false;
+
+  // Row band: called before each band; set moreData to print one more band
+  // (with the captions the labels hold on return) or leave it false to end
+  // the rows.
+  std::function<void(bool& moreData)> OnNeedData;
+  // Row band: the caption band printed above the first row and at the top of
+  // every further page the rows run over.
+  TQRBand* HeaderBand = nullptr;
+  // Row band: when the first call already ends the rows, the caption band and
+  // one blank band still print (no value of an earlier report reappears).
+  bool PrintIfEmpty = true;
+
+  // The band owns its labels; the font of a new label is the report's font.
+  TQRLabel* AddLabel(const QString& name, const QFont& font);
+  TQRSysData* AddSysData(const QString& name, const QFont& font);
+  const std::vector<std::unique_ptr<TQRLabel>>& Labels() const { return FLabels; }
+  TQRLabel* FindLabel(const QString& name) const;
+
+ private:
+  QString FName;
+  TQRBandType FType;
+  std::vector<std::unique_ptr<TQRLabel>> FLabels;
+};
+
+// ---- Composed pages -------------------------------------------------------
+struct TQRPageItem {
+  enum TKind { ikText, ikRule };
+  TKind Kind = ikText;
+  // Millimetres from the top-left corner of the printable area. A text is
+  // drawn in Rect with Flags (Qt alignment, top-aligned); a rule runs along
+  // the top edge of Rect from its left to its right.
+  QRectF Rect;
+  QString Text;
+  QFont Font;
+  int Flags = 0;
+  QString BandName;
+  QString LabelName;  // empty for a rule
+};
+
+struct TQRPage {
+  std::vector<TQRPageItem> Items;
+  // Texts of the labels of that name on this page, top to bottom.
+  QStringList TextsOf(const QString& labelName) const;
+};
+
+// Draws pages on a device that is already open on its first page; a new page
+// is started before every page but the first.
+void DrawReportPages(QPainter& painter, QPagedPaintDevice& device,
+                     const std::vector<TQRPage>& pages);
+
+// ---- Report ------------------------------------------------------------------
+struct TQRPageSetup {
+  QPageSize::PageSizeId PaperSize = QPageSize::A4;
+  QPageLayout::Orientation Orientation = QPageLayout::Portrait;
+  double TopMargin = 10, BottomMargin = 10, LeftMargin = 5, RightMargin = 5;  // mm
+  QPageLayout Layout() const;
+};
+
+class TQuickRep : public QObject {
+  Q_OBJECT
+ public:
+  explicit TQuickRep(QObject* parent = nullptr);
+  ~TQuickRep() override;
+
+  TQRPageSetup Page;
+  QFont Font;           // default font of new labels
+  QString ReportTitle;  // document name of print jobs, caption of the preview
+
+  TQRBand* AddBand(const QString& name, TQRBandType type, double heightMm);
+  const std::vector<std::unique_ptr<TQRBand>>& Bands() const { return FBands; }
+
+  // Composes every page for the layout (the printable area's size counts).
+  std::vector<TQRPage> Generate(const QPageLayout& layout);
+
+  // The report's printer: its settings (printer, file, copies, paper) stay
+  // from one print to the next. Set up with Page: 1 copy, no duplex, all
+  // pages, automatic paper tray.
+  QPrinter& Printer() { return *FPrinter; }
+  // Applies Page to the printer's layout (the preview starts from it).
+  void ApplyPageSetup();
+
+  // Generates the report onto printer, no dialog. Throws EAppError when the
+  // printer cannot start. Returns the number of pages.
+  int Print(QPrinter& printer);
+
+  // Generates every page into a page store and hands it to OnPreview, then
+  // waits, with events flowing, until the preview shown for the store has
+  // closed. Only one preview per report at a time: an open one is closed
+  // first. The report may be destroyed while waiting (the open preview closes
+  // with it).
+  void Preview();
+  std::function<void(TQRPrinter& printer)> OnPreview;
+  bool Previewing() const { return !FActive.isNull(); }
+  TQRPrinter* ActivePrinter() const { return FActive.data(); }
+
+ private:
+  std::vector<std::unique_ptr<TQRBand>> FBands;
+  std::shared_ptr<QPrinter> FPrinter;
+  QPointer<TQRPrinter> FActive;
+};
+
+// ---- Page store --------------------------------------------------------------
+// The pages of one generated report with the report's printer; what the
+// preview shows and prints through.
+class TQRPrinter : public QObject {
+  Q_OBJECT
+ public:
+  TQRPrinter(TQuickRep* report, std::shared_ptr<QPrinter> printer);
+  ~TQRPrinter() override;
+
+  QString Title() const { return FTitle; }
+  TQuickRep* Report() const { return FReport.data(); }
+  QPrinter& Printer() const { return *FPrinter; }
+
+  int PageCount() const { return static_cast<int>(FPages.size()); }
+  const std::vector<TQRPage>& Pages() const { return FPages; }
+  // Page layout the pages were composed for.
+  const QPageLayout& Layout() const { return FLayout; }
+  void SetPages(std::vector<TQRPage> pages, const QPageLayout& layout);
+
+  // The print dialog (printer or PDF file, copies); when accepted, the report
+  // is generated again onto the chosen printer, all pages. Returns false when
+  // cancelled or when the report is gone. Throws EAppError when the printer
+  // cannot start.
+  bool Print(QWidget* parent);
+  // The page set-up dialog (paper, orientation, margins); when accepted, the
+  // pages are composed again for the new layout.
+  bool PrinterSetup(QWidget* parent);
+
+  // Preview controls showing this store register here; the report's Preview
+  // waits until none is left.
+  void Attach(TQRPreview* preview);
+  void Detach(TQRPreview* preview);
+  bool Shown() const { return !FPreviews.empty(); }
+  // Asks every preview control showing this store to close its window.
+  void ClosePreview();
+
+ signals:
+  void PagesChanged();      // the pages were composed again
+  void CloseRequested();    // previews should close their windows
+  void PreviewFinished();   // the last preview control went away
+
+ private:
+  QPointer<TQuickRep> FReport;
+  std::shared_ptr<QPrinter> FPrinter;
+  QString FTitle;
+  std::vector<TQRPage> FPages;
+  QPageLayout FLayout;
+  std::vector<TQRPreview*> FPreviews;
+};
