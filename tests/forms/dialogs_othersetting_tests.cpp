@@ -1,0 +1,123 @@
+// The other settings window: the save value of section Screen, read at
+// creation and written, normalised, whenever the window is closed.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "data/UDataCenter.h"
+#include "forms/uOtherSettingForm.h"
+#include "platform/IniFile.h"
+#include "support/TestServices.h"
+
+namespace {
+
+class OtherSettingWindow : public ::testing::Test {
+ protected:
+  void SetUp() override { SetAppDir(FDir.path()); }
+  void TearDown() override { SetAppDir(QString()); }
+  QString StoredSave() const {
+    return TIniFile(SettingsFileName()).ReadString("Screen", "save", "<missing>");
+  }
+  QTemporaryDir FDir;
+};
+
+struct TFileValue {
+  const char* stored;  // nullptr: no file at all
+  bool ticked;
+  const char* written;  // by closing untouched
+};
+
+class OtherSettingFileValues : public OtherSettingWindow,
+                               public ::testing::WithParamInterface<TFileValue> {};
+
+TEST_P(OtherSettingFileValues, ShowTheBoxAndAreRewrittenNormalisedOnClose) {
+  const TFileValue& v = GetParam();
+  if (v.stored) TIniFile(SettingsFileName()).WriteString("Screen", "save", v.stored);
+  TfrmOtherSetting w;
+  w.show();
+  EXPECT_EQ(w.chkSave->isChecked(), v.ticked);
+  w.btnClose->click();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(StoredSave(), v.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, OtherSettingFileValues,
+                         ::testing::Values(TFileValue{nullptr, false, "0"}, TFileValue{"0", false, "0"},
+                                           TFileValue{"1", true, "1"}, TFileValue{"2", false, "0"},
+                                           TFileValue{"-1", false, "0"}, TFileValue{"abc", false, "0"}));
+
+TEST_F(OtherSettingWindow, OnlyClosingWritesAndTheWindowIsHiddenNotDestroyed) {
+  auto* owner = new QWidget;
+  QPointer<TfrmOtherSetting> w = TfrmOtherSetting::ShowNew(owner);
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->parentWidget(), owner);
+  EXPECT_TRUE(w->isWindow());
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_FALSE(w->isModal());
+  EXPECT_EQ(w->windowTitle(), "其它设置");
+  EXPECT_EQ(w->chkSave->text(), "保存退出前主窗口的状态");
+  EXPECT_EQ(w->chkSave->geometry(), QRect(24, 32, 153, 17));
+  EXPECT_EQ(w->btnClose->text(), "关闭");
+  EXPECT_EQ(w->btnClose->geometry(), QRect(64, 76, 75, 25));
+
+  w->chkSave->click();
+  EXPECT_EQ(StoredSave(), "<missing>");  // ticking writes nothing
+  w->close();                            // the title bar's close
+  EXPECT_EQ(StoredSave(), "1");
+  ASSERT_TRUE(w);
+  EXPECT_FALSE(w->isVisible());
+
+  // Shown again it keeps its state; closing again writes again.
+  w->show();
+  w->chkSave->click();
+  w->btnClose->click();
+  EXPECT_EQ(StoredSave(), "0");
+
+  delete owner;  // the window lives until its owner goes
+  EXPECT_FALSE(w);
+}
+
+TEST_F(OtherSettingWindow, OfTwoOpenWindowsTheOneClosedLastDecides) {
+  QWidget owner;
+  TfrmOtherSetting* a = TfrmOtherSetting::ShowNew(&owner);
+  TfrmOtherSetting* b = TfrmOtherSetting::ShowNew(&owner);
+  EXPECT_NE(a, b);
+  a->chkSave->setChecked(true);
+  b->chkSave->setChecked(false);
+  b->close();
+  a->close();
+  EXPECT_EQ(StoredSave(), "1");
+  a->show();
+  a->close();
+  b->show();
+  b->close();
+  EXPECT_EQ(StoredSave(), "0");
+}
+
+TEST_F(OtherSettingWindow, AValueThatCannotBeWrittenIsReportedAndTheWindowStaysOpen) {
+  // A folder in the place of the settings file can be neither read nor
+  // replaced, whoever runs the test.
+  ASSERT_TRUE(QDir(FDir.path()).mkdir("SystemFile.ini"));
+  TRecordingMessages boxes;
+  TfrmOtherSetting w;
+  w.show();
+  EXPECT_FALSE(w.chkSave->isChecked());
+  w.btnClose->click();
+  EXPECT_TRUE(w.isVisible());
+  ASSERT_EQ(boxes.Boxes.size(), 1);
+  EXPECT_EQ(boxes.Boxes[0].icon, TMsgIcon::Error);
+  EXPECT_TRUE(boxes.Boxes[0].text.contains("SystemFile.ini")) << boxes.Boxes[0].text.toStdString();
+
+  // Once the file can be written the window closes.
+  ASSERT_TRUE(QDir(FDir.path()).rmdir("SystemFile.ini"));
+  w.btnClose->click();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(StoredSave(), "0");
+}
+
+}  // namespace

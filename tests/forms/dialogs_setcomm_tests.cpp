@@ -1,0 +1,203 @@
+// The communication settings dialog, driven by clicks and keys.
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "data/UDataCenter.h"
+#include "forms/UDlgSetComm.h"
+
+namespace {
+
+QStringList Items(const QComboBox* cb) {
+  QStringList out;
+  for (int i = 0; i < cb->count(); ++i) out << cb->itemText(i);
+  return out;
+}
+
+class SetCommDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetWorkingParameters();
+    SetAppDir(FDir.path());
+  }
+  void TearDown() override { SetAppDir(QString()); }
+  QTemporaryDir FDir;
+};
+
+TEST_F(SetCommDialog, OpensOnCom3And9600WithTheDefaults) {
+  TFrmSetComm dlg;
+  EXPECT_EQ(dlg.windowTitle(), "通讯设置");
+  EXPECT_EQ(dlg.cbCommPort->currentText(), "COM3");
+  EXPECT_EQ(dlg.cbrate->currentText(), "9600");
+  EXPECT_EQ(dlg.cbCommStyle->currentText(), "串口");
+  QStringList ports;
+  for (int n = 1; n <= 16; ++n) ports << QString("COM%1").arg(n);
+  EXPECT_EQ(Items(dlg.cbCommPort), ports);
+  EXPECT_EQ(Items(dlg.cbrate), QStringList({"300", "600", "1200", "2400", "4800", "9600", "19200",
+                                            "38400", "43000", "56000", "57600", "115200", "256000"}));
+  EXPECT_EQ(Items(dlg.cbCommStyle), QStringList({"USB", "串口"}));
+  EXPECT_EQ(dlg.lblcommPort->text(), "串口：");
+  EXPECT_EQ(dlg.lblBaudRate->text(), "波特率：");
+  EXPECT_EQ(dlg.lblCommStyle->text(), "通讯方式：");
+  EXPECT_EQ(dlg.BtnOK->text(), "OK");
+  EXPECT_EQ(dlg.BtnCancel->text(), "退出");
+  EXPECT_FALSE(dlg.cbCommPort->isEditable());
+  EXPECT_TRUE(dlg.cbCommPort->isEnabled());
+}
+
+TEST_F(SetCommDialog, ThePortPanelCoversTheTransportPanel) {
+  TFrmSetComm dlg;
+  dlg.show();
+  EXPECT_EQ(dlg.PanComm->geometry(), QRect(24, 8, 185, 113));
+  EXPECT_EQ(dlg.PanCommStyle->geometry(), QRect(24, 8, 185, 41));
+  EXPECT_EQ(dlg.cbCommStyle->pos(), QPoint(72, 12));
+  EXPECT_EQ(dlg.cbCommPort->pos(), QPoint(72, 22));
+  EXPECT_EQ(dlg.cbrate->pos(), QPoint(72, 62));
+  EXPECT_EQ(dlg.BtnOK->geometry(), QRect(40, 135, 75, 25));
+  EXPECT_EQ(dlg.BtnCancel->geometry(), QRect(126, 135, 75, 25));
+  EXPECT_EQ(dlg.BtnOK->cursor().shape(), Qt::PointingHandCursor);
+  // What is seen where the transport list lies belongs to the port panel.
+  const QPoint listCentre = dlg.cbCommStyle->mapTo(&dlg, dlg.cbCommStyle->rect().center());
+  QWidget* seen = dlg.childAt(listCentre);
+  ASSERT_NE(seen, nullptr);
+  EXPECT_TRUE(seen == dlg.PanComm || dlg.PanComm->isAncestorOf(seen));
+}
+
+TEST_F(SetCommDialog, TheCoveredTransportListHasTheFocusAndGreysThePortListsForUsb) {
+  TFrmSetComm dlg;
+  dlg.show();
+  QApplication::setActiveWindow(&dlg);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+  EXPECT_EQ(QApplication::focusWidget(), dlg.cbCommStyle);
+  // Tab order: transport, port, rate, OK, cancel, and round again.
+  const QList<QWidget*> order{dlg.cbCommPort, dlg.cbrate, dlg.BtnOK, dlg.BtnCancel, dlg.cbCommStyle};
+  for (QWidget* next : order) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+  }
+
+  QTest::keyClick(dlg.cbCommStyle, Qt::Key_Up);
+  EXPECT_EQ(dlg.cbCommStyle->currentText(), "USB");
+  EXPECT_FALSE(dlg.cbCommPort->isEnabled());
+  EXPECT_FALSE(dlg.cbrate->isEnabled());
+  EXPECT_FALSE(dlg.lblcommPort->isEnabled());
+  EXPECT_FALSE(dlg.lblBaudRate->isEnabled());
+  QTest::keyClick(dlg.cbCommStyle, Qt::Key_Down);
+  EXPECT_TRUE(dlg.cbCommPort->isEnabled());
+  QTest::keyClick(dlg.cbCommStyle, Qt::Key_Up);
+
+  giCommStyle = 7;
+  dlg.BtnOK->click();
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_EQ(giCommStyle, 1);
+  EXPECT_EQ(giCommPort, 3);
+  EXPECT_EQ(giBaudRate, 6);
+}
+
+TEST_F(SetCommDialog, OkStoresTheChoiceAndItSurvivesARestart) {
+  TFrmSetComm dlg;
+  dlg.show();
+  dlg.cbCommPort->setCurrentIndex(4);
+  dlg.cbrate->setCurrentIndex(8);
+  QTest::keyClick(&dlg, Qt::Key_Return);  // OK is the Enter button
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_EQ(giCommPort, 5);
+  EXPECT_EQ(giBaudRate, 9);
+  EXPECT_EQ(BaudRateOf(giBaudRate), 43000);
+
+  SaveSettings();
+  ResetWorkingParameters();
+  LoadSettings();
+  EXPECT_EQ(giCommPort, 5);
+  EXPECT_EQ(giBaudRate, 9);
+  TFrmSetComm again;
+  EXPECT_EQ(again.cbCommPort->currentText(), "COM5");
+  EXPECT_EQ(again.cbrate->currentText(), "43000");
+}
+
+struct TStored {
+  std::int32_t port, rate;
+  int portIndex, rateIndex;     // selected at opening
+  std::int32_t okPort, okRate;  // stored by OK
+};
+
+class SetCommStoredValues : public SetCommDialog, public ::testing::WithParamInterface<TStored> {};
+
+TEST_P(SetCommStoredValues, OutsideTheListsLeaveNoSelectionAndOkStoresZero) {
+  const TStored& s = GetParam();
+  giCommPort = s.port;
+  giBaudRate = s.rate;
+  TFrmSetComm dlg;
+  EXPECT_EQ(dlg.cbCommPort->currentIndex(), s.portIndex);
+  EXPECT_EQ(dlg.cbrate->currentIndex(), s.rateIndex);
+  dlg.BtnOK->click();
+  EXPECT_EQ(giCommPort, s.okPort);
+  EXPECT_EQ(giBaudRate, s.okRate);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SetCommStoredValues,
+                         ::testing::Values(TStored{0, 6, -1, 5, 0, 6}, TStored{17, 6, -1, 5, 0, 6},
+                                           TStored{16, 13, 15, 12, 16, 13}, TStored{1, 1, 0, 0, 1, 1},
+                                           TStored{3, 0, 2, -1, 3, 0}, TStored{3, 14, 2, -1, 3, 0},
+                                           TStored{-2147483647 - 1, 2147483647, -1, -1, 0, 0}));
+
+TEST_F(SetCommDialog, AStoredUsbTransportGreysThePortListsAtOpening) {
+  giCommStyle = 0;
+  TFrmSetComm dlg;
+  EXPECT_EQ(dlg.cbCommStyle->currentText(), "USB");
+  EXPECT_FALSE(dlg.cbCommPort->isEnabled());
+  dlg.BtnOK->click();
+  EXPECT_EQ(giCommStyle, 1);
+}
+
+enum class TLeave { CancelButton, Escape, TitleBarClose };
+
+class SetCommLeaving : public SetCommDialog, public ::testing::WithParamInterface<TLeave> {};
+
+TEST_P(SetCommLeaving, WithoutOkKeepsTheWorkingParameters) {
+  giCommStyle = 1;
+  giCommPort = 7;
+  giBaudRate = 12;
+  TFrmSetComm dlg;
+  dlg.show();
+  dlg.cbCommStyle->setCurrentIndex(0);
+  dlg.cbCommPort->setCurrentIndex(0);
+  dlg.cbrate->setCurrentIndex(0);
+  switch (GetParam()) {
+    case TLeave::CancelButton: dlg.BtnCancel->click(); break;
+    case TLeave::Escape: QTest::keyClick(&dlg, Qt::Key_Escape); break;
+    case TLeave::TitleBarClose: dlg.close(); break;
+  }
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_EQ(dlg.result(), QDialog::Rejected);
+  EXPECT_EQ(giCommStyle, 1);
+  EXPECT_EQ(giCommPort, 7);
+  EXPECT_EQ(giBaudRate, 12);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SetCommLeaving,
+                         ::testing::Values(TLeave::CancelButton, TLeave::Escape, TLeave::TitleBarClose));
+
+TEST_F(SetCommDialog, ExecuteShowsTheDialogModallyAndDestroysIt) {
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* dlg = qobject_cast<TFrmSetComm*>(QApplication::activeModalWidget());
+    ASSERT_NE(dlg, nullptr);
+    seen = true;
+    dlg->cbCommPort->setCurrentIndex(9);
+    dlg->BtnOK->click();
+  });
+  TFrmSetComm::Execute(nullptr);
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(giCommPort, 10);
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<TFrmSetComm*>(w), nullptr);
+}
+
+}  // namespace
