@@ -1,0 +1,451 @@
+#include "forms/UDataFiles.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <exception>
+#include <memory>
+
+#include "data/UDataCenter.h"
+#include "forms/UDlgProcess.h"
+#include "platform/DesktopServices.h"
+#include "platform/Gbk.h"
+#include "platform/MessageService.h"
+#include "platform/Spreadsheet.h"
+#include "platform/StringGrid.h"
+
+namespace DataFiles {
+
+namespace {
+
+constexpr int kColumns = 11;
+
+const QString kLineEnd = QStringLiteral("\r\n");
+
+// Rows 1..count of the table hold its records; the count never reaches past
+// the table's last row.
+int RowsToSave(TStringGrid* grid, TTableKind kind) {
+  const std::int32_t count = kind == TTableKind::Data ? giDataCount : giSaveCount;
+  const int rows = grid->RowCount() - 1;
+  if (count <= 0) return 0;
+  return count < rows ? static_cast<int>(count) : rows;
+}
+
+// Writes the bytes to a temporary file beside the target and renames it over
+// the target only when every byte is on disk, so a failed write (a full disk,
+// a file too large) leaves an existing file as it was. Each write is checked
+// for its full length: a short write is a failure, never a cut file.
+void ReplaceFileContents(const QString& fileName, const QByteArray& bytes) {
+  const QFileInfo target(fileName);
+  auto fail = [&fileName](const QString& why) {
+    return EAppError(QStringLiteral("无法写入文件'%1'：%2").arg(fileName, why));
+  };
+  if (target.isDir()) throw fail(QStringLiteral("这是一个文件夹"));
+  QString tempName;
+  {
+    QTemporaryFile reserve(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                           QStringLiteral(".XXXXXX"));
+    reserve.setAutoRemove(false);
+    if (!reserve.open()) throw fail(reserve.errorString());
+    tempName = reserve.fileName();
+  }
+  try {
+    QFile f(tempName);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) throw fail(f.errorString());
+    qint64 done = 0;
+    while (done < bytes.size()) {
+      const qint64 n = f.write(bytes.constData() + done, bytes.size() - done);
+      if (n <= 0) throw fail(f.errorString());
+      done += n;
+      // a short write is followed by one that reports the cause
+    }
+    if (::fsync(f.handle()) != 0) throw fail(QString::fromLocal8Bit(std::strerror(errno)));
+    f.close();
+    if (f.error() != QFileDevice::NoError) throw fail(f.errorString());
+    const QFileDevice::Permissions perms =
+        target.exists() ? QFile::permissions(fileName)
+                        : (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                           QFileDevice::ReadOther);
+    QFile::setPermissions(tempName, perms);
+    if (std::rename(QFile::encodeName(tempName).constData(), QFile::encodeName(fileName).constData()) != 0) {
+      throw fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+  } catch (...) {
+    QFile::remove(tempName);
+    throw;
+  }
+}
+
+QStringList EmptyRow() {
+  QStringList row;
+  row.reserve(kColumns);
+  for (int c = 0; c < kColumns; ++c) row << QString();
+  return row;
+}
+
+QList<QPair<QString, QString>> FileFilters(bool forOpening) {
+  // "测试数据文件(*%s)|*%s|测试数据文件(*%s)|*%s" with .xls, .xls, .txt, .txt
+  QList<QPair<QString, QString>> f;
+  f << qMakePair(QStringLiteral("测试数据文件(*.xls)"), QStringLiteral("*.xls"));
+  f << qMakePair(QStringLiteral("测试数据文件(*.txt)"), QStringLiteral("*.txt"));
+  if (forOpening) {
+    // the engine reads these as well
+    f << qMakePair(QStringLiteral("测试数据文件(*.xlsx)"), QStringLiteral("*.xlsx"));
+    f << qMakePair(QStringLiteral("测试数据文件(*.ods)"), QStringLiteral("*.ods"));
+  }
+  return f;
+}
+
+// The text of column A as a record number, "%2d".
+QString RecordNumberText(const QString& cell, int sheetRow) {
+  bool ok = false;
+  const int v = TrimText(cell).toInt(&ok, 10);
+  if (!ok) {
+    throw ESpreadsheetError(QStringLiteral("第%1行A列不是整数：'%2'").arg(sheetRow).arg(cell));
+  }
+  return QString::asprintf("%2d", v);
+}
+
+// Closes every workbook without saving and ends the engine. A failure here
+// is reported once, like any failing call; the engine is released in any
+// case.
+void QuitSpreadsheet(std::unique_ptr<ISpreadsheetApp>& app, QWidget* owner, bool& reported) {
+  if (!app) return;
+  bool failed = false;
+  try {
+    for (std::int32_t i = app->WorkbooksCount(); i >= 1; --i) app->WorkbooksItemClose(i, false);
+  } catch (...) {
+    failed = true;
+  }
+  try {
+    app->Quit();  // ended on every path, even when closing failed
+  } catch (...) {
+    failed = true;
+  }
+  app.reset();
+  if (failed && !reported) {
+    MsgBox(owner, kConvertFailedText, TMsgIcon::Warning);
+    reported = true;
+  }
+}
+
+std::unique_ptr<ISpreadsheetApp> StartSpreadsheet() {
+  try {
+    return CreateSpreadsheetApp();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+QPointer<TFrmProcess> ShowProgress(QWidget* owner) {
+  QPointer<TFrmProcess> dlg = new TFrmProcess(owner);
+  dlg->SetTip(kProgressTip);
+  dlg->SetCountRange(1, 2);
+  dlg->SetProcessRange(1, 3);
+  dlg->show();
+  return dlg;
+}
+
+}  // namespace
+
+// ---- Button handlers ---------------------------------------------------------
+
+void BtnSaveClick(QWidget* owner, TStringGrid* SGData) {
+  if (giDataCount <= 0) {
+    MsgBox(owner, kNoDataText, TMsgIcon::Warning);
+    return;
+  }
+  SaveFile(owner, SGData, TTableKind::Data);
+}
+
+void btnSaveExcelClick(QWidget* owner, TStringGrid* SGSave) {
+  if (giSaveCount <= 0) {
+    MsgBox(owner, kNoDataText, TMsgIcon::Warning);
+    return;
+  }
+  SaveFile(owner, SGSave, TTableKind::Save);
+}
+
+void BtnOpenClick(QWidget* owner, TStringGrid* SGSave) {
+  TFileDialogRequest r;
+  r.initialDir = DataFolder();
+  r.defaultSuffix = QStringLiteral("xls");
+  r.filters = FileFilters(true);
+  r.title = kOpenTitle;
+  r.mustExist = true;
+  const QString name = DesktopServices().GetOpenFileName(owner, r);
+  if (name.isEmpty()) return;
+  if (IsTextFileName(name)) {
+    ReadTextFile(owner, name, SGSave);
+  } else {
+    OpenFromExcel(owner, name, SGSave);
+  }
+}
+
+// ---- Dialog and dispatch -----------------------------------------------------
+
+QString DataFolder() {
+  const QString folder = QDir(AppDir()).filePath(kFolderName);
+  QDir().mkpath(folder);  // a failure is ignored; the dialog starts where it can
+  return folder;
+}
+
+bool IsTextFileName(const QString& fileName) { return TailOf(fileName, 4) == QLatin1String(".txt"); }
+
+void SaveFile(QWidget* owner, TStringGrid* grid, TTableKind kind) {
+  TFileDialogRequest r;
+  r.initialDir = DataFolder();
+  r.defaultSuffix = QStringLiteral("xls");
+  r.filters = FileFilters(false);
+  r.title = kSaveTitle;
+  r.proposedName = DateTimeFileText(QDateTime::currentDateTime());
+  const QString name = DesktopServices().GetSaveFileName(owner, r);
+  if (name.isEmpty()) return;
+  if (IsTextFileName(name)) {
+    WriteTextFile(name, grid, kind);
+  } else {
+    SaveToExcel(owner, name, grid, kind);
+  }
+}
+
+// ---- Text file ---------------------------------------------------------------
+
+QByteArray TextFileBytes(TStringGrid* grid, int count) {
+  QString captions[kColumns];
+  for (int c = 0; c < kColumns; ++c) captions[c] = TrimText(grid->Cells(c, 0));
+  QString text;
+  text.reserve(count * 200);
+  auto put = [&](int c, int r) {
+    text += captions[c];
+    text += QLatin1Char('=');
+    text += TrimText(grid->Cells(c, r));
+    text += kLineEnd;
+  };
+  for (int r = 1; r <= count; ++r) {
+    put(0, r);
+    text += QStringLiteral("[参数]") + kLineEnd;
+    for (int c = 1; c <= 6; ++c) put(c, r);
+    text += QStringLiteral("[试验结果]") + kLineEnd;
+    for (int c = 7; c <= 10; ++c) put(c, r);
+    text += kLineEnd;
+    text += kLineEnd;
+  }
+  return ToGbk(text);
+}
+
+void WriteTextFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
+  const QByteArray bytes = TextFileBytes(grid, RowsToSave(grid, kind));
+  ReplaceFileContents(fileName, bytes);
+  DesktopServices().OpenFolder(QFileInfo(fileName).absolutePath());
+}
+
+QString LineValue(const QString& line) {
+  const int eq = static_cast<int>(line.indexOf(QLatin1Char('=')));
+  return eq < 0 ? line : line.mid(eq + 1);
+}
+
+int LineColumn(const QString& line) {
+  const int eq = static_cast<int>(line.indexOf(QLatin1Char('=')));
+  const QString key = eq < 0 ? line : line.left(eq);
+  auto has = [&key](const char16_t* word) { return key.contains(QString::fromUtf16(word)); };
+  if (has(u"序号")) return kNewRecord;
+  if (has(u"时间")) return has(u"载流时间") ? 6 : 1;
+  if (has(u"设备编号")) return 2;
+  if (has(u"测试人员")) return 3;
+  if (has(u"测试地点")) return 4;
+  if (has(u"测试档位")) return 5;
+  if (has(u"测试电阻(A)")) return 8;
+  if (has(u"测试电阻(B)")) return 9;
+  if (has(u"测试电阻(C)")) return 10;
+  if (has(u"测试相")) return 7;
+  if (has(u"测试电阻")) return 7;  // files of earlier versions
+  return -1;
+}
+
+void PutLineValue(std::vector<QStringList>& rows, int col, const QString& line) {
+  if (rows.empty()) rows.push_back(EmptyRow());
+  QStringList& row = rows.back();
+  while (row.size() < kColumns) row << QString();
+  if (col >= 0 && col < kColumns) row[col] = LineValue(line);
+}
+
+void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
+  if (!QFileInfo::exists(fileName)) {
+    MsgBox(owner, QStringLiteral("指定的文件'") + fileName + QStringLiteral("'不存在"), TMsgIcon::Error);
+    return;
+  }
+  QFile f(fileName);
+  if (!f.open(QIODevice::ReadOnly)) {
+    throw EAppError(QStringLiteral("无法读取文件'%1'：%2").arg(fileName, f.errorString()));
+  }
+  const QByteArray bytes = f.readAll();
+  if (f.error() != QFileDevice::NoError) {
+    throw EAppError(QStringLiteral("无法读取文件'%1'：%2").arg(fileName, f.errorString()));
+  }
+  f.close();
+  const QString text = FromGbk(bytes);
+
+  std::vector<QStringList> rows;
+  rows.push_back(EmptyRow());
+  if (TrimText(text).isEmpty()) {
+    MsgBox(owner, kEmptyFileText, TMsgIcon::Error);
+    // The archive goes to its empty state: one empty data row, no records.
+    SGSave->ReplaceDataRows(std::move(rows));
+    giSaveCount = 0;
+    return;
+  }
+
+  std::int32_t count = 0;
+  const int n = static_cast<int>(text.size());
+  int start = 0;
+  while (start < n) {
+    int end = start;
+    while (end < n && text[end] != QLatin1Char('\r') && text[end] != QLatin1Char('\n')) ++end;
+    const QString line = text.mid(start, end - start);
+    const int col = LineColumn(line);
+    if (col == kNewRecord) {
+      if (count > 0) rows.push_back(EmptyRow());
+      ++count;
+      PutLineValue(rows, 0, line);
+    } else if (col >= 0) {
+      PutLineValue(rows, col, line);
+    }
+    // a line ends at CR LF, a lone LF or a lone CR
+    if (end < n && text[end] == QLatin1Char('\r') && end + 1 < n && text[end + 1] == QLatin1Char('\n')) ++end;
+    start = end + 1;
+  }
+  SGSave->ReplaceDataRows(std::move(rows));
+  giSaveCount = count;
+}
+
+// ---- Spreadsheet -------------------------------------------------------------
+
+bool UpdateProgress(const QPointer<TFrmProcess>& dlg, int count, int process) {
+  if (!dlg) return false;
+  dlg->SetPositions(count, process);
+  dlg->show();
+  dlg->repaint();
+  Delay(10);
+  return dlg ? dlg->Cancelled() : false;
+}
+
+void CloseProgress(QPointer<TFrmProcess>& dlg) {
+  if (dlg) dlg->Release();
+  dlg = nullptr;
+}
+
+void FillSheet(ISpreadsheetApp& app, TStringGrid* grid, TTableKind kind) {
+  app.CellsSetColumnWidth(9.5);
+  app.CellsSetHorizontalAlignment(kAlignCenter);
+  app.ColumnsSetColumnWidth(2, 17.5);
+  app.CellsSetNumberFormat(QStringLiteral("@"));
+  const int n = RowsToSave(grid, kind);
+  for (int r = 0; r <= n; ++r) {
+    for (int j = 0; j < kColumns; ++j) app.SetCellValue(r + 1, j + 1, TrimText(grid->Cells(j, r)));
+  }
+}
+
+void ReadSheet(ISpreadsheetApp& app, TStringGrid* SGSave) {
+  std::int32_t n = app.UsedRangeRowsCount() - 1;
+  if (n < 0) n = 0;
+  // The rows are read aside; the table changes only when all were read.
+  std::vector<QStringList> rows;
+  rows.reserve(static_cast<size_t>(n));
+  for (std::int32_t r = 1; r <= n; ++r) {
+    QStringList row;
+    row.reserve(kColumns);
+    for (int j = 0; j < kColumns; ++j) {
+      const QString cell = app.CellValue(r + 1, j + 1);
+      row << (j == 0 ? RecordNumberText(cell, r + 1) : cell);
+    }
+    rows.push_back(std::move(row));
+  }
+  SGSave->ReplaceDataRows(std::move(rows));
+  giSaveCount = n;
+}
+
+void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind) {
+  const QPointer<QWidget> parent(owner);
+  bool cancelled = false;
+  bool reported = false;
+  std::unique_ptr<ISpreadsheetApp> app;
+  QPointer<TFrmProcess> dlg = ShowProgress(owner);
+
+  if (UpdateProgress(dlg, 1, 1)) {
+    cancelled = true;
+  } else {
+    app = StartSpreadsheet();
+    if (!app) {
+      MsgBox(parent, kStartFailedText, TMsgIcon::Warning);
+      reported = true;
+    } else {
+      bool stored = false;
+      try {
+        app->SetDisplayAlerts(false);
+        app->SetVisible(false);
+        app->WorkbooksAdd(1);
+        // The file exists, still empty, before any cell is written.
+        app->ActiveWorkbookSaveAs(fileName);
+        FillSheet(*app, grid, kind);
+        app->ActiveWorkbookSave();
+        stored = true;
+      } catch (...) {
+        MsgBox(parent, kConvertFailedText, TMsgIcon::Warning);
+        reported = true;
+      }
+      // A cancel seen here only keeps the folder closed; the file is complete.
+      if (stored && UpdateProgress(dlg, 2, 2)) cancelled = true;
+    }
+  }
+
+  const bool started = app != nullptr;
+  QuitSpreadsheet(app, parent, reported);
+  CloseProgress(dlg);
+  if (!cancelled && started) {
+    Delay(100);
+    DesktopServices().OpenFolder(QFileInfo(fileName).absolutePath());
+  }
+}
+
+void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
+  const QPointer<QWidget> parent(owner);
+  bool reported = false;
+  std::unique_ptr<ISpreadsheetApp> app;
+  QPointer<TFrmProcess> dlg = ShowProgress(owner);
+
+  if (!UpdateProgress(dlg, 1, 1)) {
+    app = StartSpreadsheet();
+    if (!app) {
+      MsgBox(parent, kStartFailedText, TMsgIcon::Warning);
+      reported = true;
+    } else {
+      bool loaded = false;
+      try {
+        app->SetDisplayAlerts(false);
+        app->SetVisible(false);
+        app->WorkbooksOpen(fileName);
+        ReadSheet(*app, SGSave);
+        loaded = true;
+      } catch (...) {
+        MsgBox(parent, kConvertFailedText, TMsgIcon::Warning);
+        reported = true;
+      }
+      // The table is loaded; a cancel seen now changes nothing.
+      if (loaded) UpdateProgress(dlg, 2, 2);
+    }
+  }
+
+  QuitSpreadsheet(app, parent, reported);
+  CloseProgress(dlg);
+}
+
+}  // namespace DataFiles

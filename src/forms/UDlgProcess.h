@@ -1,0 +1,69 @@
+#pragma once
+// The small borderless progress window shown while a spreadsheet exchange
+// runs: two vertical bars, a tip, a busy animation (a drum being struck) and
+// a Cancel button. It does no work of its own; the running operation sets it
+// and asks whether the operator has cancelled.
+//
+// While it lives, the window system cannot close it: close requests are
+// refused and Esc presses Cancel. Only Release() (used by CloseProgress)
+// closes it, and closing frees it. Callers keep it in a QPointer, so even a
+// dialog destroyed behind the operation's back is never touched.
+#include <QDialog>
+#include <QList>
+#include <QPixmap>
+
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+class TFrmProcess : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TFrmProcess(QWidget* owner = nullptr);
+  ~TFrmProcess() override;
+
+  void SetCountRange(int min, int max);
+  void SetProcessRange(int min, int max);
+  void SetPositions(int count, int process);
+  void SetTip(const QString& text);
+  bool Cancelled() const { return FCancelled; }
+  // Shows animation frame n (1..4; image index n - 1, clamped to 0..3).
+  void ShowFrame(int n);
+
+  int FrameIndex() const { return FFrameIndex; }
+  // Image index of the picture shown now, -1 before the first frame.
+  int ImageIndex() const { return FImageIndex; }
+  // The four frames of the animation.
+  const QList<QPixmap>& Frames() const { return FFrames; }
+
+  // Closes and frees the dialog; the only way to close it.
+  void Release();
+
+ public slots:
+  // One animation step, every 100 ms while events flow.
+  void Timer1Timer();
+  void BtnCancelClick();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void reject() override;  // Esc: presses Cancel, never closes
+
+ private:
+  static QList<QPixmap> DrawFrames();
+
+  QFrame* Panel1;
+  QProgressBar* PBCount;
+  QProgressBar* PBProcess;
+  QLabel* Image1;
+  QLabel* lblTip;
+  QPushButton* BtnCancel;
+  QTimer* Timer1;
+  QList<QPixmap> FFrames;  // the image list
+
+  int FFrameIndex = 1;
+  int FImageIndex = -1;
+  bool FCancelled = false;
+  bool FReleasing = false;
+};

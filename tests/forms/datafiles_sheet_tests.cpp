@@ -1,0 +1,447 @@
+// The spreadsheet exchange: storing a table, loading the archive, the
+// progress checkpoints with cancel, and an engine that fails at its start or
+// at any later call.
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+
+#include "datafiles_fixture.h"
+#include "forms/UDlgProcess.h"
+#include "platform/MessageService.h"
+#include "platform/Spreadsheet.h"
+#include "support/SpreadsheetFixtures.h"
+
+using namespace DataFiles;
+
+namespace {
+
+// The embedded engine behind a counter of calls: a named call can fail (the
+// first time it is made) or run a hook before it is carried out.
+class TWatchedSpreadsheet : public ISpreadsheetApp {
+ public:
+  struct TLog {
+    std::map<std::string, int> calls;
+    int alive = 0;
+    int made = 0;
+    std::string failOn;
+    std::map<std::string, std::function<void()>> hooks;
+  };
+
+  explicit TWatchedSpreadsheet(TLog& log) : FLog(log), FReal(NewEmbeddedSpreadsheet()) {
+    ++FLog.alive;
+    ++FLog.made;
+  }
+  ~TWatchedSpreadsheet() override { --FLog.alive; }
+
+  void SetDisplayAlerts(bool on) override { Call("SetDisplayAlerts", [&] { FReal->SetDisplayAlerts(on); }); }
+  bool DisplayAlerts() const override { return FReal->DisplayAlerts(); }
+  void SetVisible(bool on) override { Call("SetVisible", [&] { FReal->SetVisible(on); }); }
+  bool Visible() const override { return FReal->Visible(); }
+  void WorkbooksAdd(std::int32_t k) override { Call("WorkbooksAdd", [&] { FReal->WorkbooksAdd(k); }); }
+  void WorkbooksOpen(const QString& n) override { Call("WorkbooksOpen", [&] { FReal->WorkbooksOpen(n); }); }
+  std::int32_t WorkbooksCount() const override {
+    std::int32_t n = 0;
+    Call("WorkbooksCount", [&] { n = FReal->WorkbooksCount(); });
+    return n;
+  }
+  void WorkbooksItemClose(std::int32_t i, bool save) override {
+    Call("WorkbooksItemClose", [&] { FReal->WorkbooksItemClose(i, save); });
+  }
+  void ActiveWorkbookSaveAs(const QString& n) override {
+    Call("ActiveWorkbookSaveAs", [&] { FReal->ActiveWorkbookSaveAs(n); });
+  }
+  void ActiveWorkbookSave() override { Call("ActiveWorkbookSave", [&] { FReal->ActiveWorkbookSave(); }); }
+  void CellsSetColumnWidth(double w) override { Call("CellsSetColumnWidth", [&] { FReal->CellsSetColumnWidth(w); }); }
+  void CellsSetHorizontalAlignment(std::int32_t c) override {
+    Call("CellsSetHorizontalAlignment", [&] { FReal->CellsSetHorizontalAlignment(c); });
+  }
+  void CellsSetNumberFormat(const QString& f) override {
+    Call("CellsSetNumberFormat", [&] { FReal->CellsSetNumberFormat(f); });
+  }
+  void ColumnsSetColumnWidth(std::int32_t c, double w) override {
+    Call("ColumnsSetColumnWidth", [&] { FReal->ColumnsSetColumnWidth(c, w); });
+  }
+  void SetCellValue(std::int32_t r, std::int32_t c, const QString& t) override {
+    Call("SetCellValue", [&] { FReal->SetCellValue(r, c, t); });
+  }
+  QString CellValue(std::int32_t r, std::int32_t c) const override {
+    QString v;
+    Call("CellValue", [&] { v = FReal->CellValue(r, c); });
+    return v;
+  }
+  std::int32_t UsedRangeRowsCount() const override {
+    std::int32_t n = 0;
+    Call("UsedRangeRowsCount", [&] { n = FReal->UsedRangeRowsCount(); });
+    return n;
+  }
+  void Quit() override { Call("Quit", [&] { FReal->Quit(); }); }
+
+ private:
+  void Call(const std::string& name, const std::function<void()>& run) const {
+    const int n = ++FLog.calls[name];
+    if (auto h = FLog.hooks.find(name); h != FLog.hooks.end() && n == 1) h->second();
+    if (name == FLog.failOn && n == 1) throw ESpreadsheetError(QStringLiteral("injected failure"));
+    run();
+  }
+  TLog& FLog;
+  std::unique_ptr<ISpreadsheetApp> FReal;
+};
+
+TFrmProcess* LiveProgressDialog() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* d = qobject_cast<TFrmProcess*>(w); d && d->isVisible()) return d;
+  }
+  return nullptr;
+}
+
+void ClickCancel() {
+  TFrmProcess* d = LiveProgressDialog();
+  ASSERT_NE(d, nullptr);
+  d->findChild<QPushButton*>(QStringLiteral("BtnCancel"))->click();
+}
+
+class SheetExchange : public DataFilesTest {
+ protected:
+  void SetUp() override {
+    DataFilesTest::SetUp();
+    QDir().mkpath(Folder());
+    SetSpreadsheetFactory([this]() -> std::unique_ptr<ISpreadsheetApp> {
+      return std::make_unique<TWatchedSpreadsheet>(log);
+    });
+  }
+  void TearDown() override {
+    SetSpreadsheetFactory({});
+    EXPECT_EQ(log.alive, 0) << "the engine was not released";
+    EXPECT_EQ(LiveProgressDialog(), nullptr) << "the progress dialog stayed open";
+    DataFilesTest::TearDown();
+  }
+
+  // Reads a workbook back with a plain engine: rows of 11 texts.
+  static std::vector<QStringList> SheetRows(const QString& name, int* usedRows = nullptr) {
+    auto app = NewEmbeddedSpreadsheet();
+    app->WorkbooksOpen(name);
+    const int used = app->UsedRangeRowsCount();
+    if (usedRows) *usedRows = used;
+    std::vector<QStringList> rows;
+    for (int r = 1; r <= used; ++r) {
+      QStringList row;
+      for (int c = 1; c <= 11; ++c) row << app->CellValue(r, c);
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  QStringList Texts() const { return messages.Texts(); }
+
+  TWatchedSpreadsheet::TLog log;
+};
+
+TEST_F(SheetExchange, SavingStoresCaptionsAndRowsAsText) {
+  Fill(SGData.get(), 3);
+  SGData->SetCells(3, 2, QStringLiteral("  李四 "));
+  SGData->SetRowCount(6);  // rows past the counter are not saved
+  SGData->SetCells(2, 5, QStringLiteral("stale"));
+  const QString name = InFolder(QStringLiteral("instrument.xls"));
+  desktop.SaveNames << name;
+  BtnSaveClick(nullptr, SGData.get());
+
+  EXPECT_TRUE(messages.Boxes.isEmpty()) << Texts().join(QLatin1Char('|')).toStdString();
+  int used = 0;
+  const auto rows = SheetRows(name, &used);
+  ASSERT_EQ(used, 4);
+  EXPECT_EQ(rows[0], kCaptions);
+  QStringList second = RecordRow(2);
+  second[0] = QStringLiteral("2");  // trimmed
+  second[3] = QStringLiteral("李四");
+  EXPECT_EQ(rows[2], second);
+  EXPECT_EQ(rows[3][8], QStringLiteral("3.25"));
+  // one call per cell, and the formats before them
+  EXPECT_EQ(log.calls["SetCellValue"], 44);
+  EXPECT_EQ(log.calls["CellsSetColumnWidth"], 1);
+  EXPECT_EQ(log.calls["ColumnsSetColumnWidth"], 1);
+  EXPECT_EQ(log.calls["CellsSetNumberFormat"], 1);
+  EXPECT_EQ(log.calls["CellsSetHorizontalAlignment"], 1);
+  EXPECT_EQ(log.calls["ActiveWorkbookSaveAs"], 1);
+  EXPECT_EQ(log.calls["ActiveWorkbookSave"], 1);
+  EXPECT_EQ(log.calls["WorkbooksItemClose"], 1);
+  EXPECT_EQ(log.calls["Quit"], 1);
+  EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
+}
+
+TEST_F(SheetExchange, TheFileExistsEmptyBeforeTheFirstCell) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("early.xls"));
+  int usedAtFirstCell = -1;
+  log.hooks["SetCellValue"] = [&] {
+    auto probe = NewEmbeddedSpreadsheet();
+    probe->WorkbooksOpen(name);
+    usedAtFirstCell = probe->UsedRangeRowsCount();
+    EXPECT_EQ(probe->CellValue(1, 1), QString());
+  };
+  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  EXPECT_EQ(usedAtFirstCell, 1);
+  EXPECT_EQ(SheetRows(name).size(), 3u);
+}
+
+TEST_F(SheetExchange, RoundTripPadsTheRecordNumber) {
+  Fill(SGSave.get(), 12);
+  const QString name = InFolder(QStringLiteral("archive.xls"));
+  desktop.SaveNames << name;
+  btnSaveExcelClick(nullptr, SGSave.get());
+  ASSERT_TRUE(messages.Boxes.isEmpty());
+  EXPECT_EQ(SheetRows(name)[1][0], QStringLiteral("1"));  // stored trimmed
+
+  SGSave->ReplaceDataRows({QStringList(11, QString())});
+  giSaveCount = 0;
+  desktop.OpenNames << name;
+  BtnOpenClick(nullptr, SGSave.get());
+  EXPECT_TRUE(messages.Boxes.isEmpty());
+  EXPECT_EQ(giSaveCount, 12);
+  ASSERT_EQ(SGSave->RowCount(), 13);
+  for (int r = 1; r <= 12; ++r) EXPECT_EQ(Row(SGSave.get(), r), RecordRow(r)) << r;
+  EXPECT_EQ(SGSave->Cells(0, 1), QStringLiteral(" 1"));
+  EXPECT_EQ(SGSave->Cells(0, 12), QStringLiteral("12"));
+  EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});  // only the save opened it
+}
+
+TEST_F(SheetExchange, ACaptionRowAloneLeavesNoRecords) {
+  Fill(SGSave.get(), 3);
+  const QString name = InFolder(QStringLiteral("captions.ods"));
+  WriteFixtureFile(name, MakeOdsWorkbook({{"序号", "时间", "设备编号"}}));
+  OpenFromExcel(nullptr, name, SGSave.get());
+  EXPECT_TRUE(messages.Boxes.isEmpty());
+  EXPECT_EQ(giSaveCount, 0);
+  EXPECT_EQ(SGSave->RowCount(), 1);  // the caption row only
+  EXPECT_EQ(SGSave->Cells(2, 0), QStringLiteral("设备编号"));
+}
+
+TEST_F(SheetExchange, ABinaryWorkbookLoads) {
+  const QString name = InFolder(QStringLiteral("old.xls"));
+  WriteFixtureFile(name, MakeXlsWorkbook({
+                             {"序号", "时间", "设备编号", "测试人员", "测试地点", "测试档位", "载流时间", "测试相",
+                              "测试电阻(A)", "测试电阻(B)", "测试电阻(C)"},
+                             {1, "08-03-05 09:07", "QK-1", "张三", "变电站", "200A", "30 秒", "三相", 12.5, 13, 0.75},
+                             {2, "08-03-06 10:00", "QK-2", "李四", "开关站", "100A", "15 秒", "单相", 8,
+                              TFixtureCell{}, TFixtureCell{}},
+                         }));
+  OpenFromExcel(nullptr, name, SGSave.get());
+  EXPECT_TRUE(messages.Boxes.isEmpty()) << Texts().join(QLatin1Char('|')).toStdString();
+  ASSERT_EQ(giSaveCount, 2);
+  EXPECT_EQ(Row(SGSave.get(), 1), (QStringList{" 1", "08-03-05 09:07", "QK-1", "张三", "变电站", "200A", "30 秒",
+                                                "三相", "12.5", "13", "0.75"}));
+  EXPECT_EQ(Row(SGSave.get(), 2), (QStringList{" 2", "08-03-06 10:00", "QK-2", "李四", "开关站", "100A", "15 秒",
+                                                "单相", "8", "", ""}));
+  EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
+}
+
+struct TBadColumnA {
+  const char* name;
+  TFixtureCell cell;
+};
+
+class SheetColumnA : public SheetExchange, public ::testing::WithParamInterface<TBadColumnA> {};
+
+TEST_P(SheetColumnA, NotAWholeNumberFailsAndLeavesTheArchive) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("bad.xml"));
+  WriteFixtureFile(name, MakeXmlSpreadsheet({{"序号", "时间"}, {1, "a"}, {GetParam().cell, "b"}, {3, "c"}}));
+  OpenFromExcel(nullptr, name, SGSave.get());
+  ASSERT_EQ(messages.Boxes.size(), 1);
+  EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("转换成Excel格式失败！"));
+  EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Warning);
+  EXPECT_EQ(giSaveCount, 2);
+  ASSERT_EQ(SGSave->RowCount(), 3);
+  EXPECT_EQ(Row(SGSave.get(), 1), RecordRow(1));
+  EXPECT_EQ(Row(SGSave.get(), 2), RecordRow(2));
+  EXPECT_EQ(log.calls["Quit"], 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, SheetColumnA,
+                         ::testing::Values(TBadColumnA{"Empty", TFixtureCell{}}, TBadColumnA{"Text", "二"},
+                                           TBadColumnA{"Fraction", 1.5}),
+                         [](const ::testing::TestParamInfo<TBadColumnA>& i) { return std::string(i.param.name); });
+
+// ---- cancel ------------------------------------------------------------------------
+
+TEST_F(SheetExchange, SaveCancelledAtTheFirstCheckpoint) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("never.xls"));
+  QTimer::singleShot(0, [] { ClickCancel(); });  // seen during the first update
+  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  EXPECT_EQ(log.made, 0);
+  EXPECT_FALSE(QFileInfo::exists(name));
+  EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
+  EXPECT_TRUE(messages.Boxes.isEmpty());
+}
+
+TEST_F(SheetExchange, SaveCancelledAtTheSecondCheckpointStillCompletesTheFile) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("complete.xls"));
+  log.hooks["ActiveWorkbookSave"] = [] { ClickCancel(); };  // between the checkpoints
+  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  EXPECT_EQ(SheetRows(name).size(), 3u);
+  EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
+  EXPECT_TRUE(messages.Boxes.isEmpty());
+  EXPECT_EQ(log.calls["Quit"], 1);
+}
+
+TEST_F(SheetExchange, OpenCancelledAtTheFirstCheckpoint) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("in.ods"));
+  WriteFixtureFile(name, MakeOdsWorkbook({{"序号"}, {5}}));
+  QTimer::singleShot(0, [] { ClickCancel(); });
+  OpenFromExcel(nullptr, name, SGSave.get());
+  EXPECT_EQ(log.made, 0);
+  EXPECT_EQ(giSaveCount, 2);
+  EXPECT_EQ(Row(SGSave.get(), 2), RecordRow(2));
+}
+
+TEST_F(SheetExchange, OpenCancelledAtTheSecondCheckpointKeepsWhatWasLoaded) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("in.ods"));
+  WriteFixtureFile(name, MakeOdsWorkbook({{"序号"}, {5}}));
+  log.hooks["CellValue"] = [] { ClickCancel(); };
+  OpenFromExcel(nullptr, name, SGSave.get());
+  EXPECT_EQ(giSaveCount, 1);
+  EXPECT_EQ(SGSave->Cells(0, 1), QStringLiteral(" 5"));
+  EXPECT_TRUE(messages.Boxes.isEmpty());
+}
+
+TEST_F(SheetExchange, TheWindowSystemCannotCloseTheDialogDuringAnOperation) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("closed.xls"));
+  bool refused = false;
+  log.hooks["ActiveWorkbookSave"] = [&] {
+    TFrmProcess* d = LiveProgressDialog();
+    ASSERT_NE(d, nullptr);
+    refused = !d->close();
+  };
+  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(SheetRows(name).size(), 3u);
+  EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
+}
+
+TEST_F(SheetExchange, ADialogDestroyedDuringTheOperationIsLeftAlone) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("gone.xls"));
+  log.hooks["SetCellValue"] = [] { delete LiveProgressDialog(); };
+  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  EXPECT_EQ(SheetRows(name).size(), 3u);
+  EXPECT_TRUE(messages.Boxes.isEmpty());
+  EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
+}
+
+// ---- a failing engine ----------------------------------------------------------------
+
+TEST_F(SheetExchange, AnEngineThatCannotStart) {
+  for (const bool throws : {true, false}) {
+    SetSpreadsheetFactory([throws]() -> std::unique_ptr<ISpreadsheetApp> {
+      if (throws) throw ESpreadsheetError(QStringLiteral("no engine"));
+      return nullptr;
+    });
+    messages.Clear();
+    Fill(SGSave.get(), 2);
+    const QString name = InFolder(QStringLiteral("x.xls"));
+    SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+    EXPECT_EQ(Texts(), QStringList{QStringLiteral("启动Excel失败！")});
+    EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Warning);
+    EXPECT_FALSE(QFileInfo::exists(name));
+    EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
+    EXPECT_EQ(LiveProgressDialog(), nullptr);
+
+    messages.Clear();
+    WriteFixtureFile(name, MakeOdsWorkbook({{"序号"}, {5}}));
+    OpenFromExcel(nullptr, name, SGSave.get());
+    EXPECT_EQ(Texts(), QStringList{QStringLiteral("启动Excel失败！")});
+    EXPECT_EQ(giSaveCount, 2);
+    EXPECT_EQ(Row(SGSave.get(), 2), RecordRow(2));
+    EXPECT_EQ(LiveProgressDialog(), nullptr);
+    QFile::remove(name);
+  }
+}
+
+struct TFailCase {
+  const char* call;
+  // what the file holds afterwards: -1 no file, else its used rows
+  int fileRows;
+};
+
+class SaveFailsAt : public SheetExchange, public ::testing::WithParamInterface<TFailCase> {};
+
+TEST_P(SaveFailsAt, ReportsOnceCleansUpAndOpensTheFolder) {
+  Fill(SGData.get(), 3);
+  log.failOn = GetParam().call;
+  const QString name = InFolder(QStringLiteral("fail.xls"));
+  desktop.SaveNames << name;
+  BtnSaveClick(nullptr, SGData.get());
+  EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
+  EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Warning);
+  if (GetParam().fileRows < 0) {
+    EXPECT_FALSE(QFileInfo::exists(name));
+  } else {
+    int used = 0;
+    const auto rows = SheetRows(name, &used);
+    EXPECT_EQ(used, GetParam().fileRows);
+    if (used == 4) {
+      EXPECT_EQ(rows[3][2], QStringLiteral("QK-3"));
+    }
+  }
+  EXPECT_EQ(log.calls["Quit"], 1);  // ended on every path
+  EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SaveFailsAt,
+    ::testing::Values(TFailCase{"SetDisplayAlerts", -1}, TFailCase{"SetVisible", -1}, TFailCase{"WorkbooksAdd", -1},
+                      TFailCase{"ActiveWorkbookSaveAs", -1}, TFailCase{"CellsSetColumnWidth", 1},
+                      TFailCase{"CellsSetHorizontalAlignment", 1}, TFailCase{"ColumnsSetColumnWidth", 1},
+                      TFailCase{"CellsSetNumberFormat", 1}, TFailCase{"SetCellValue", 1},
+                      TFailCase{"ActiveWorkbookSave", 1}, TFailCase{"WorkbooksCount", 4},
+                      TFailCase{"WorkbooksItemClose", 4}, TFailCase{"Quit", 4}),
+    [](const ::testing::TestParamInfo<TFailCase>& i) { return std::string(i.param.call); });
+
+class OpenFailsAt : public SheetExchange, public ::testing::WithParamInterface<TFailCase> {};
+
+TEST_P(OpenFailsAt, ReportsOnceAndKeepsTheArchiveUnlessLoaded) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("in.xls"));
+  WriteFixtureFile(name, MakeXlsWorkbook({{"序号"}, {7, "x"}, {8, "y"}, {9, "z"}}));
+  log.failOn = GetParam().call;
+  desktop.OpenNames << name;
+  BtnOpenClick(nullptr, SGSave.get());
+  EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
+  const bool loaded = GetParam().fileRows > 0;  // here: the failure came after the table was loaded
+  if (loaded) {
+    EXPECT_EQ(giSaveCount, 3);
+    EXPECT_EQ(SGSave->Cells(1, 3), QStringLiteral("z"));
+  } else {
+    EXPECT_EQ(giSaveCount, 2);
+    ASSERT_EQ(SGSave->RowCount(), 3);
+    EXPECT_EQ(Row(SGSave.get(), 2), RecordRow(2));
+  }
+  EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, OpenFailsAt,
+                         ::testing::Values(TFailCase{"SetDisplayAlerts", 0}, TFailCase{"SetVisible", 0},
+                                           TFailCase{"WorkbooksOpen", 0}, TFailCase{"UsedRangeRowsCount", 0},
+                                           TFailCase{"CellValue", 0}, TFailCase{"WorkbooksCount", 1},
+                                           TFailCase{"WorkbooksItemClose", 1}, TFailCase{"Quit", 1}),
+                         [](const ::testing::TestParamInfo<TFailCase>& i) { return std::string(i.param.call); });
+
+TEST_F(SheetExchange, AFileThatIsNoWorkbookFailsToOpen) {
+  Fill(SGSave.get(), 2);
+  const QString name = InFolder(QStringLiteral("notes.Txt"));
+  WriteAll(name, "序号=1\r\n");
+  desktop.OpenNames << name;
+  BtnOpenClick(nullptr, SGSave.get());
+  EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
+  EXPECT_EQ(giSaveCount, 2);
+  EXPECT_EQ(log.calls["Quit"], 1);
+}
+
+}  // namespace
