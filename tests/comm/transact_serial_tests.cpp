@@ -72,6 +72,7 @@ struct TFailingReply {
   const char* name;
   QStringList simArgs;
 };
+void PrintTo(const TFailingReply& f, std::ostream* os) { *os << f.name; }
 
 class SerialReplyFaults : public SerialTransact, public ::testing::WithParamInterface<TFailingReply> {};
 
@@ -162,6 +163,7 @@ struct TPortCase {
   std::int32_t commPort;
   const char* opened;
 };
+void PrintTo(const TPortCase& c, std::ostream* os) { *os << c.commPort << " opens " << c.opened; }
 
 class SerialPortNumbers : public SerialTransact, public ::testing::WithParamInterface<TPortCase> {};
 

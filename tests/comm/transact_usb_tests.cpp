@@ -68,6 +68,7 @@ struct TOpenFailure {
   const char* name;
   TFakeUsbBridge::TOpenAnswer answer;
 };
+void PrintTo(const TOpenFailure& f, std::ostream* os) { *os << f.name; }
 
 class UsbOpenFailures : public UsbTransactTest, public ::testing::WithParamInterface<TOpenFailure> {};
 
@@ -112,6 +113,7 @@ struct TAttemptFault {
   bool ok;
   int attempts;
 };
+void PrintTo(const TAttemptFault& f, std::ostream* os) { *os << f.name; }
 
 class UsbAttemptFaults : public UsbTransactTest, public ::testing::WithParamInterface<TAttemptFault> {};
 

@@ -126,6 +126,7 @@ struct TParityCase {
   std::uint8_t parity;
   tcflag_t bits;  // of PARODD | CMSPAR
 };
+void PrintTo(const TParityCase& c, std::ostream* os) { *os << "parity " << int(c.parity); }
 
 class WbfcomParity : public TPtyPort, public ::testing::WithParamInterface<TParityCase> {};
 

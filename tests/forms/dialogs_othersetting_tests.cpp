@@ -31,6 +31,7 @@ struct TFileValue {
   bool ticked;
   const char* written;  // by closing untouched
 };
+void PrintTo(const TFileValue& v, std::ostream* os) { *os << "save=" << (v.stored ? v.stored : "(no file)"); }
 
 class OtherSettingFileValues : public OtherSettingWindow,
                                public ::testing::WithParamInterface<TFileValue> {};

@@ -25,10 +25,18 @@ QString Hex(const TBuffer& b, std::size_t from, std::size_t n) {
   return parts.join(' ');
 }
 
+// ASCII form of an entry for test names.
+std::string Shown(const char* entry) {
+  std::string out = "'";
+  for (const char* p = entry; *p; ++p) out += (static_cast<unsigned char>(*p) < 0x80) ? *p : '?';
+  return out + "'";
+}
+
 struct TParseCase {
   const char* entry;
   const char* bytes;
 };
+void PrintTo(const TParseCase& c, std::ostream* os) { *os << Shown(c.entry); }
 
 class ParseSeriesTable : public ::testing::TestWithParam<TParseCase> {};
 
@@ -130,6 +138,7 @@ struct TFrameCase {
   const char* entry;
   const char* frame;
 };
+void PrintTo(const TFrameCase& c, std::ostream* os) { *os << Shown(c.entry); }
 
 class SeriesSetFrames : public SeriesDialog, public ::testing::WithParamInterface<TFrameCase> {};
 

@@ -127,6 +127,7 @@ struct TStored {
   int portIndex, rateIndex;     // selected at opening
   std::int32_t okPort, okRate;  // stored by OK
 };
+void PrintTo(const TStored& s, std::ostream* os) { *os << "port " << s.port << " rate " << s.rate; }
 
 class SetCommStoredValues : public SetCommDialog, public ::testing::WithParamInterface<TStored> {};
 
@@ -158,6 +159,9 @@ TEST_F(SetCommDialog, AStoredUsbTransportGreysThePortListsAtOpening) {
 }
 
 enum class TLeave { CancelButton, Escape, TitleBarClose };
+void PrintTo(TLeave l, std::ostream* os) {
+  *os << (l == TLeave::CancelButton ? "CancelButton" : l == TLeave::Escape ? "Escape" : "TitleBarClose");
+}
 
 class SetCommLeaving : public SetCommDialog, public ::testing::WithParamInterface<TLeave> {};
 
