@@ -2,12 +2,14 @@
 
 #include <QEventLoop>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QHash>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPen>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "platform/MessageService.h"
@@ -41,8 +43,9 @@ QStringList ReportFontFamilies(const QString& family) {
   QStringList out;
   const QString key = family.trimmed().toLower();
   if (key == QLatin1String("arial")) {
-    const QStringList latin = Installed({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                                         QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
+    const QStringList latin =
+        Installed({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                   QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
     // One Latin face is enough; the first is the nearest in width.
     if (!latin.isEmpty()) out << latin.first();
   } else if (family == QStringLiteral("宋体") || key == QLatin1String("simsun")) {
@@ -122,6 +125,10 @@ void DrawReportPages(QPainter& painter, QPagedPaintDevice& device,
   QPen rulePen(Qt::black);
   rulePen.setWidthF(ReportPixelsToMm(1.0) * kx);
   const QPen textPen(Qt::black);
+  // Texts stand on the baseline of their label's own font: a Chinese glyph
+  // taken from a fallback font must not push its line down.
+  QFont font;
+  std::optional<QFontMetricsF> metrics;
   bool first = true;
   for (const TQRPage& page : pages) {
     if (!first) device.newPage();
@@ -133,10 +140,18 @@ void DrawReportPages(QPainter& painter, QPagedPaintDevice& device,
         painter.drawLine(QPointF(r.left() * kx, r.top() * ky), QPointF(r.right() * kx, r.top() * ky));
         continue;
       }
+      if (!metrics || !(font == item.Font)) {
+        font = item.Font;
+        metrics.emplace(font, &device);
+        painter.setFont(font);
+      }
       painter.setPen(textPen);
-      if (!(painter.font() == item.Font)) painter.setFont(item.Font);
-      painter.drawText(QRectF(r.left() * kx, r.top() * ky, r.width() * kx, r.height() * ky),
-                       item.Flags | Qt::TextSingleLine | Qt::TextDontClip, item.Text);
+      double x = r.left() * kx;
+      if (item.Flags & (Qt::AlignHCenter | Qt::AlignRight)) {
+        const double free = r.width() * kx - metrics->horizontalAdvance(item.Text);
+        x += (item.Flags & Qt::AlignRight) ? free : free / 2;
+      }
+      painter.drawText(QPointF(x, r.top() * ky + metrics->ascent()), item.Text);
     }
   }
 }

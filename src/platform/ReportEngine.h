@@ -40,7 +40,8 @@ inline double ReportPixelsToMm(double px) { return px * 25.4 / kReportPixelsPerI
 
 // Installed families that stand in for a family named by the layout, best
 // first: "Arial" gives Arial itself or a metric-compatible sans (Liberation
-// Sans, Arimo) or DejaVu Sans; "宋体" gives SimSun itself or Noto Sans CJK SC
+// Sans, Arimo) or DejaVu Sans Condensed (nearly Arial's widths) or DejaVu
+// Sans; "宋体" gives SimSun itself or Noto Sans CJK SC
 // or WenQuanYi Zen Hei. Chinese fonts always close the list, so Chinese text
 // set in a Latin family still prints. An unknown family is kept as it is,
 // followed by the Chinese fonts.
@@ -139,9 +140,10 @@ class TQRBand {
 struct TQRPageItem {
   enum TKind { ikText, ikRule };
   TKind Kind = ikText;
-  // Millimetres from the top-left corner of the printable area. A text is
-  // drawn in Rect with Flags (Qt alignment, top-aligned); a rule runs along
-  // the top edge of Rect from its left to its right.
+  // Millimetres from the top-left corner of the printable area. A text
+  // stands with its font's ascent below Rect's top, at Rect's left, or
+  // centred or right-aligned in Rect by Flags; a rule runs along the top
+  // edge of Rect from its left to its right.
   QRectF Rect;
   QString Text;
   QFont Font;

@@ -9,6 +9,10 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
 #include "forms/UDlgPreview.h"
 
 bool TScriptedPrintDialogs::PageSetup(QWidget*, QPrinter& printer) {
@@ -48,8 +52,9 @@ QString Unescape(QString s) {
 }  // namespace
 
 QString PdfText(const QString& pdf) {
-  return Run(QStringLiteral("pdftotext"), {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf,
-                                           QStringLiteral("-")});
+  return Run(QStringLiteral("pdftotext"),
+             {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf, QStringLiteral("-")})
+      .normalized(QString::NormalizationForm_KC);
 }
 
 QStringList PdfPages(const QString& pdf) {
@@ -80,10 +85,38 @@ QList<TPdfWord> PdfWords(const QString& pdf) {
     w.YMin = m.captured(2).toDouble();
     w.XMax = m.captured(3).toDouble();
     w.YMax = m.captured(4).toDouble();
-    w.Text = Unescape(m.captured(5));
+    w.Text = Unescape(m.captured(5)).normalized(QString::NormalizationForm_KC);
     words << w;
   }
   return words;
+}
+
+QString TPdfLine::Text() const {
+  QStringList parts;
+  for (const auto& w : Words) parts << w.Text;
+  return parts.join(QChar(' '));
+}
+
+QList<TPdfLine> PdfLines(const QList<TPdfWord>& words) {
+  QList<TPdfLine> lines;
+  for (const auto& w : words) {
+    auto it = std::find_if(lines.begin(), lines.end(), [&](const TPdfLine& l) {
+      return l.Page == w.Page && std::abs(l.Y - w.YMin) < 3.0;
+    });
+    if (it == lines.end()) {
+      lines.append(TPdfLine{w.Page, w.YMin, {}});
+      it = std::prev(lines.end());
+    }
+    it->Words << w;
+  }
+  for (auto& l : lines) {
+    std::sort(l.Words.begin(), l.Words.end(),
+              [](const TPdfWord& a, const TPdfWord& b) { return a.XMin < b.XMin; });
+  }
+  std::sort(lines.begin(), lines.end(), [](const TPdfLine& a, const TPdfLine& b) {
+    return a.Page != b.Page ? a.Page < b.Page : a.Y < b.Y;
+  });
+  return lines;
 }
 
 QImage PdfPagePng(const QString& pdf, int page, int dpi, const QString& pngPrefix) {

@@ -37,12 +37,25 @@ struct TPdfWord {
   QString Text;
 };
 
+// Texts read back are folded to Unicode form NFKC: a CJK font may map a
+// character and its look-alike radical (工 and ⼯) to one glyph, and the PDF
+// then names the glyph by either.
+
 // Plain text of the PDF, pages separated by form feeds.
 QString PdfText(const QString& pdf);
 // Plain text of each page.
 QStringList PdfPages(const QString& pdf);
 // Every word with its box (pdftotext -bbox).
 QList<TPdfWord> PdfWords(const QString& pdf);
+// Words of one printed line: same page, tops within 3 points, left to right.
+struct TPdfLine {
+  int Page = 0;
+  double Y = 0;
+  QList<TPdfWord> Words;
+  QString Text() const;  // the words joined by single blanks
+};
+QList<TPdfLine> PdfLines(const QList<TPdfWord>& words);
+
 // The page rendered at dpi dots per inch, written to pngPrefix + ".png".
 QImage PdfPagePng(const QString& pdf, int page, int dpi, const QString& pngPrefix);
 
