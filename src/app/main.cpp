@@ -1,0 +1,28 @@
+// Program start: single-instance guard, application title, main window,
+// event loop.
+#include <QApplication>
+
+#include "forms/UMain.h"
+#include "platform/MessageService.h"  // kAppTitle
+#include "platform/SingleInstance.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+
+  // Held from here to the end of the program. A second start only says so:
+  // it creates no window and leaves the running copy's settings file alone.
+  TSingleInstance guard(kInstanceName);
+  if (!FirstInstanceOrNotice(guard)) return 0;
+
+  QCoreApplication::setApplicationName(kAppTitle);
+  app.setQuitOnLastWindowClosed(false);
+
+  int result = 0;
+  {
+    TFrmMain window;
+    QObject::connect(&window, &TFrmMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    window.show();
+    result = app.exec();
+  }
+  return result;
+}

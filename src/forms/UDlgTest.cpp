@@ -1,0 +1,310 @@
+#include "forms/UDlgTest.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+
+#include "data/UDataCenter.h"
+#include "forms/UMain.h"
+#include "forms/uWaitForm.h"
+#include "platform/Gbk.h"
+#include "platform/MessageService.h"
+#include "platform/StringGrid.h"
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
+  auto* l = new QLabel(text, parent);
+  l->move(left, top);
+  l->adjustSize();
+  return l;
+}
+
+QComboBox* MakeCombo(QWidget* parent, const char* name, bool editable, int left, int top, int width) {
+  auto* c = new QComboBox(parent);
+  c->setObjectName(QLatin1String(name));
+  c->setEditable(editable);
+  c->setGeometry(left, top, width, 21);
+  c->setMaxVisibleItems(16);
+  return c;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, int left, int top, int width) {
+  auto* e = new QLineEdit(parent);
+  e->setObjectName(QLatin1String(name));
+  e->setGeometry(left, top, width, 21);
+  return e;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QIcon& glyph,
+                        int left, int top, int width, int height) {
+  auto* b = new QPushButton(glyph, caption, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setGeometry(left, top, width, height);
+  b->setAutoDefault(false);
+  b->setIconSize(QSize(16, 16));
+  return b;
+}
+
+// Glyphs of the buttons, 16 x 16.
+QIcon Glyph(int kind) {
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  if (kind == 0) {  // test: a green start arrow
+    QPainterPath path;
+    path.moveTo(4, 2);
+    path.lineTo(14, 8);
+    path.lineTo(4, 14);
+    path.closeSubpath();
+    p.fillPath(path, QColor(30, 150, 40));
+    p.setPen(QColor(10, 80, 20));
+    p.drawPath(path);
+  } else if (kind == 1) {  // archive: a folder taking a sheet
+    p.setPen(QColor(120, 90, 20));
+    p.setBrush(QColor(240, 200, 80));
+    p.drawRect(QRectF(1.5, 5.5, 13, 9));
+    p.drawRect(QRectF(1.5, 3.5, 5, 2));
+    p.setBrush(Qt::white);
+    p.setPen(QColor(90, 90, 90));
+    p.drawRect(QRectF(5.5, 1.5, 7, 8));
+  } else {  // print: a printer
+    p.setPen(QColor(60, 60, 60));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(4.5, 1.5, 7, 5));
+    p.setBrush(QColor(170, 170, 170));
+    p.drawRect(QRectF(1.5, 6.5, 13, 5));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(4.5, 10.5, 7, 4));
+  }
+  return QIcon(pm);
+}
+
+QFont GridFont() {
+  QFont f;
+  f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                 QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
+                 QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")});
+  f.setPixelSize(16);
+  return f;
+}
+
+const QString k100A = QStringLiteral("100A");
+
+}  // namespace
+
+TFrmTest::TFrmTest(QWidget* parent) : QDialog(parent) { FormCreate(); }
+
+TFrmTest::~TFrmTest() = default;
+
+void TFrmTest::FormCreate() {
+  setObjectName(QStringLiteral("FrmTest"));
+  setWindowTitle(QStringLiteral("测试"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setFont(SongFont(12));
+  setFixedSize(586, 376);
+
+  GroupBox1 = new QGroupBox(QStringLiteral("测试参数"), this);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  GroupBox1->setGeometry(16, 8, 553, 312);
+  MakeLabel(GroupBox1, QStringLiteral("电流档位："), 16, 28);
+  CBCurrentStep = MakeCombo(GroupBox1, "CBCurrentStep", false, 80, 24, 73);
+  MakeLabel(GroupBox1, QStringLiteral("相选择："), 160, 28);
+  cbbPhaseSelect = MakeCombo(GroupBox1, "cbbPhaseSelect", false, 208, 24, 81);
+  MakeLabel(GroupBox1, QStringLiteral("时间(秒)："), 296, 29);
+  cbTestTime = MakeCombo(GroupBox1, "cbTestTime", true, 352, 24, 81);
+  BtnTest = MakeButton(GroupBox1, "BtnTest", QStringLiteral("测试"), Glyph(0), 448, 22, 75, 25);
+  BtnTest->setCursor(Qt::PointingHandCursor);
+
+  TSData = new TStringGrid(4, 4, GroupBox1);
+  TSData->setObjectName(QStringLiteral("TSData"));
+  TSData->setGeometry(8, 56, 521, 161);
+  TSData->setFont(GridFont());
+
+  GroupBox2 = new QGroupBox(QStringLiteral("其它参数"), this);
+  GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+  GroupBox2->setGeometry(24, 256, 537, 65);
+  MakeLabel(GroupBox2, QStringLiteral("设备编号："), 16, 28);
+  EdtDeviceNum = MakeEdit(GroupBox2, "EdtDeviceNum", 80, 22, 97);
+  MakeLabel(GroupBox2, QStringLiteral("测试人员："), 192, 28);
+  EdtTestUser = MakeEdit(GroupBox2, "EdtTestUser", 256, 22, 97);
+  MakeLabel(GroupBox2, QStringLiteral("测试地点："), 360, 28);
+  EdtTestAdd = MakeEdit(GroupBox2, "EdtTestAdd", 432, 22, 97);
+
+  Panel1 = new QFrame(this);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setGeometry(0, 376 - 56, 586, 56);
+  BtnOK = MakeButton(Panel1, "BtnOK", QStringLiteral("归档"), Glyph(1), 128, 15, 73, 25);
+  btnPrint = MakeButton(Panel1, "btnPrint", QStringLiteral("仪器打印"), Glyph(2), 250, 15, 89, 25);
+  BtnCancel = MakeButton(Panel1, "BtnCancel", QStringLiteral("退出"), QIcon(), 390, 15, 75, 25);
+
+  connect(CBCurrentStep, &QComboBox::activated, this, [this] { Guarded([this] { CBCurrentStepChange(); }); });
+  connect(BtnTest, &QPushButton::clicked, this, [this] { BtnTestClick(); });
+  connect(BtnCancel, &QPushButton::clicked, this, [this] { BtnCancelClick(); });
+
+  // 1. to 9.
+  cbbPhaseSelect->clear();
+  for (int c = 1; c <= 3; ++c) TSData->SetColWidths(c, 130);
+  TSData->SetColWidths(0, 95);
+  for (int r = 1; r <= 3; ++r) TSData->SetRowHeights(r, 40);
+  TSData->SetCells(1, 0, QStringLiteral("测试电阻"));
+  TSData->SetCells(2, 0, QStringLiteral("测试电压"));
+  TSData->SetCells(3, 0, QStringLiteral("测试电流"));
+  TSData->SetCells(0, 1, QStringLiteral("A相"));
+  TSData->SetCells(0, 2, QStringLiteral("B相"));
+  TSData->SetCells(0, 3, QStringLiteral("C相"));
+  cbbPhaseSelect->addItem(QStringLiteral("单相"));
+  cbbPhaseSelect->addItem(QStringLiteral("三相"));
+  cbbPhaseSelect->setCurrentIndex(1);
+  FillTestTimes();
+  ClearValues();
+  EdtDeviceNum->setText(strDevice);
+  EdtTestUser->setText(strTestUser);
+  EdtTestAdd->setText(strTestAdd);
+  Guarded([this] { CBCurrentStepChange(); });
+  FTestStamp = 0;
+  FArchivedStamp = 0;
+  TSData->SetRow(FNoSelection.top());
+}
+
+void TFrmTest::FillTestTimes() {
+  cbTestTime->clear();
+  for (int t = 5; t <= 60; ++t) cbTestTime->addItem(QString::number(t));
+  cbTestTime->setEditText(QString::number(iTestTime));
+}
+
+void TFrmTest::ClearValues() {
+  for (int r = 1; r <= 3; ++r) {
+    for (int c = 1; c <= 3; ++c) TSData->SetCells(c, r, QString());
+  }
+}
+
+void TFrmTest::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (event->spontaneous() || FShown) return;
+  FShown = true;
+  if (QScreen* s = QGuiApplication::primaryScreen()) {
+    const QRect a = s->availableGeometry();
+    move(a.left() + (a.width() - frameGeometry().width()) / 2,
+         a.top() + (a.height() - frameGeometry().height()) / 2);
+  }
+  Guarded([this] { FormShow(); });
+}
+
+void TFrmTest::FormShow() {
+  if (CBCurrentStep->count() >= 1) CBCurrentStep->setCurrentIndex(0);
+  CBCurrentStepChange();
+}
+
+void TFrmTest::CBCurrentStepChange() {
+  const QString text = cbTestTime->currentText();
+  int current = 0;
+  if (!TryStrToInt(text, current)) {
+    throw EAppError(QStringLiteral("“%1”不是有效的整数。").arg(text));
+  }
+  const int maximum = CBCurrentStep->currentText() == k100A ? 60 : 30;
+  cbTestTime->clear();
+  for (int t = 5; t <= maximum; ++t) cbTestTime->addItem(QString::number(t));
+  cbTestTime->setEditText(text);
+  if (current > maximum) cbTestTime->setCurrentIndex(0);
+}
+
+bool TFrmTest::CheckParams() {
+  auto refuse = [this](QWidget* control, const QString& message) {
+    MsgBox(this, message, TMsgIcon::Information);
+    control->setFocus(Qt::OtherFocusReason);
+    return false;
+  };
+  strCurrentStep = CBCurrentStep->currentText();
+  strPhase = cbbPhaseSelect->currentText();
+
+  const bool is100A = CBCurrentStep->currentText() == k100A;
+  const int maximum = is100A ? 60 : 30;
+  int time = 0;
+  if (!TryStrToInt(TrimText(cbTestTime->currentText()), time) || time < 5 || time > maximum) {
+    return refuse(cbTestTime, QStringLiteral("“时间”范围在5~%1 秒之间！").arg(maximum) + kRetype);
+  }
+  iTestTime = time;
+
+  const int step = CurrentStepCode(CBCurrentStep->currentText());
+  if (step != 0 && step != 1) return refuse(CBCurrentStep, QStringLiteral("请正确选择“电流档位”！"));
+  iCurrentStep = step;
+
+  const int phase = PhaseCode(cbbPhaseSelect->currentText());
+  if (phase != 1 && phase != 3) return refuse(cbbPhaseSelect, QStringLiteral("请正确选择“相”！"));
+  iPhase = phase;
+
+  const QString device = TrimText(EdtDeviceNum->text());
+  if (GbkLength(device) > kShortTextBytes) {
+    return refuse(EdtDeviceNum, QStringLiteral("“设备编号”字符数应在20个字符以内") + kRetype);
+  }
+  strDevice = device;
+
+  const QString user = TrimText(EdtTestUser->text());
+  if (GbkLength(user) > kShortTextBytes) {
+    return refuse(EdtTestUser, QStringLiteral("“测试人员”字符数应在20个字符以内") + kRetype);
+  }
+  strTestUser = user;
+
+  const QString place = TrimText(EdtTestAdd->text());
+  if (GbkLength(place) > kShortTextBytes) {
+    return refuse(EdtTestAdd, QStringLiteral("“测试地点”字符数应在20个字符以内") + kRetype);
+  }
+  strTestAdd = place;
+  return true;
+}
+
+bool TFrmTest::SaveResults() {
+  if (!CheckParams()) return false;
+  strResultA = TrimText(TSData->Cells(1, 1));
+  strResultB = TrimText(TSData->Cells(1, 2));
+  strResultC = TrimText(TSData->Cells(1, 3));
+  return true;
+}
+
+bool TFrmTest::FormCloseQuery() { return SaveResults(); }
+
+void TFrmTest::reject() {
+  bool allowed = false;
+  Guarded([&] { allowed = FormCloseQuery(); });
+  if (allowed) QDialog::reject();
+}
+
+void TFrmTest::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    // Esc is the exit button's key: it does nothing while that button is
+    // disabled.
+    if (BtnCancel->isEnabled()) BtnCancel->click();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TFrmTest::BtnCancelClick() {
+  // The exit button only closes the dialog; the close check decides.
+  reject();
+}
+
+void TFrmTest::BtnTestClick() {
+  Guarded([this] {
+    TSData->SetRow(FNoSelection.top());
+    const bool single = cbbPhaseSelect->currentIndex() == 0;
+    TSData->SetCells(0, 1, single ? QStringLiteral("单相") : QStringLiteral("A相"));
+    TSData->SetCells(0, 2, single ? QString() : QStringLiteral("B相"));
+    TSData->SetCells(0, 3, single ? QString() : QStringLiteral("C相"));
+    ClearValues();
+    CheckParams();
+  });
+}

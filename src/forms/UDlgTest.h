@@ -1,0 +1,82 @@
+#pragma once
+// The test dialog: parameters of a live test (current range, phase mode, load
+// time), the descriptive fields that travel with every archived row (device
+// number, tester, test place) and the live values of a running test.
+#include <QDialog>
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class TStringGrid;
+
+class TFrmTest : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TFrmTest(QWidget* parent = nullptr);
+  ~TFrmTest() override;
+
+  // Controls, named as their object names.
+  QGroupBox* GroupBox1;
+  QComboBox* CBCurrentStep;
+  QComboBox* cbbPhaseSelect;
+  QComboBox* cbTestTime;
+  QPushButton* BtnTest;
+  TStringGrid* TSData;
+  QGroupBox* GroupBox2;
+  QLineEdit* EdtDeviceNum;
+  QLineEdit* EdtTestUser;
+  QLineEdit* EdtTestAdd;
+  QFrame* Panel1;
+  QPushButton* BtnOK;
+  QPushButton* btnPrint;
+  QPushButton* BtnCancel;
+
+  // Checks the entries in order and stores each valid one in the working
+  // parameters; the first invalid entry is reported, gets the focus and
+  // makes the result false.
+  bool CheckParams();
+  // CheckParams, then the three resistance texts into strResultA..C.
+  bool SaveResults();
+  // Empties the nine value cells.
+  void ClearValues();
+  // Load-time list "5" to "60"; the text is the stored load time.
+  void FillTestTimes();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ public slots:
+  // Every way of closing (exit button, Esc, title bar) comes here: the
+  // dialog closes only when SaveResults succeeds.
+  void reject() override;
+
+ private:
+  void FormCreate();
+  void FormShow();
+  bool FormCloseQuery();
+  void CBCurrentStepChange();
+  void BtnTestClick();
+  void BtnCancelClick();
+
+  bool FShown = false;
+  // Set when the frame loop starts; cleared only by a stop request.
+  bool FTesting = false;
+  // Local date-time of the last completed test in milliseconds since the
+  // epoch; 0 = no completed test.
+  std::int64_t FTestStamp = 0;
+  // The FTestStamp archived last.
+  std::int64_t FArchivedStamp = 0;
+  // A cell outside the grid: as the selection it leaves no cell highlighted.
+  QRect FNoSelection{24, 24, 1, 1};
+};
+
+// Second part of the parameter check's messages, after a blank line (two
+// line breaks).
+inline const QString kRetype = QStringLiteral("\n\n请重新输入！");

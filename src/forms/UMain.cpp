@@ -1,0 +1,719 @@
+#include "forms/UMain.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QShortcut>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "data/UDataCenter.h"
+#include "forms/UDlgTest.h"
+#include "forms/uWaitForm.h"
+#include "platform/EventPump.h"
+#include "platform/IniFile.h"
+#include "platform/MessageService.h"
+#include "platform/PortNames.h"
+#include "platform/SerialPort.h"
+#include "platform/StringGrid.h"
+#include "protocol/uCircleRoad.h"
+
+TFrmMain* FrmMain = nullptr;
+
+// ---- Helpers ------------------------------------------------------------------
+
+bool TryStrToInt(const QString& text, int& value) {
+  int i = 0;
+  const int n = static_cast<int>(text.size());
+  while (i < n && text[i] == QLatin1Char(' ')) ++i;
+  bool negative = false;
+  if (i < n && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
+    negative = text[i] == QLatin1Char('-');
+    ++i;
+  }
+  int base = 10;
+  if (i < n && text[i] == QLatin1Char('$')) {
+    base = 16;
+    ++i;
+  } else if (i + 1 < n && text[i] == QLatin1Char('0') && (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= n) return false;
+  qint64 v = 0;
+  for (; i < n; ++i) {
+    const char16_t c = text[i].unicode();
+    int d;
+    if (c >= u'0' && c <= u'9') d = c - u'0';
+    else if (base == 16 && c >= u'a' && c <= u'f') d = c - u'a' + 10;
+    else if (base == 16 && c >= u'A' && c <= u'F') d = c - u'A' + 10;
+    else return false;
+    v = v * base + d;
+    if (v > 0x80000000LL) return false;
+  }
+  if (negative) v = -v;
+  if (v > 0x7FFFFFFFLL || v < -0x80000000LL) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+QStringList RecordGridHeaders() {
+  return {QStringLiteral("序号"),        QStringLiteral("时间"),        QStringLiteral("设备编号"),
+          QStringLiteral("测试人员"),    QStringLiteral("测试地点"),    QStringLiteral("测试档位"),
+          QStringLiteral("载流时间"),    QStringLiteral("测试相"),      QStringLiteral("测试电阻(A)"),
+          QStringLiteral("测试电阻(B)"), QStringLiteral("测试电阻(C)")};
+}
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                        int width, int height) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setGeometry(left, top, width, height);
+  b->setAutoDefault(false);
+  b->setFocusPolicy(Qt::StrongFocus);
+  return b;
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name, int height) {
+  auto* p = new QFrame(parent);
+  p->setObjectName(QLatin1String(name));
+  p->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  p->setFixedHeight(height);
+  return p;
+}
+
+}  // namespace
+
+// Marks the main window busy for one instrument operation. When another one
+// is already under way the scope is not taken and the click is ignored.
+class TBusyScope {
+ public:
+  explicit TBusyScope(TFrmMain* w) : FWindow(w), FTaken(!w->FBusy) {
+    if (FTaken) w->FBusy = true;
+  }
+  ~TBusyScope() {
+    if (!FTaken) return;
+    FWindow->FBusy = false;
+    if (FWindow->FCloseWhenIdle) {
+      FWindow->FCloseWhenIdle = false;
+      QTimer::singleShot(0, FWindow, [w = FWindow] { w->close(); });
+    }
+  }
+  TBusyScope(const TBusyScope&) = delete;
+  TBusyScope& operator=(const TBusyScope&) = delete;
+  explicit operator bool() const { return FTaken; }
+
+ private:
+  TFrmMain* FWindow;
+  bool FTaken;
+};
+
+// ---- Status bar ------------------------------------------------------------------
+
+TStatusBar::TStatusBar(QWidget* parent) : QWidget(parent) {}
+
+void TStatusBar::AddPanel(int width, bool ownerDraw) {
+  FPanels.push_back(TPanel{width, ownerDraw, QString()});
+  update();
+}
+
+QString TStatusBar::PanelText(int i) const {
+  return i >= 0 && i < PanelCount() ? FPanels[static_cast<size_t>(i)].text : QString();
+}
+
+void TStatusBar::SetPanelText(int i, const QString& text) {
+  if (i < 0 || i >= PanelCount()) return;
+  FPanels[static_cast<size_t>(i)].text = text;
+  update();
+}
+
+int TStatusBar::PanelWidth(int i) const {
+  return i >= 0 && i < PanelCount() ? FPanels[static_cast<size_t>(i)].width : 0;
+}
+
+QRect TStatusBar::PanelRect(int i) const {
+  int left = 0;
+  for (int k = 0; k < i && k < PanelCount(); ++k) left += FPanels[static_cast<size_t>(k)].width;
+  // Panels sit 2 pixels inside the bar's top and bottom edges.
+  return QRect(left, 2, PanelWidth(i) - 2, height() - 2);
+}
+
+void TStatusBar::PlaceOwnerDrawn() {
+  if (!OnDrawPanel) return;
+  for (int i = 0; i < PanelCount(); ++i) {
+    if (FPanels[static_cast<size_t>(i)].ownerDraw) OnDrawPanel(i, PanelRect(i));
+  }
+}
+
+void TStatusBar::resizeEvent(QResizeEvent*) { PlaceOwnerDrawn(); }
+
+void TStatusBar::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const QPalette pal = palette();
+  p.fillRect(rect(), pal.color(QPalette::Window));
+  for (int i = 0; i < PanelCount(); ++i) {
+    const QRect r = PanelRect(i);
+    // Sunken edges: dark top-left, light bottom-right.
+    p.setPen(pal.color(QPalette::Dark));
+    p.drawLine(r.topLeft(), r.topRight());
+    p.drawLine(r.topLeft(), r.bottomLeft());
+    p.setPen(pal.color(QPalette::Light));
+    p.drawLine(r.bottomLeft(), r.bottomRight());
+    p.drawLine(r.topRight(), r.bottomRight());
+    const TPanel& panel = FPanels[static_cast<size_t>(i)];
+    if (panel.ownerDraw || panel.text.isEmpty()) continue;
+    p.setPen(pal.color(QPalette::WindowText));
+    p.setFont(font());
+    p.drawText(r.adjusted(3, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, panel.text);
+  }
+}
+
+// ---- Main window -------------------------------------------------------------------
+
+TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
+  FrmMain = this;
+  FormCreate();
+}
+
+TFrmMain::~TFrmMain() {
+  FormDestroy();
+  if (FrmMain == this) FrmMain = nullptr;
+}
+
+void TFrmMain::BuildControls() {
+  setObjectName(QStringLiteral("FrmMain"));
+  setWindowTitle(kMainCaption);
+  setFont(SongFont(12));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  Panel1 = MakePanel(this, "Panel1", 65);
+  btnUpdateList = MakeButton(Panel1, "btnUpdateList", QStringLiteral("连接设备"), 24, 16, 89, 25);
+  BtnTest = MakeButton(Panel1, "BtnTest", QStringLiteral("测试"), 128, 16, 89, 25);
+  BtnSetComm = MakeButton(Panel1, "BtnSetComm", QStringLiteral("通讯设置"), 232, 16, 89, 25);
+  btnOtherSetting = MakeButton(Panel1, "btnOtherSetting", QStringLiteral("其它设置"), 336, 16, 89, 25);
+  BtnExit = MakeButton(Panel1, "BtnExit", QStringLiteral("退出"), 440, 16, 75, 25);
+  layout->addWidget(Panel1);
+
+  pgc = new QTabWidget(this);
+  pgc->setObjectName(QStringLiteral("pgc"));
+  pgc->tabBar()->setFont(SongFont(20));
+  layout->addWidget(pgc, 1);
+
+  // Archive tab.
+  tsSave = new QWidget;
+  tsSave->setObjectName(QStringLiteral("tsSave"));
+  tsSave->setFont(SongFont(12));
+  auto* saveLayout = new QVBoxLayout(tsSave);
+  saveLayout->setContentsMargins(0, 0, 0, 0);
+  saveLayout->setSpacing(0);
+  SGSave = new TStringGrid(11, 2, tsSave);
+  SGSave->setObjectName(QStringLiteral("SGSave"));
+  SGSave->setFont(SongFont(12));
+  saveLayout->addWidget(SGSave, 1);
+  Panel3 = MakePanel(tsSave, "Panel3", 41);
+  BtnOpen = MakeButton(Panel3, "BtnOpen", QStringLiteral("打开Excel"), 304, 8, 75, 25);
+  btnSaveExcel = MakeButton(Panel3, "btnSaveExcel", QStringLiteral("保存至Excel"), 424, 8, 75, 25);
+  btnPrintSave = MakeButton(Panel3, "btnPrintSave", QStringLiteral("打印"), 544, 8, 75, 25);
+  btnClearSave = MakeButton(Panel3, "btnClearSave", QStringLiteral("清空数据"), 664, 8, 89, 25);
+  saveLayout->addWidget(Panel3);
+  pgc->addTab(tsSave, QStringLiteral("测试数据归档"));
+
+  // Instrument tab.
+  tsMachine = new QWidget;
+  tsMachine->setObjectName(QStringLiteral("tsMachine"));
+  tsMachine->setFont(SongFont(12));
+  auto* machineLayout = new QVBoxLayout(tsMachine);
+  machineLayout->setContentsMargins(0, 0, 0, 0);
+  machineLayout->setSpacing(0);
+  SGData = new TStringGrid(11, 2, tsMachine);
+  SGData->setObjectName(QStringLiteral("SGData"));
+  SGData->setFont(SongFont(12));
+  machineLayout->addWidget(SGData, 1);
+  ProgressBar1 = new QProgressBar(tsMachine);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setFixedHeight(17);
+  ProgressBar1->setTextVisible(false);
+  machineLayout->addWidget(ProgressBar1);
+  Panel2 = MakePanel(tsMachine, "Panel2", 40);
+  BtnSampleData = MakeButton(Panel2, "BtnSampleData", QStringLiteral("上传仪器数据"), 248, 8, 89, 25);
+  BtnClearData = MakeButton(Panel2, "BtnClearData", QStringLiteral("清空仪器数据"), 376, 8, 89, 25);
+  btnMachinePrint = MakeButton(Panel2, "btnMachinePrint", QStringLiteral("仪器打印"), 512, 8, 75, 25);
+  BtnPrint = MakeButton(Panel2, "BtnPrint", QStringLiteral("打印"), 632, 8, 75, 25);
+  BtnSave = MakeButton(Panel2, "BtnSave", QStringLiteral("保存至Excel"), 744, 8, 75, 25);
+  machineLayout->addWidget(Panel2);
+  pgc->addTab(tsMachine, QStringLiteral("仪器数据"));
+
+  StatusBar1 = new TStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setFixedHeight(29);
+  StatusBar1->AddPanel(500);
+  StatusBar1->AddPanel(200, true);
+  StatusBar1->AddPanel(50);
+  layout->addWidget(StatusBar1);
+
+  PBar = new QProgressBar(StatusBar1);
+  PBar->setObjectName(QStringLiteral("PBar"));
+  PBar->hide();
+  StatusBar1->OnDrawPanel = [this](int panel, const QRect& r) { StatusBar1DrawPanel(panel, r); };
+
+  auto* series = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+S")), this);
+  series->setObjectName(QStringLiteral("SeriesShortcut"));
+
+  connect(btnUpdateList, &QPushButton::clicked, this, [this] { btnUpdateListClick(); });
+  connect(BtnTest, &QPushButton::clicked, this, [this] { BtnTestClick(); });
+  connect(BtnSetComm, &QPushButton::clicked, this, [this] { Guarded([this] { BtnSetCommClick(); }); });
+  connect(btnOtherSetting, &QPushButton::clicked, this, [this] { Guarded([this] { btnOtherSettingClick(); }); });
+  connect(BtnExit, &QPushButton::clicked, this, [this] { BtnExitClick(); });
+  connect(BtnOpen, &QPushButton::clicked, this, [this] { Guarded([this] { BtnOpenClick(); }); });
+  connect(btnSaveExcel, &QPushButton::clicked, this, [this] { Guarded([this] { btnSaveExcelClick(); }); });
+  connect(btnPrintSave, &QPushButton::clicked, this, [this] { Guarded([this] { btnPrintSaveClick(); }); });
+  connect(btnClearSave, &QPushButton::clicked, this, [this] { btnClearSaveClick(); });
+  connect(BtnSampleData, &QPushButton::clicked, this, [this] { BtnSampleDataClick(); });
+  connect(BtnClearData, &QPushButton::clicked, this, [this] { BtnClearDataClick(); });
+  connect(btnMachinePrint, &QPushButton::clicked, this, [this] { btnMachinePrintClick(); });
+  connect(BtnPrint, &QPushButton::clicked, this, [this] { Guarded([this] { BtnPrintClick(); }); });
+  connect(BtnSave, &QPushButton::clicked, this, [this] { Guarded([this] { BtnSaveClick(); }); });
+  connect(series, &QShortcut::activated, this, [this] { Guarded([this] { BtnSeriesClick(); }); });
+}
+
+void TFrmMain::FormCreate() {
+  BuildControls();
+
+  FComPort = CreateSerialPort(this);
+  FComPort->SetPort(QStringLiteral("COM1"));
+  FComPort->SetBaudRate(9600);
+  FComPort->SetDataBits(8);
+  FComPort->SetParity(TParity::None);
+  FComPort->SetStopBits(TStopBits::One);
+  FComPort->SetDeviceResolver([](const QString& name) { return ResolvePortDevice(name, SettingsFileName()); });
+  FComPort->OnRxChar = [this](int count) { ComPortRxChar(count); };
+
+  // The skin of the original toolkit has no counterpart; the platform style
+  // draws the window.
+  StatusBar1->SetPanelText(0, kDisconnected);
+  Guarded([] { LoadSettings(); });
+  SetupGrids();
+  ResetState();
+  EnableButtons();
+  Guarded([this] { CreateReport(); });
+  ProgressBar1->hide();
+  pgc->setCurrentWidget(tsSave);
+
+  resize(1096, 547);
+  if (giSaveScreen == 1) {
+    ApplySavedRect();
+  } else {
+    QScreen* s = QGuiApplication::primaryScreen();
+    if (s) {
+      const QRect a = s->availableGeometry();
+      move(a.left() + (a.width() - width()) / 2, a.top() + (a.height() - height()) / 2);
+    }
+  }
+}
+
+// The stored rectangle, when it is usable: a rectangle without area or one
+// that lies outside every screen (a screen removed since) would leave the
+// window invisible, so the window then opens at its default size, centred.
+void TFrmMain::ApplySavedRect() {
+  const QRect r(giScreenLeft, giScreenTop, giScreenWidth, giScreenHeight);
+  bool visible = false;
+  for (QScreen* s : QGuiApplication::screens()) {
+    if (s->availableGeometry().intersects(r)) visible = true;
+  }
+  if (giScreenWidth > 0 && giScreenHeight > 0 && visible) {
+    resize(giScreenWidth, giScreenHeight);
+    move(giScreenLeft, giScreenTop);
+    return;
+  }
+  QScreen* s = QGuiApplication::primaryScreen();
+  if (s) {
+    const QRect a = s->availableGeometry();
+    move(a.left() + (a.width() - width()) / 2, a.top() + (a.height() - height()) / 2);
+  }
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event) {
+  if (FBusy) {
+    // The operation under way finishes first; then the window closes.
+    FCloseWhenIdle = true;
+    event->ignore();
+    return;
+  }
+  if (!FClosed) {
+    FClosed = true;
+    Guarded([this] { FormClose(); });
+  }
+  event->accept();
+  emit Closed();
+}
+
+void TFrmMain::FormClose() {
+  FreeReport();
+  // The other-settings dialog writes "save" when it closes, so the file, not
+  // giSaveScreen, decides.
+  TIniFile ini(SettingsFileName());
+  if (ini.ReadInteger(QStringLiteral("Screen"), QStringLiteral("save"), 0) == 1) {
+    ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("left"), x());
+    ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("top"), y());
+    ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("width"), width());
+    ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("height"), height());
+  }
+}
+
+void TFrmMain::FormDestroy() {
+  HideWait();
+  if (FComPort) {
+    FComPort->OnRxChar = nullptr;
+    FComPort->Close();
+  }
+  Guarded([] { SaveSettings(); });
+  delete AccessInstance(0);
+}
+
+void TFrmMain::ResetState() {
+  iCurrentStep = 0;
+  iPhase = 1;
+  giSaveCount = 0;
+  giDataCount = 0;
+  gbConnected = false;
+}
+
+void TFrmMain::EnableButtons() {
+  for (QPushButton* b : {BtnSampleData, BtnClearData, BtnTest, btnMachinePrint, BtnPrint, BtnSave}) {
+    b->setEnabled(gbConnected);
+  }
+}
+
+void TFrmMain::StatusBar1DrawPanel(int, const QRect& r) {
+  PBar->setGeometry(r.left(), r.top() + 1, StatusBar1->PanelWidth(1) - 4, r.height() - 2);
+}
+
+void TFrmMain::BtnExitClick() { close(); }
+
+// ---- Serial link -------------------------------------------------------------------
+
+bool TFrmMain::OpenPort(QString& errorText) {
+  if (FComPort->IsOpen()) FComPort->Close();
+  try {
+    FComPort->SetPort(QStringLiteral("COM%1").arg(giCommPort));
+    FComPort->SetBaudRate(9600);
+    FComPort->SetDataBits(8);
+    FComPort->SetParity(TParity::None);
+    FComPort->SetStopBits(TStopBits::One);
+    FComPort->Open();
+  } catch (const std::exception&) {
+    errorText = kPortError;
+    return false;
+  }
+  return true;
+}
+
+void TFrmMain::ClosePort() {
+  if (FComPort->IsOpen()) FComPort->Close();
+}
+
+void TFrmMain::SendBuffer(const TBuffer& frame, std::int32_t count) {
+  if (count <= 0) return;
+  if (count > static_cast<std::int32_t>(frame.size())) count = static_cast<std::int32_t>(frame.size());
+  FComPort->Write(frame.data(), count);
+}
+
+void TFrmMain::ComPortRxChar(int count) {
+  Guarded([this, count] {
+    const TBuffer bytes = FComPort->Read(count);
+    if (!bytes.empty()) TCircleRoad::Instance()->AddData(bytes);
+  });
+}
+
+void TFrmMain::CheckLine() const {
+  const QString error = FComPort->LineError();
+  if (!error.isEmpty()) throw EAppError(error);
+}
+
+void TFrmMain::PumpLine(std::uint32_t maxSleepMs) {
+  PumpOrSleep(maxSleepMs);
+  CheckLine();
+}
+
+bool TFrmMain::WaitReply(std::uint32_t timeoutMs) {
+  TCircleRoad* road = TCircleRoad::Instance();
+  WaitFor(
+      [&] {
+        CheckLine();
+        return road->Status != kStatusWaiting;
+      },
+      timeoutMs);
+  return road->Status == kStatusDone;
+}
+
+bool TFrmMain::Exchange(const TBuffer& frame, std::uint8_t kind, std::uint32_t timeoutMs) {
+  TCircleRoad* road = TCircleRoad::Instance();
+  road->Reset();
+  road->Expect(kind);
+  SendBuffer(frame, static_cast<std::int32_t>(frame.size()));
+  return WaitReply(timeoutMs);
+}
+
+// ---- Instrument operations -----------------------------------------------------------
+
+void TFrmMain::btnUpdateListClick() {
+  Guarded([this] { ConnectDevice(); });
+}
+
+bool TFrmMain::ConnectDevice() {
+  TBusyScope busy(this);
+  if (!busy) return false;
+  QString err;
+  if (!OpenPort(err)) {
+    MsgBox(this, err, TMsgIcon::Warning);
+    return false;
+  }
+  auto close = qScopeGuard([this] { ClosePort(); });
+  if (Exchange({0xF8}, kReplyIdentify, 500)) {
+    StatusBar1->SetPanelText(0, kConnected);
+    ClosePort();
+    gbConnected = true;
+    EnableButtons();
+    return true;
+  }
+  TCircleRoad::Instance()->Expect(kReplyNone);
+  gbConnected = false;
+  EnableButtons();
+  StatusBar1->SetPanelText(0, kDisconnected);
+  MsgBox(this, kDisconnected, TMsgIcon::Warning);
+  return false;
+}
+
+void TFrmMain::FillDataRow(int row) {
+  const TRecvF1& rec = *TCircleRoad::Instance()->RecvF1;
+  SGData->SetCells(0, row, QString::asprintf("%2d", row));
+  SGData->SetCells(1, row, Q(rec.TestDateTime));
+  SGData->SetCells(2, row, Q(rec.DeviceNo));
+  SGData->SetCells(3, row, Q(rec.Tester));
+  SGData->SetCells(4, row, Q(rec.TestPlace));
+  SGData->SetCells(5, row, Q(rec.CurrentStep));
+  SGData->SetCells(6, row, Q(rec.LoadTimeText));
+  SGData->SetCells(7, row, Q(rec.Phase));
+  SGData->SetCells(8, row, Q(rec.ResistanceA));
+  const bool three = Q(rec.Phase) == QStringLiteral("三相");
+  SGData->SetCells(9, row, three ? Q(rec.ResistanceB) : QString());
+  SGData->SetCells(10, row, three ? Q(rec.ResistanceC) : QString());
+}
+
+void TFrmMain::BtnSampleDataClick() {
+  Guarded([this] {
+    TBusyScope busy(this);
+    if (!busy) return;
+    QString err;
+    if (!OpenPort(err)) {
+      MsgBox(this, err, TMsgIcon::Warning);
+      return;
+    }
+    auto done = qScopeGuard([this] {
+      ProgressBar1->hide();
+      ClosePort();
+    });
+    TCircleRoad* road = TCircleRoad::Instance();
+    if (!Exchange({0xF0}, kReplyCount, 500)) {
+      MsgBox(this, kCommFailed, TMsgIcon::Warning);
+      return;
+    }
+    const int count = road->RecordCount;
+    ProgressBar1->setRange(0, count > 0 ? count : 1);
+    ProgressBar1->setValue(0);
+    ProgressBar1->show();
+    if (count == 0) {
+      MsgBox(this, QStringLiteral("仪器无测试数据！"), TMsgIcon::Warning);
+      return;
+    }
+    SGData->SetRowCount(count + 1);
+    for (int r = 1; r <= count; ++r) SGData->ClearRow(r);
+    giDataCount = 0;
+    for (int b = count; b >= 1; --b) {
+      const int r = count - b + 1;
+      ProgressBar1->setValue(r);
+      if (!Exchange({0xF1, static_cast<std::uint8_t>(b - 1)}, kReplyRecord, 2000)) {
+        MsgBox(this, kCommFailed, TMsgIcon::Warning);
+        break;
+      }
+      FillDataRow(r);
+      giDataCount = r;
+    }
+  });
+}
+
+void TFrmMain::BtnClearDataClick() {
+  Guarded([this] {
+    TBusyScope busy(this);
+    if (!busy) return;
+    if (MsgBox(this, QStringLiteral("您确定要请空历史数据吗？"), TMsgIcon::None, TMsgButtons::YesNo) !=
+        TMsgResult::Yes) {
+      return;
+    }
+    QString err;
+    if (!OpenPort(err)) {
+      MsgBox(this, err, TMsgIcon::Warning);
+      return;
+    }
+    auto close = qScopeGuard([this] { ClosePort(); });
+    TCircleRoad* road = TCircleRoad::Instance();
+    road->Reset();
+    road->Expect(kReplyErase);
+    try {
+      SendBuffer({0xF2}, 1);
+    } catch (const std::exception&) {
+      MsgBox(this, kCommFailed, TMsgIcon::Warning);
+      return;
+    }
+    // The erase command has no reply.
+    SGData->SetRowCount(2);
+    SGData->ClearRow(1);
+    giDataCount = 0;
+    MsgBox(this, QStringLiteral("已清空！"));
+  });
+}
+
+void TFrmMain::btnMachinePrintClick() {
+  Guarded([this] {
+    TBusyScope busy(this);
+    if (!busy) return;
+    QString err;
+    if (!OpenPort(err)) {
+      MsgBox(this, err, TMsgIcon::Warning);
+      return;
+    }
+    auto close = qScopeGuard([this] { ClosePort(); });
+    if (giDataCount < 1) return;
+    // A grid always has a current row; without a selection it is row 1.
+    int row = SGData->Row();
+    if (row < 1) row = 1;
+    int number = 0;
+    if (!TryStrToInt(SGData->Cells(0, row), number)) {
+      MsgBox(this, QStringLiteral("获取仪器测试记录序号出错！"), TMsgIcon::Warning);
+      return;
+    }
+    const auto n = static_cast<std::uint8_t>((SGData->RowCount() - number) & 0xFF);
+    TCircleRoad* road = TCircleRoad::Instance();
+    road->Reset();
+    road->Expect(kReplyPrint);
+    auto hide = qScopeGuard([] { HideWait(); });
+    ShowWaitOver(this, kPrintingNotice);
+    SendBuffer({0xFE, n}, 2);
+    if (!WaitReply(2000)) MsgBox(this, kCommFailed, TMsgIcon::Warning);
+  });
+}
+
+void TFrmMain::BtnTestClick() {
+  Guarded([this] {
+    int stepMode = 0, stepIndex = 0;
+    {
+      TBusyScope busy(this);
+      if (!busy) return;
+      QString err;
+      if (!OpenPort(err)) {
+        MsgBox(this, err, TMsgIcon::Warning);
+        return;
+      }
+      auto end = qScopeGuard([this] {
+        TCircleRoad::Instance()->Expect(kReplyNone);
+        ClosePort();
+      });
+      TCircleRoad* road = TCircleRoad::Instance();
+      if (!Exchange({0xF3}, kReplyRange, 500)) {
+        MsgBox(this, kCommFailed, TMsgIcon::Warning);
+        return;
+      }
+      stepMode = road->StepMode;
+      stepIndex = road->StepIndex;
+      if ((stepMode != 0 && stepMode != 1) || (stepMode == 1 && stepIndex != 0 && stepIndex != 1)) {
+        MsgBox(this, QStringLiteral("读取设备电流档位错误！"), TMsgIcon::Warning);
+        return;
+      }
+    }
+    // The dialog is modal, so no other operation of this window can start
+    // while it runs; it opens the port again for its own exchanges.
+    TFrmTest dlg(this);
+    dlg.CBCurrentStep->clear();
+    if (stepMode == 0) {
+      dlg.CBCurrentStep->addItem(QStringLiteral("100A"));
+      dlg.CBCurrentStep->setCurrentIndex(0);
+    } else {
+      dlg.CBCurrentStep->addItem(QStringLiteral("100A"));
+      dlg.CBCurrentStep->addItem(QStringLiteral("200A"));
+      dlg.CBCurrentStep->setCurrentIndex(stepIndex);
+    }
+    dlg.exec();
+  });
+}
+
+// ---- Tables ---------------------------------------------------------------------------
+
+void TFrmMain::SetupGrids() {
+  const QStringList headers = RecordGridHeaders();
+  for (int c = 0; c < headers.size(); ++c) {
+    SGData->SetCells(c, 0, headers[c]);
+    SGSave->SetCells(c, 0, headers[c]);
+  }
+  for (TStringGrid* g : {SGData, SGSave}) {
+    g->SetRowCount(2);
+    g->SetColWidths(0, 50);
+    g->SetColWidths(1, 120);
+    for (int c = 2; c < 11; ++c) g->SetColWidths(c, 95);
+  }
+}
+
+void TFrmMain::ArchiveResult() {
+  ++giSaveCount;
+  SGSave->SetRowCount(giSaveCount + 1);
+  const int r = SGSave->RowCount() - 1;
+  SGSave->SetCells(0, r, QString::asprintf("%2d", r));
+  SGSave->SetCells(1, r, DateTimeText(QDateTime::currentDateTime()));
+  SGSave->SetCells(2, r, strDevice);
+  SGSave->SetCells(3, r, strTestUser);
+  SGSave->SetCells(4, r, strTestAdd);
+  SGSave->SetCells(5, r, CurrentStepName(iLastCurrentStep));
+  SGSave->SetCells(6, r, QStringLiteral("%1 秒").arg(iLastTestTime));
+  SGSave->SetCells(7, r, PhaseName(iLastPhase));
+  SGSave->SetCells(8, r, strResultA);
+  SGSave->SetCells(9, r, strResultB);
+  SGSave->SetCells(10, r, strResultC);
+  SGSave->SetRow(r);
+}
+
+void TFrmMain::btnClearSaveClick() {
+  Guarded([this] {
+    SGSave->SetRowCount(2);
+    SGSave->ClearRow(1);
+    giSaveCount = 0;
+  });
+}
+
+// ---- Operations of other units, wired in here ---------------------------------------------
+
+void TFrmMain::BtnOpenClick() {}
+void TFrmMain::btnSaveExcelClick() {}
+void TFrmMain::BtnSaveClick() {}
+void TFrmMain::btnPrintSaveClick() {}
+void TFrmMain::BtnPrintClick() {}
+void TFrmMain::BtnSetCommClick() {}
+void TFrmMain::btnOtherSettingClick() {}
+void TFrmMain::BtnSeriesClick() {}
+void TFrmMain::CreateReport() {}
+void TFrmMain::FreeReport() {}

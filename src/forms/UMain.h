@@ -1,0 +1,196 @@
+#pragma once
+// The main window: toolbar of device and settings buttons, the archive and
+// instrument tables on two tabs, the status bar with the connection state,
+// and the serial link over which the main window and the test dialog talk to
+// the instrument.
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "protocol/uPublic.h"
+
+class ISerialPort;
+class QFrame;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class TStringGrid;
+
+// A status bar of fixed-width panels, drawn sunken, each with one text.
+class TStatusBar : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TStatusBar(QWidget* parent = nullptr);
+
+  void AddPanel(int width, bool ownerDraw = false);
+  int PanelCount() const { return static_cast<int>(FPanels.size()); }
+  QString PanelText(int i) const;
+  void SetPanelText(int i, const QString& text);
+  int PanelWidth(int i) const;
+  // Rectangle of panel i inside the bar.
+  QRect PanelRect(int i) const;
+  // Called for every owner-drawn panel whenever the bar is laid out or
+  // painted, with the panel's index and rectangle.
+  std::function<void(int panel, const QRect& rect)> OnDrawPanel;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  struct TPanel {
+    int width;
+    bool ownerDraw;
+    QString text;
+  };
+  void PlaceOwnerDrawn();
+  std::vector<TPanel> FPanels;
+};
+
+class TFrmMain : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TFrmMain(QWidget* parent = nullptr);
+  ~TFrmMain() override;
+
+  // Controls, named as their object names.
+  QFrame* Panel1;
+  QPushButton* btnUpdateList;
+  QPushButton* BtnTest;
+  QPushButton* BtnSetComm;
+  QPushButton* btnOtherSetting;
+  QPushButton* BtnExit;
+  QTabWidget* pgc;
+  QWidget* tsSave;
+  TStringGrid* SGSave;
+  QFrame* Panel3;
+  QPushButton* BtnOpen;
+  QPushButton* btnSaveExcel;
+  QPushButton* btnPrintSave;
+  QPushButton* btnClearSave;
+  QWidget* tsMachine;
+  TStringGrid* SGData;
+  QProgressBar* ProgressBar1;
+  QFrame* Panel2;
+  QPushButton* BtnSampleData;
+  QPushButton* BtnClearData;
+  QPushButton* btnMachinePrint;
+  QPushButton* BtnPrint;
+  QPushButton* BtnSave;
+  TStatusBar* StatusBar1;
+  QProgressBar* PBar;  // hidden; no operation shows it
+
+  // ---- Serial link -------------------------------------------------------
+  ISerialPort* ComPort() const { return FComPort.get(); }
+  // Closes the port when open, then opens "COM" + giCommPort at 9600 baud, 8
+  // data bits, no parity, one stop bit. On failure returns false with the
+  // error text "端口不存在，或端口已被打开。".
+  bool OpenPort(QString& errorText);
+  void ClosePort();
+  // Writes the first count bytes of frame as one write and returns when it
+  // has been handed to the driver; a failing write throws EAppError.
+  void SendBuffer(const TBuffer& frame, std::int32_t count);
+  // Waits up to timeoutMs (from now) for the reply assembler's Status to
+  // leave "waiting", keeping events flowing; true when the reply is complete
+  // and valid. Throws EAppError when the line fails meanwhile.
+  bool WaitReply(std::uint32_t timeoutMs);
+  // One exchange: reset the assembler, await kind, send frame, wait.
+  bool Exchange(const TBuffer& frame, std::uint8_t kind, std::uint32_t timeoutMs);
+  // Handles pending events once; sleeps up to maxSleepMs while none is
+  // pending. Throws EAppError when the open line has failed.
+  void PumpLine(std::uint32_t maxSleepMs);
+  // Throws EAppError when the line failed since the port was opened.
+  void CheckLine() const;
+
+  // ---- Instrument operations, tables, state ---------------------------------
+  // Identification request; true when the instrument answered.
+  bool ConnectDevice();
+  void EnableButtons();
+  void ResetState();
+  void SetupGrids();
+  // Appends the last test's result as a row of the archive table.
+  void ArchiveResult();
+  // An instrument exchange of the main window is under way.
+  bool Busy() const { return FBusy; }
+
+ signals:
+  // The window has closed; the program ends.
+  void Closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  friend class TBusyScope;
+
+  void FormCreate();
+  void FormClose();
+  void FormDestroy();
+  void BuildControls();
+  void ApplySavedRect();
+  void FillDataRow(int row);
+
+  void BtnExitClick();
+  void btnUpdateListClick();
+  void BtnSampleDataClick();
+  void BtnClearDataClick();
+  void btnMachinePrintClick();
+  void BtnTestClick();
+  void btnClearSaveClick();
+  void ComPortRxChar(int count);
+  void StatusBar1DrawPanel(int panel, const QRect& rect);
+
+  // Opens a data file into SGSave (text file or spreadsheet).
+  void BtnOpenClick();
+  // Saves SGSave to a text file or spreadsheet.
+  void btnSaveExcelClick();
+  // Saves SGData to a text file or spreadsheet.
+  void BtnSaveClick();
+  // Prints SGSave as a report with preview.
+  void btnPrintSaveClick();
+  // Prints SGData as a report with preview.
+  void BtnPrintClick();
+  // Opens the communication settings dialog modally.
+  void BtnSetCommClick();
+  // Opens a new other-settings dialog beside the main window.
+  void btnOtherSettingClick();
+  // Opens the serial-number dialog modally (Ctrl+Alt+S; no button).
+  void BtnSeriesClick();
+  // Creates the report object at window creation.
+  void CreateReport();
+  // Releases the report object's rows and frees it when the window closes.
+  void FreeReport();
+
+  std::unique_ptr<ISerialPort> FComPort;
+  // Only one instrument exchange may be outstanding, since the reply
+  // assembler awaits a single reply kind. While an operation waits the
+  // window keeps handling events, so its buttons stay clickable: a click on
+  // another instrument operation during that time is ignored (see
+  // TBusyScope).
+  bool FBusy = false;
+  // A close requested during an operation takes effect when it ends.
+  bool FCloseWhenIdle = false;
+  bool FClosed = false;
+};
+
+extern TFrmMain* FrmMain;
+
+// Integer conversion as the program's inputs use it: leading blanks, an
+// optional sign, decimal digits (or $ / 0x hexadecimal), nothing after them.
+bool TryStrToInt(const QString& text, int& value);
+
+// Header texts of the two record tables, columns 0 to 10.
+QStringList RecordGridHeaders();
+
+// Texts of the main window.
+inline const QString kMainCaption = QStringLiteral("三通道回路电阻测试仪1.2");
+inline const QString kDisconnected = QStringLiteral("设备已断开！");
+inline const QString kConnected = QStringLiteral("已连接");
+inline const QString kPortError = QStringLiteral("端口不存在，或端口已被打开。");
+inline const QString kCommFailed = QStringLiteral("通讯失败！");
+inline const QString kPrintingNotice = QStringLiteral("  请稍候，正在打印......");

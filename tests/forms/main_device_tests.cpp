@@ -1,0 +1,419 @@
+// The main window's instrument operations against qk4820-sim over a pty.
+#include <QProgressBar>
+#include <QTabWidget>
+
+#include "main_fixture.h"
+
+namespace {
+
+using MainDevice = MainRig;
+
+const QString kWarnPort = QStringLiteral("端口不存在，或端口已被打开。");
+
+TEST_F(MainDevice, ConnectAnsweredEnablesTheDeviceButtons) {
+  StartSim();
+  W->btnUpdateList->click();
+  EXPECT_TRUE(gbConnected);
+  EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("已连接"));
+  for (QPushButton* b : {W->BtnSampleData, W->BtnClearData, W->BtnTest, W->btnMachinePrint, W->BtnPrint, W->BtnSave}) {
+    EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+  }
+  EXPECT_TRUE(Msgs.Boxes.isEmpty());
+  EXPECT_EQ(Log(), QStringList{QStringLiteral("F8")});
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+TEST_F(MainDevice, ConnectNotAnsweredDisconnectsEvenAfterAnEarlierSuccess) {
+  StartSim({"--mute", "F8@2"});
+  Connect();
+  W->btnUpdateList->click();  // not answered: 500 ms
+  EXPECT_FALSE(gbConnected);
+  EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("设备已断开！"));
+  for (QPushButton* b : {W->BtnSampleData, W->BtnClearData, W->BtnTest, W->btnMachinePrint, W->BtnPrint, W->BtnSave}) {
+    EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+  }
+  ASSERT_EQ(Msgs.Boxes.size(), 1);
+  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("设备已断开！"));
+  EXPECT_EQ(Msgs.Boxes[0].icon, TMsgIcon::Warning);
+  EXPECT_EQ(Msgs.Boxes[0].caption, QStringLiteral("三通道回路电阻测试仪"));
+  EXPECT_EQ(TCircleRoad::Instance()->ExpectKind, kReplyNone);
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+TEST_F(MainDevice, ConnectWithAWrongReplyFails) {
+  StartSim({"--corrupt", "F8"});
+  W->btnUpdateList->click();
+  EXPECT_FALSE(gbConnected);
+  EXPECT_TRUE(HasBox(Msgs, QStringLiteral("设备已断开！"), TMsgIcon::Warning));
+}
+
+TEST_F(MainDevice, UploadOfThreeRecordsFillsRowsInRequestOrder) {
+  StartSim({"--records", "3"});
+  Connect();
+  W->pgc->setCurrentWidget(W->tsMachine);
+  bool barShown = false;
+  int barMax = -1;
+  TWhenReady watch([&] {
+    if (W->ProgressBar1->isVisible()) {
+      barShown = true;
+      barMax = W->ProgressBar1->maximum();
+    }
+    return false;
+  });
+  W->BtnSampleData->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Log(), (QStringList{"F8", "F0", "F1 02", "F1 01", "F1 00"}));
+  EXPECT_EQ(giDataCount, 3);
+  ASSERT_EQ(W->SGData->RowCount(), 4);
+  EXPECT_EQ(W->SGData->Cells(0, 1), QStringLiteral(" 1"));
+  EXPECT_EQ(W->SGData->Cells(0, 2), QStringLiteral(" 2"));
+  EXPECT_EQ(W->SGData->Cells(0, 3), QStringLiteral(" 3"));
+  // Row 1 holds the record fetched first, number 2.
+  EXPECT_EQ(W->SGData->Cells(1, 1), QStringLiteral("25-01-03 10:17"));
+  EXPECT_EQ(W->SGData->Cells(2, 1), QStringLiteral("QK103"));
+  EXPECT_EQ(W->SGData->Cells(3, 1), QStringLiteral("Wang"));
+  EXPECT_EQ(W->SGData->Cells(4, 1), QStringLiteral("Bay07"));
+  EXPECT_EQ(W->SGData->Cells(5, 1), QStringLiteral("100A"));
+  EXPECT_EQ(W->SGData->Cells(6, 1), QStringLiteral("60秒"));
+  EXPECT_EQ(W->SGData->Cells(7, 1), QStringLiteral("三相"));
+  EXPECT_TRUE(W->SGData->Cells(8, 1).endsWith(QStringLiteral("μΩ")));
+  EXPECT_FALSE(W->SGData->Cells(10, 1).isEmpty());
+  // Row 2, record 1: single phase, so the B and C columns stay empty.
+  EXPECT_EQ(W->SGData->Cells(2, 2), QStringLiteral("QK102"));
+  EXPECT_EQ(W->SGData->Cells(5, 2), QStringLiteral("200A"));
+  EXPECT_EQ(W->SGData->Cells(7, 2), QStringLiteral("单相"));
+  EXPECT_FALSE(W->SGData->Cells(8, 2).isEmpty());
+  EXPECT_TRUE(W->SGData->Cells(9, 2).isEmpty());
+  EXPECT_TRUE(W->SGData->Cells(10, 2).isEmpty());
+  EXPECT_EQ(W->SGData->Cells(2, 3), QStringLiteral("QK101"));
+  EXPECT_TRUE(barShown);
+  EXPECT_EQ(barMax, 3);
+  EXPECT_TRUE(W->ProgressBar1->isHidden());
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+TEST_F(MainDevice, UploadWithRepliesInRandomChunksCompletes) {
+  StartSim({"--records", "4", "--chunks", "7", "--baud", "0"});
+  Connect();
+  W->BtnSampleData->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(giDataCount, 4);
+  EXPECT_EQ(W->SGData->Cells(2, 4), QStringLiteral("QK101"));
+}
+
+TEST_F(MainDevice, UploadWhoseSecondRecordIsNotAnsweredKeepsTheFirstRow) {
+  StartSim({"--records", "3", "--mute", "F1@2"});
+  Connect();
+  // The 2000 ms wait for the second record passes at once.
+  TTickPusher push([&] { return Log().size() >= 4; }, 500);
+  W->BtnSampleData->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  EXPECT_EQ(giDataCount, 1);
+  ASSERT_EQ(W->SGData->RowCount(), 4);
+  EXPECT_EQ(W->SGData->Cells(2, 1), QStringLiteral("QK103"));
+  for (int r = 2; r <= 3; ++r) {
+    for (int c = 0; c < 11; ++c) EXPECT_TRUE(W->SGData->Cells(c, r).isEmpty()) << c << "," << r;
+  }
+  EXPECT_EQ(Log().mid(1), (QStringList{"F0", "F1 02", "F1 01"}));
+  EXPECT_TRUE(W->ProgressBar1->isHidden());
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+TEST_F(MainDevice, CountFailureAndZeroCountKeepThePreviousRows) {
+  StartSim({"--records", "2", "--corrupt", "F0@2"});
+  Connect();
+  W->BtnSampleData->click();
+  ASSERT_EQ(giDataCount, 2);
+  W->BtnSampleData->click();  // wrong count reply
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
+  EXPECT_EQ(giDataCount, 2);
+  EXPECT_EQ(W->SGData->Cells(2, 1), QStringLiteral("QK102"));
+  Msgs.Clear();
+  // Erase through the instrument, then upload: a count of 0.
+  Msgs.Answers = {TMsgResult::Yes};
+  W->BtnClearData->click();
+  Msgs.Clear();
+  W->SGData->SetRowCount(3);
+  W->SGData->SetCells(2, 1, QStringLiteral("kept"));
+  giDataCount = 2;
+  W->BtnSampleData->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("仪器无测试数据！")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  EXPECT_EQ(W->SGData->Cells(2, 1), QStringLiteral("kept"));
+  EXPECT_EQ(giDataCount, 2);
+  EXPECT_TRUE(W->ProgressBar1->isHidden());
+}
+
+TEST_F(MainDevice, ClearAnsweredNoSendsNothing) {
+  StartSim({"--records", "2"});
+  Connect();
+  W->BtnSampleData->click();
+  Msgs.Answers = {TMsgResult::No};
+  W->BtnClearData->click();
+  ASSERT_EQ(Msgs.Boxes.size(), 1);
+  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("您确定要请空历史数据吗？"));
+  EXPECT_EQ(Msgs.Boxes[0].buttons, TMsgButtons::YesNo);
+  EXPECT_EQ(Msgs.Boxes[0].icon, TMsgIcon::None);
+  EXPECT_EQ(giDataCount, 2);
+  EXPECT_EQ(W->SGData->RowCount(), 3);
+  PumpOrSleep(50);
+  EXPECT_FALSE(Log().contains(QStringLiteral("F2")));
+}
+
+TEST_F(MainDevice, ClearAnsweredYesEmptiesTheTableWhileThePortStaysOpenUntilTheNotice) {
+  StartSim({"--records", "2"});
+  Connect();
+  W->BtnSampleData->click();
+  Msgs.Answers = {TMsgResult::Yes};
+  bool openDuringNotice = false;
+  Msgs.OnShow = [&](const TMsgRequest& r) {
+    if (r.text == QStringLiteral("已清空！")) openDuringNotice = W->ComPort()->IsOpen();
+  };
+  W->BtnClearData->click();
+  EXPECT_EQ(Msgs.Texts(), (QStringList{QStringLiteral("您确定要请空历史数据吗？"), QStringLiteral("已清空！")}));
+  EXPECT_EQ(Msgs.Boxes.value(1).icon, TMsgIcon::None);
+  EXPECT_TRUE(openDuringNotice);
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+  EXPECT_EQ(W->SGData->RowCount(), 2);
+  for (int c = 0; c < 11; ++c) EXPECT_TRUE(W->SGData->Cells(c, 1).isEmpty());
+  EXPECT_EQ(giDataCount, 0);
+  ASSERT_TRUE(Sim->WaitForLogLines(4));
+  EXPECT_EQ(Log().last(), QStringLiteral("F2"));
+  EXPECT_TRUE(gbConnected);
+}
+
+TEST_F(MainDevice, InstrumentPrintMapsTheSelectedRowToItsRecordNumber) {
+  StartSim({"--records", "3", "--print-delay", "100"});
+  Connect();
+  W->BtnSampleData->click();
+  QString notice;
+  QRect noticeRect;
+  TWhenReady seeNotice([&] {
+    if (TfrmWait* w = CurrentWait()) {
+      notice = w->lblMessage->text();
+      noticeRect = w->frameGeometry();
+    }
+    return false;
+  });
+  W->SGData->SetRow(2);
+  W->btnMachinePrint->click();
+  W->SGData->SetRow(1);
+  W->btnMachinePrint->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Log().mid(5), (QStringList{"FE 02", "FE 03"}));
+  EXPECT_EQ(notice, QStringLiteral("  请稍候，正在打印......"));
+  const QRect m = W->frameGeometry();
+  EXPECT_EQ(noticeRect.top(), m.top() + RoundHalfEven(m.height() / 4.0 * 2.5));
+  EXPECT_EQ(noticeRect.left(), m.left() + RoundHalfEven(m.width() / 2.0) - 200);
+  EXPECT_EQ(CurrentWait(), nullptr);
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+TEST_F(MainDevice, InstrumentPrintFailuresAndRefusals) {
+  StartSim({"--records", "3", "--mute", "FE"});
+  Connect();
+  // Nothing uploaded: nothing sent, nothing shown.
+  W->btnMachinePrint->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty());
+  W->BtnSampleData->click();
+  // A row without a number.
+  W->SGData->SetCells(0, 3, QString());
+  W->SGData->SetRow(3);
+  W->btnMachinePrint->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("获取仪器测试记录序号出错！")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  Msgs.Clear();
+  // Not acknowledged within 2000 ms.
+  W->SGData->SetRow(1);
+  TTickPusher push([&] { return CurrentWait() != nullptr; }, 400);
+  W->btnMachinePrint->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
+  EXPECT_EQ(CurrentWait(), nullptr);
+  EXPECT_EQ(Log().mid(5), QStringList{"FE 03"});
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+struct TRangeCase {
+  const char* simArgs;  // --ranges value, or a fault
+  bool dialog;
+  const char* items;    // offered ranges
+  const char* message;  // box without a dialog
+};
+
+class MainRange : public MainRig, public ::testing::WithParamInterface<TRangeCase> {};
+
+TEST_P(MainRange, RangeQueryOpensTheTestDialogOrRefuses) {
+  const TRangeCase& c = GetParam();
+  const QString arg = QString::fromLatin1(c.simArgs);
+  if (arg.startsWith(QLatin1String("--"))) {
+    StartSim(arg.split(' '));
+  } else {
+    StartSim({"--ranges", arg});
+  }
+  Connect();
+  QString items;
+  QString shownRange;
+  bool portClosedMeanwhile = false;
+  TWhenReady driver([&] {
+    auto* dlg = qobject_cast<TFrmTest*>(QApplication::activeModalWidget());
+    if (!dlg) return false;
+    QStringList l;
+    for (int i = 0; i < dlg->CBCurrentStep->count(); ++i) l << dlg->CBCurrentStep->itemText(i);
+    items = l.join(',');
+    shownRange = dlg->CBCurrentStep->currentText();
+    portClosedMeanwhile = !W->ComPort()->IsOpen();
+    dlg->done(QDialog::Rejected);
+    return true;
+  });
+  W->BtnTest->click();
+  EXPECT_EQ(driver.Done(), c.dialog);
+  if (c.dialog) {
+    EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+    EXPECT_EQ(items, QString::fromLatin1(c.items));
+    EXPECT_EQ(shownRange, QStringLiteral("100A"));  // the dialog always opens on 100A
+    EXPECT_TRUE(portClosedMeanwhile);
+  } else {
+    EXPECT_EQ(Msgs.Texts(), QStringList{QString::fromUtf8(c.message)});
+    EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  }
+  EXPECT_EQ(TCircleRoad::Instance()->ExpectKind, kReplyNone);
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+  EXPECT_TRUE(gbConnected);
+  EXPECT_EQ(Log().value(1), QStringLiteral("F3"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, MainRange,
+    ::testing::Values(TRangeCase{"0,0", true, "100A", ""}, TRangeCase{"0,7", true, "100A", ""},
+                      TRangeCase{"1,0", true, "100A,200A", ""}, TRangeCase{"1,1", true, "100A,200A", ""},
+                      TRangeCase{"1,2", false, "", "读取设备电流档位错误！"},
+                      TRangeCase{"5,0", false, "", "读取设备电流档位错误！"},
+                      TRangeCase{"--corrupt F3", false, "", "通讯失败！"},
+                      TRangeCase{"--mute F3", false, "", "通讯失败！"}));
+
+TEST_F(MainDevice, PortThatCannotBeOpenedIsReportedByEveryOperation) {
+  StartWithoutInstrument();
+  gbConnected = true;
+  W->EnableButtons();
+  W->StatusBar1->SetPanelText(0, QStringLiteral("已连接"));
+  giDataCount = 1;
+  Msgs.Answers = {TMsgResult::Yes};
+  for (QPushButton* b : {W->btnUpdateList, W->BtnSampleData, W->BtnClearData, W->btnMachinePrint, W->BtnTest}) {
+    Msgs.Clear();
+    b->click();
+    ASSERT_FALSE(Msgs.Boxes.isEmpty()) << b->objectName().toStdString();
+    EXPECT_EQ(Msgs.Boxes.last().text, kWarnPort) << b->objectName().toStdString();
+    EXPECT_EQ(Msgs.Boxes.last().icon, TMsgIcon::Warning);
+  }
+  // Neither the state nor the status text changed.
+  EXPECT_TRUE(gbConnected);
+  EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("已连接"));
+  EXPECT_TRUE(W->BtnSampleData->isEnabled());
+  QString err = QStringLiteral("before");
+  EXPECT_FALSE(W->OpenPort(err));
+  EXPECT_EQ(err, kWarnPort);
+}
+
+TEST_F(MainDevice, ClickOnAnotherOperationWhileOneWaitsIsIgnored) {
+  StartSim({"--mute", "F8@2"});
+  Connect();
+  bool clicked = false;
+  TWhenReady during([&] {
+    if (!W->Busy()) return false;
+    W->BtnSampleData->click();  // would send F0
+    W->btnUpdateList->click();  // would send a second F8
+    clicked = true;
+    return true;
+  });
+  W->btnUpdateList->click();
+  EXPECT_TRUE(clicked);
+  PumpOrSleep(50);
+  EXPECT_EQ(Log(), (QStringList{"F8", "F8"}));
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("设备已断开！")});
+}
+
+TEST_F(MainDevice, ClosingDuringAnOperationWaitsForItsEnd) {
+  StartSim({"--records", "2"});
+  Connect();
+  bool closedSignal = false;
+  QObject::connect(W.get(), &TFrmMain::Closed, [&] { closedSignal = true; });
+  TWhenReady during([&] {
+    if (!W->Busy()) return false;
+    W->close();
+    return true;
+  });
+  W->BtnSampleData->click();
+  EXPECT_EQ(giDataCount, 2);  // the upload went on
+  EXPECT_FALSE(closedSignal);
+  EXPECT_TRUE(PumpUntil([&] { return closedSignal; }, 2000));
+  EXPECT_FALSE(W->isVisible());
+}
+
+TEST_F(MainDevice, LineThatFailsDuringAnUploadEndsInTheGeneralErrorBox) {
+  StartSim({"--records", "3", "--hangup", "F1@2:10"});
+  Connect();
+  W->BtnSampleData->click();
+  ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Msgs.Boxes[0].icon, TMsgIcon::Error);
+  EXPECT_EQ(Msgs.Boxes[0].caption, QStringLiteral("QK4820回路电阻测试仪1.0"));
+  EXPECT_FALSE(Msgs.Boxes[0].text.isEmpty());
+  EXPECT_EQ(giDataCount, 1);
+  EXPECT_TRUE(W->ProgressBar1->isHidden());
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+// A port whose writes fail, to reach the write error of the erase command.
+class TBrokenPort : public ISerialPort {
+ public:
+  void SetPort(const QString& name) override { FName = name; }
+  QString Port() const override { return FName; }
+  void SetBaudRate(int baud) override { Baud = baud; }
+  void SetDataBits(int bits) override { DataBits = bits; }
+  void SetParity(TParity) override {}
+  void SetStopBits(TStopBits) override {}
+  void SetDeviceResolver(std::function<QString(const QString&)>) override {}
+  void Open() override {
+    FOpen = true;
+    OpenedAs << FName;
+    OpenedBaud << Baud;
+  }
+  void Close() override { FOpen = false; }
+  bool IsOpen() const override { return FOpen; }
+  void Write(const std::uint8_t*, int) override { throw EAppError(QStringLiteral("写入失败")); }
+  TBuffer Read(int) override { return {}; }
+  int InputCount() const override { return 0; }
+  QString LineError() const override { return {}; }
+
+  static inline QStringList OpenedAs;
+  static inline QList<int> OpenedBaud;
+  int Baud = 0;
+  int DataBits = 0;
+
+ private:
+  QString FName;
+  bool FOpen = false;
+};
+
+TEST_F(MainDevice, EraseWhoseWriteFailsReportsCommunicationFailure) {
+  TBrokenPort::OpenedAs.clear();
+  TBrokenPort::OpenedBaud.clear();
+  SetSerialPortFactory([](QObject*) { return std::make_unique<TBrokenPort>(); });
+  StartWithoutInstrument();
+  giCommPort = 7;
+  giBaudRate = 12;  // 115200 for the blocking transaction; this line stays at 9600
+  gbConnected = true;
+  W->EnableButtons();
+  W->SGData->SetRowCount(3);
+  W->SGData->SetCells(2, 1, QStringLiteral("kept"));
+  Msgs.Answers = {TMsgResult::Yes};
+  W->BtnClearData->click();
+  EXPECT_EQ(Msgs.Texts(), (QStringList{QStringLiteral("您确定要请空历史数据吗？"), QStringLiteral("通讯失败！")}));
+  EXPECT_EQ(Msgs.Boxes.value(1).icon, TMsgIcon::Warning);
+  EXPECT_EQ(W->SGData->Cells(2, 1), QStringLiteral("kept"));
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+  EXPECT_EQ(TBrokenPort::OpenedAs, QStringList{QStringLiteral("COM7")});
+  EXPECT_EQ(TBrokenPort::OpenedBaud, QList<int>{9600});
+}
+
+}  // namespace
