@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFrame>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QTimer>
 #include <QPrintPreviewWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -265,4 +268,45 @@ TEST_F(ReportPreview, PrintingAgainWhileAPreviewIsOpenReplacesThatPreview) {
   });
   EXPECT_EQ(secondPages, 2);
   EXPECT_EQ(PreviewWindows(), 0);
+}
+
+// The Qt dialogs themselves: the print dialog offers no page range (the
+// report always prints whole) and, accepted with "print to file", writes the
+// PDF; the page set-up dialog hands its layout to the preview.
+TEST_F(ReportPreview, TheQtPrintDialogPrintsAllPagesToTheChosenPdfFile) {
+  SetPrintDialogs(nullptr);
+  Fill(SGSave, 40);
+  const QString pdf = Pdf(QStringLiteral("dialog.pdf"));
+  QRMain->Printer().setOutputFormat(QPrinter::PdfFormat);
+  QRMain->Printer().setOutputFileName(pdf);
+  bool sawPrintDialog = false;
+  bool sawSetup = false;
+  PrintArchive(40, [&](TFrmPreview* w) {
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(dialog);
+      sawPrintDialog = true;
+      EXPECT_FALSE(dialog->testOption(QAbstractPrintDialog::PrintPageRange));
+      EXPECT_FALSE(dialog->testOption(QAbstractPrintDialog::PrintSelection));
+      EXPECT_EQ(dialog->windowTitle(), QStringLiteral("打印"));
+      dialog->accept();
+    });
+    w->tbPrinter->click();
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QPageSetupDialog*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(dialog);
+      sawSetup = true;
+      EXPECT_EQ(dialog->windowTitle(), QStringLiteral("打印机设置"));
+      dialog->accept();
+    });
+    w->tbPrinterSetup->click();
+    EXPECT_EQ(w->PageCount, 2);  // still A4 portrait
+  });
+  SetPrintDialogs(&Dialogs);
+  EXPECT_TRUE(sawPrintDialog);
+  EXPECT_TRUE(sawSetup);
+  EXPECT_TRUE(Messages.Boxes.isEmpty()) << Messages.Texts().join('|').toStdString();
+  const QStringList pages = PdfPages(pdf);
+  ASSERT_EQ(pages.size(), 2);
+  for (int k : {1, 26, 27, 40}) EXPECT_TRUE(pages.join('\n').contains(SampleRow(k)[2])) << k;
 }
