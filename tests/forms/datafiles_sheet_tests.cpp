@@ -237,6 +237,22 @@ TEST_F(SheetExchange, ABinaryWorkbookLoads) {
   EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
 }
 
+// A workbook that a spreadsheet program stored in its Excel 97-2003 format
+// (made by fixtures/make_archive97.sh).
+TEST_F(SheetExchange, AWorkbookOfASpreadsheetProgramInExcel97Format) {
+  const QString name = QStringLiteral(QT_TESTCASE_SOURCEDIR "/forms/fixtures/archive97.xls");
+  ASSERT_TRUE(QFileInfo::exists(name));
+  desktop.OpenNames << name;
+  BtnOpenClick(nullptr, SGSave.get());
+  EXPECT_TRUE(messages.Boxes.isEmpty()) << Texts().join(QLatin1Char('|')).toStdString();
+  ASSERT_EQ(giSaveCount, 2);
+  EXPECT_EQ(Row(SGSave.get(), 1), (QStringList{" 1", "08-03-05 09:07", "0815", "张三", "时间广场", "200A", "30 秒",
+                                                "三相", "12.5", "13", "0.75"}));
+  EXPECT_EQ(Row(SGSave.get(), 2), (QStringList{" 2", "08-03-06 10:00", "QK-2", "李四", "开关站", "100A", "15 秒",
+                                                "单相", "8", "", ""}));
+  EXPECT_EQ(SGSave->Cells(0, 0), QStringLiteral("序号"));  // the table keeps its own captions
+}
+
 struct TBadColumnA {
   const char* name;
   TFixtureCell cell;
