@@ -196,7 +196,8 @@ TFrmPreview::TFrmPreview(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(b, &QToolButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
     return b;
   };
-  tbZToFit = button("tbZToFit", QStringLiteral("整张纸缩微显示"), tpZoomFit, true, &TFrmPreview::tbZToFitClick);
+  tbZToFit = button("tbZToFit", QStringLiteral("整张纸缩微显示"), tpZoomFit, true,
+                    &TFrmPreview::tbZToFitClick);
   tb100 = button("tb100", QStringLiteral("100%显示"), tpZoom100, true, &TFrmPreview::tb100Click);
   tbZToWidth = button("tbZToWidth", QStringLiteral("调整为宽度适合"), tpZoomWidth, true,
                       &TFrmPreview::tbZToWidthClick);
@@ -248,7 +249,8 @@ void TFrmPreview::UpdatePageLabel() {
     FPagePanel->clear();
     return;
   }
-  FPagePanel->setText(QStringLiteral(" 第 %1 页   总 %2 页").arg(QRPreview1->PageNumber()).arg(PageCount));
+  FPagePanel->setText(
+      QStringLiteral(" 第 %1 页   总 %2 页").arg(QRPreview1->PageNumber()).arg(PageCount));
 }
 
 QString TFrmPreview::PageLabel() const { return FPagePanel->text(); }
