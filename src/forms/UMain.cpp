@@ -18,7 +18,12 @@
 #include <QVBoxLayout>
 
 #include "data/UDataCenter.h"
+#include "forms/UDataFiles.h"
+#include "forms/UDlgSeries.h"
+#include "forms/UDlgSetComm.h"
 #include "forms/UDlgTest.h"
+#include "forms/UQRMain.h"
+#include "forms/uOtherSettingForm.h"
 #include "forms/uWaitForm.h"
 #include "platform/EventPump.h"
 #include "platform/IniFile.h"
@@ -707,13 +712,13 @@ void TFrmMain::btnClearSaveClick() {
 
 // ---- Operations of other units, wired in here ---------------------------------------------
 
-void TFrmMain::BtnOpenClick() {}
-void TFrmMain::btnSaveExcelClick() {}
-void TFrmMain::BtnSaveClick() {}
-void TFrmMain::btnPrintSaveClick() {}
-void TFrmMain::BtnPrintClick() {}
-void TFrmMain::BtnSetCommClick() {}
-void TFrmMain::btnOtherSettingClick() {}
-void TFrmMain::BtnSeriesClick() {}
-void TFrmMain::CreateReport() {}
-void TFrmMain::FreeReport() {}
+void TFrmMain::BtnOpenClick() { DataFiles::BtnOpenClick(this, SGSave); }
+void TFrmMain::btnSaveExcelClick() { DataFiles::btnSaveExcelClick(this, SGSave); }
+void TFrmMain::BtnSaveClick() { DataFiles::BtnSaveClick(this, SGData); }
+void TFrmMain::btnPrintSaveClick() { PrintSaveGrid(this, *SGSave); }
+void TFrmMain::BtnPrintClick() { PrintDataGrid(this, *SGData); }
+void TFrmMain::BtnSetCommClick() { TFrmSetComm::Execute(this); }
+void TFrmMain::btnOtherSettingClick() { TfrmOtherSetting::ShowNew(this); }
+void TFrmMain::BtnSeriesClick() { TFrmSeries::Execute(this); }
+void TFrmMain::CreateReport() { ::CreateReport(); }
+void TFrmMain::FreeReport() { ::FreeReport(); }
