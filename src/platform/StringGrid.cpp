@@ -1,6 +1,8 @@
 #include "platform/StringGrid.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -45,6 +47,25 @@ class TFixedHeader : public QHeaderView {
                                  : QString();
     PaintFixedCell(p, rect.adjusted(0, 0, -1, -1), text, font());
   }
+};
+
+// Draws cell (0, 0) into the view's corner button, raised like the other
+// fixed cells.
+class TCornerPainter : public QObject {
+ public:
+  TCornerPainter(QWidget* corner, TGridModel* model) : QObject(corner), FCorner(corner), FModel(model) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != FCorner || event->type() != QEvent::Paint) return false;
+    QPainter p(FCorner);
+    PaintFixedCell(&p, FCorner->rect().adjusted(0, 0, -1, -1), FModel->Cell(0, 0), FCorner->font());
+    return true;
+  }
+
+ private:
+  QWidget* FCorner;
+  TGridModel* FModel;
 };
 
 class TCellDelegate : public QStyledItemDelegate {
@@ -127,7 +148,9 @@ QString TGridModel::Cell(int col, int row) const {
 void TGridModel::SetCell(int col, int row, const QString& text) {
   if (row < 0 || row >= RowCount() || col < 0 || col >= FColCount) return;
   FRows[static_cast<size_t>(row)][col] = text;
-  if (row == 0 && col > 0) {
+  if (row == 0 && col == 0) {
+    emit CornerChanged();
+  } else if (row == 0 && col > 0) {
     emit headerDataChanged(Qt::Horizontal, col - 1, col - 1);
   } else if (col == 0 && row > 0) {
     emit headerDataChanged(Qt::Vertical, row - 1, row - 1);
@@ -168,6 +191,11 @@ TStringGrid::TStringGrid(int colCount, int rowCount, QWidget* parent)
   verticalHeader()->setDefaultSectionSize(FDefaultRowHeight);
   horizontalHeader()->setFixedHeight(FDefaultRowHeight);
   horizontalHeader()->setDefaultSectionSize(64);
+  // The corner above the row numbers shows cell (0, 0).
+  if (auto* corner = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+    corner->installEventFilter(new TCornerPainter(corner, FModel));
+    connect(FModel, &TGridModel::CornerChanged, corner, [corner] { corner->update(); });
+  }
 }
 
 void TStringGrid::ClearRow(int row) {

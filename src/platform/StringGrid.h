@@ -36,6 +36,10 @@ class TGridModel : public QAbstractTableModel {
   // ColCount texts.
   void ReplaceDataRows(std::vector<QStringList> rows);
 
+ signals:
+  // Cell (0, 0), drawn in the corner above the row numbers, changed.
+  void CornerChanged();
+
  private:
   int FColCount;
   std::vector<QStringList> FRows;  // FRows[0] is the caption row

@@ -1,5 +1,6 @@
 // The main window without an instrument: layout, start-up state, window
 // rectangle, the archive table.
+#include <QAbstractButton>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -290,6 +291,30 @@ TEST_F(MainShell, SelectedRowIsHighlightedAndRowNumbersAreRaised) {
     if (QColor(h.pixel(x, y)) == QColor(Qt::black)) black = true;
   }
   EXPECT_TRUE(black);
+}
+
+TEST_F(MainShell, CornerAboveTheRowNumbersShowsTheFirstCaption) {
+  auto* corner = W->SGSave->findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly);
+  ASSERT_NE(corner, nullptr);
+  const QImage img = corner->grab().toImage();
+  int ink = 0;
+  for (int x = 3; x < img.width() - 3; ++x) {
+    for (int y = 3; y < img.height() - 3; ++y) {
+      if (qGray(img.pixel(x, y)) < 100) ++ink;
+    }
+  }
+  EXPECT_GT(ink, 10);  // the text "序号"
+  EXPECT_EQ(QColor(img.pixel(0, img.height() / 2)), QColor(Qt::white));
+  // An empty caption leaves the raised cell blank.
+  W->SGSave->SetCells(0, 0, QString());
+  const QImage blank = corner->grab().toImage();
+  int blankInk = 0;
+  for (int x = 3; x < blank.width() - 3; ++x) {
+    for (int y = 3; y < blank.height() - 3; ++y) {
+      if (qGray(blank.pixel(x, y)) < 100) ++blankInk;
+    }
+  }
+  EXPECT_EQ(blankInk, 0);
 }
 
 TEST(TryStrToInt, AcceptsTheProgramsIntegerTexts) {
