@@ -1,6 +1,7 @@
 #include "forms/UDlgTest.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -11,7 +12,13 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
+#include <QScopeGuard>
 #include <QShowEvent>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
 
 #include "data/UDataCenter.h"
 #include "forms/UMain.h"
@@ -19,6 +26,8 @@
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
 #include "platform/StringGrid.h"
+#include "platform/Tick.h"
+#include "protocol/uCircleRoad.h"
 
 namespace {
 
@@ -101,7 +110,35 @@ QFont GridFont() {
 
 const QString k100A = QStringLiteral("100A");
 
+// Frame states of the live stream.
+constexpr int kWiringError = 0x81;
+constexpr int kOverRange = 0x82;
+constexpr int kFinished = 0x83;
+constexpr int kMeasuring = 0x88;
+
+constexpr std::uint32_t kFirstFrameMs = 15000;
+constexpr std::uint32_t kNextFrameMs = 3000;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+TFrmMain& Main() {
+  if (!FrmMain) throw EAppError(QStringLiteral("主窗口不存在，无法与仪器通讯。"));
+  return *FrmMain;
+}
+
+// Local date-time stamps of completed tests. Two tests never share one,
+// even when the clock does not move between them.
+std::int64_t NewStamp() {
+  static std::int64_t last = 0;
+  last = std::max<std::int64_t>(QDateTime::currentMSecsSinceEpoch(), last + 1);
+  return last;
+}
+
 }  // namespace
+
+QString LoadTimeNotice(const QString& loadTime) {
+  return QStringLiteral("  当前载流时间为") + loadTime + QStringLiteral("......");
+}
 
 TFrmTest::TFrmTest(QWidget* parent) : QDialog(parent) { FormCreate(); }
 
@@ -152,6 +189,8 @@ void TFrmTest::FormCreate() {
   connect(CBCurrentStep, &QComboBox::activated, this, [this] { Guarded([this] { CBCurrentStepChange(); }); });
   connect(BtnTest, &QPushButton::clicked, this, [this] { BtnTestClick(); });
   connect(BtnCancel, &QPushButton::clicked, this, [this] { BtnCancelClick(); });
+  connect(BtnOK, &QPushButton::clicked, this, [this] { Guarded([this] { BtnOKClick(); }); });
+  connect(btnPrint, &QPushButton::clicked, this, [this] { Guarded([this] { btnPrintClick(); }); });
 
   // 1. to 9.
   cbbPhaseSelect->clear();
@@ -276,6 +315,11 @@ bool TFrmTest::SaveResults() {
 bool TFrmTest::FormCloseQuery() { return SaveResults(); }
 
 void TFrmTest::reject() {
+  if (FRunning) {
+    // A test or print is under way: the close check runs when it has ended.
+    FCloseRequested = true;
+    return;
+  }
   bool allowed = false;
   Guarded([&] { allowed = FormCloseQuery(); });
   if (allowed) QDialog::reject();
@@ -299,12 +343,259 @@ void TFrmTest::BtnCancelClick() {
 
 void TFrmTest::BtnTestClick() {
   Guarded([this] {
+    if (BtnTest->text() != QStringLiteral("测试")) {
+      StopTest();
+      return;
+    }
     TSData->SetRow(FNoSelection.top());
     const bool single = cbbPhaseSelect->currentIndex() == 0;
     TSData->SetCells(0, 1, single ? QStringLiteral("单相") : QStringLiteral("A相"));
     TSData->SetCells(0, 2, single ? QString() : QStringLiteral("B相"));
     TSData->SetCells(0, 3, single ? QString() : QStringLiteral("C相"));
     ClearValues();
-    CheckParams();
+    if (CheckParams()) RunTest();
   });
+}
+
+void TFrmTest::SetControls(bool enabled) {
+  for (QWidget* w : std::initializer_list<QWidget*>{CBCurrentStep, cbbPhaseSelect, cbTestTime, BtnOK, BtnCancel}) {
+    w->setEnabled(enabled);
+  }
+}
+
+void TFrmTest::EndRun() {
+  FRunning = false;
+  if (FCloseRequested) {
+    FCloseRequested = false;
+    QTimer::singleShot(0, this, [this] { reject(); });
+  }
+}
+
+int TFrmTest::ShowLiveFrame(QString& message) {
+  const TRecvFA& f = *TCircleRoad::Instance()->RecvFA;
+  ++FFramesShown;
+  switch (f.State) {
+    case kWiringError:
+      ClearValues();
+      message = QStringLiteral("接线错误！");
+      break;
+    case kOverRange:
+      ClearValues();
+      message = QStringLiteral("超量程！");
+      break;
+    case kFinished:
+    case kMeasuring:
+      TSData->SetCells(1, 1, Q(f.ResistanceA));
+      TSData->SetCells(2, 1, Q(f.VoltageA));
+      TSData->SetCells(3, 1, Q(f.CurrentA));
+      if (cbbPhaseSelect->currentIndex() == 1) {
+        TSData->SetCells(1, 2, Q(f.ResistanceB));
+        TSData->SetCells(2, 2, Q(f.VoltageB));
+        TSData->SetCells(3, 2, Q(f.CurrentB));
+        TSData->SetCells(1, 3, Q(f.ResistanceC));
+        TSData->SetCells(2, 3, Q(f.VoltageC));
+        TSData->SetCells(3, 3, Q(f.CurrentC));
+      }
+      break;
+    default:
+      break;
+  }
+  return f.State;
+}
+
+void TFrmTest::RunTest() {
+  TFrmMain& main = Main();
+  QString err;
+  if (!main.OpenPort(err)) {
+    MsgBox(this, err, TMsgIcon::Warning);
+    return;
+  }
+  ClearValues();
+  FRunning = true;
+  bool printAllowed = false;
+  // Whether the stop frame went out: only then does the stop exchange own
+  // the test button's caption.
+  bool stopSent = false;
+  // Restore step: on every way out, also when the serial link raises an
+  // error (which then reaches the general error box).
+  auto restore = qScopeGuard([&] {
+    HideWait();
+    if (!stopSent) BtnTest->setText(QStringLiteral("测试"));
+    btnPrint->setEnabled(printAllowed);
+    SetControls(true);
+    main.ClosePort();
+    EndRun();
+  });
+  btnPrint->setEnabled(false);
+  SetControls(false);
+  BtnTest->setEnabled(false);
+
+  iLastTestTime = iTestTime;
+  iLastCurrentStep = iCurrentStep;
+  iLastPhase = iPhase;
+  const TBuffer start{0xF4, static_cast<std::uint8_t>(iTestTime & 0xFF),
+                      static_cast<std::uint8_t>(iCurrentStep & 0xFF), static_cast<std::uint8_t>(iPhase & 0xFF)};
+  const int T = iTestTime;
+  FTestStamp = 0;
+
+  TCircleRoad* road = TCircleRoad::Instance();
+  road->Reset();
+  road->Expect(kReplyLive);
+  std::uint32_t limit = kFirstFrameMs;
+  ShowWaitOver(this, kLoadingNotice);
+  main.SendBuffer(start, 4);
+  std::uint32_t startTick = GetTickCount();
+  FTesting = true;
+  int P = 0;
+
+  while (FTesting) {
+    const std::uint32_t elapsed = TicksSince(startTick);
+    if (elapsed > limit) {
+      MsgBox(this, kTestAborted, TMsgIcon::Warning);
+      return;
+    }
+    // Sleeps until an event arrives or the time-out is due.
+    main.PumpLine(limit - elapsed + 1);
+    if (road->Status != kStatusDone) continue;
+    if (limit == kFirstFrameMs) {
+      BtnTest->setText(QStringLiteral("中断"));
+      BtnTest->setEnabled(true);
+    }
+    limit = kNextFrameMs;
+    startTick = GetTickCount();
+    road->Expect(kReplyLive);  // the next frame can complete while this one is shown
+    QString message;
+    const int s = ShowLiveFrame(message);
+    const TRecvFA& f = *road->RecvFA;
+    const int L = f.LoadSeconds;
+    if (s == kWiringError || s == kOverRange) {
+      ClearValues();
+      MsgBox(this, message, TMsgIcon::Warning);
+      return;
+    }
+    if (s == kFinished) {
+      if (L != 0) {
+        ShowWaitOver(this, LoadTimeNotice(Q(f.LoadTimeText)));
+        QThread::msleep(1000);  // the final value stays in view; events wait
+        if (T - P <= 2 && T != L) {
+          ShowWaitOver(this, LoadTimeNotice(QStringLiteral("%1秒").arg(T)));
+          QThread::msleep(1500);
+        }
+      } else if (T - P <= 2) {
+        ShowWaitOver(this, LoadTimeNotice(QStringLiteral("%1秒").arg(T)));
+      }
+      FTestStamp = NewStamp();
+      printAllowed = true;
+      return;
+    }
+    if (s == kMeasuring) {
+      if (L != 0) {
+        ShowWaitOver(this, LoadTimeNotice(Q(f.LoadTimeText)));
+      } else if (T - P <= 2) {
+        ShowWaitOver(this, LoadTimeNotice(QStringLiteral("%1秒").arg(T)));
+      }
+      P = L;
+      printAllowed = true;
+      continue;
+    }
+    MsgBox(this, kTestAborted, TMsgIcon::Warning);
+    return;
+  }
+
+  // Stopped by the operator: live frames still under way are passed over
+  // until the acknowledgement.
+  road->Expect(kReplyStop);
+  stopSent = true;
+  main.SendBuffer({0xFC}, 1);
+  if (!main.WaitReply(kNextFrameMs)) {
+    MsgBox(this, kCommFailed, TMsgIcon::Warning);
+    return;  // the button keeps "中断": its next press sends the stop again
+  }
+  BtnTest->setText(QStringLiteral("测试"));
+}
+
+void TFrmTest::StopTest() {
+  if (FTesting) {
+    FTesting = false;  // the running loop sends the stop frame itself
+    return;
+  }
+  TFrmMain& main = Main();
+  QString err;
+  if (!main.OpenPort(err)) {
+    MsgBox(this, err, TMsgIcon::Warning);
+    return;
+  }
+  FRunning = true;
+  auto close = qScopeGuard([&] {
+    main.ClosePort();
+    EndRun();
+  });
+  TCircleRoad* road = TCircleRoad::Instance();
+  road->Reset();
+  road->Expect(kReplyStop);
+  main.SendBuffer({0xFC}, 1);
+  if (!main.WaitReply(500)) {
+    MsgBox(this, kCommFailed, TMsgIcon::Warning);
+    return;
+  }
+  BtnTest->setText(QStringLiteral("测试"));
+}
+
+void TFrmTest::BtnOKClick() {
+  if (!BtnTest->isEnabled()) {
+    MsgBox(this, QStringLiteral("请在测试完成后归档！"), TMsgIcon::Information);
+    return;
+  }
+  if (FTestStamp == 0) {
+    MsgBox(this, QStringLiteral("无完成测试过程的数据不能归档！"), TMsgIcon::Information);
+    return;
+  }
+  if (FArchivedStamp == FTestStamp) {
+    MsgBox(this, QStringLiteral("数据已经归档！"), TMsgIcon::Information);
+    return;
+  }
+  TFrmMain& main = Main();
+  // The archive page comes into view in every case.
+  auto show = qScopeGuard([&] { main.pgc->setCurrentWidget(main.tsSave); });
+  if (!SaveResults()) return;
+  auto mark = qScopeGuard([&] { FArchivedStamp = FTestStamp; });
+  main.ArchiveResult();
+}
+
+void TFrmTest::btnPrintClick() {
+  if (!BtnTest->isEnabled()) {
+    MsgBox(this, QStringLiteral("请在测试完成后打印！"), TMsgIcon::Information);
+    return;
+  }
+  if (FTestStamp == 0) {
+    MsgBox(this, QStringLiteral("无完成测试过程的数据不能打印！"), TMsgIcon::Information);
+    return;
+  }
+  TFrmMain& main = Main();
+  QString err;
+  if (!main.OpenPort(err)) {
+    MsgBox(this, err, TMsgIcon::Warning);
+    return;
+  }
+  FRunning = true;
+  auto restore = qScopeGuard([&] {
+    HideWait();
+    BtnTest->setEnabled(true);
+    btnPrint->setEnabled(true);
+    SetControls(true);
+    main.ClosePort();
+    EndRun();
+  });
+  SetControls(false);
+  BtnTest->setEnabled(false);
+  btnPrint->setEnabled(false);
+  iLastTestTime = iTestTime;
+  iLastCurrentStep = iCurrentStep;
+  iLastPhase = iPhase;
+  TCircleRoad* road = TCircleRoad::Instance();
+  road->Reset();
+  road->Expect(kReplyPrint);
+  ShowWaitOver(this, kPrintingNotice);
+  main.SendBuffer({0xFE, 0x00}, 2);
+  if (!main.WaitReply(2000)) MsgBox(this, kCommFailed, TMsgIcon::Warning);
 }

@@ -48,6 +48,15 @@ class TFrmTest : public QDialog {
   // Load-time list "5" to "60"; the text is the stored load time.
   void FillTestTimes();
 
+  // State of the live test, for the window's users.
+  bool Testing() const { return FTesting; }
+  // A live test or a print of this dialog is under way.
+  bool Running() const { return FRunning; }
+  std::int64_t TestStamp() const { return FTestStamp; }
+  std::int64_t ArchivedStamp() const { return FArchivedStamp; }
+  // Live frames shown since the dialog was created.
+  int FramesShown() const { return FFramesShown; }
+
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -64,6 +73,22 @@ class TFrmTest : public QDialog {
   void CBCurrentStepChange();
   void BtnTestClick();
   void BtnCancelClick();
+  void BtnOKClick();
+  void btnPrintClick();
+  // The live test: start frame, frame loop, stop exchange, restore step.
+  void RunTest();
+  // Stop request: ends a running frame loop, or sends the stop again when
+  // an earlier one was not acknowledged.
+  void StopTest();
+  // Shows the latest live frame; returns its state byte and, for an error
+  // state, its message.
+  int ShowLiveFrame(QString& message);
+  // Enables or disables the lists and the archive, exit, test and print
+  // buttons.
+  void SetControls(bool enabled);
+  // After a live test or print: a close requested meanwhile now runs the
+  // close check.
+  void EndRun();
 
   bool FShown = false;
   // Set when the frame loop starts; cleared only by a stop request.
@@ -75,7 +100,16 @@ class TFrmTest : public QDialog {
   std::int64_t FArchivedStamp = 0;
   // A cell outside the grid: as the selection it leaves no cell highlighted.
   QRect FNoSelection{24, 24, 1, 1};
+  bool FRunning = false;
+  bool FCloseRequested = false;
+  int FFramesShown = 0;
 };
+
+// Notices of the live test.
+inline const QString kLoadingNotice = QStringLiteral("  请稍候，等待加载......");
+// "  当前载流时间为" + the load time text + "......"
+QString LoadTimeNotice(const QString& loadTime);
+inline const QString kTestAborted = QStringLiteral("通讯失败,测试中断！");
 
 // Second part of the parameter check's messages, after a blank line (two
 // line breaks).

@@ -1,0 +1,444 @@
+// The live test of the test dialog, its archive and its instrument print,
+// against qk4820-sim over a pty.
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QThread>
+
+#include "main_fixture.h"
+
+namespace {
+
+class LiveTest : public MainRig {
+ protected:
+  void TearDown() override {
+    Dlg.reset();
+    MainRig::TearDown();
+  }
+
+  // Simulator, main window and a test dialog as the range query builds it.
+  void Start(const QStringList& args, int range = 0, int phase = 0, int seconds = 5) {
+    StartSim(args);
+    if (HasFatalFailure()) return;
+    Dlg = std::make_unique<TFrmTest>(W.get());
+    Dlg->CBCurrentStep->clear();
+    Dlg->CBCurrentStep->addItems({QStringLiteral("100A"), QStringLiteral("200A")});
+    Dlg->show();
+    if (range != 0) {
+      Dlg->CBCurrentStep->setCurrentIndex(range);
+      emit Dlg->CBCurrentStep->activated(range);
+    }
+    Dlg->cbbPhaseSelect->setCurrentIndex(phase);
+    Dlg->cbTestTime->setEditText(QString::number(seconds));
+  }
+
+  // Presses the test button; returns when the test has ended.
+  void RunTest() {
+    Notices.clear();
+    TWhenReady watch([this] {
+      if (TfrmWait* w = CurrentWait()) {
+        const QString t = w->lblMessage->text();
+        if (Notices.isEmpty() || Notices.last() != t) Notices << t;
+      }
+      if (Dlg->cbbPhaseSelect->currentIndex() == 0) {
+        for (int c = 0; c <= 3; ++c) {
+          if (!Dlg->TSData->Cells(c, 2).isEmpty() || !Dlg->TSData->Cells(c, 3).isEmpty()) RowsTwoThreeTouched = true;
+        }
+      }
+      return false;
+    });
+    Dlg->BtnTest->click();
+  }
+
+  QString Cell(int c, int r) const { return Dlg->TSData->Cells(c, r); }
+  bool ValuesEmpty() const {
+    for (int r = 1; r <= 3; ++r) {
+      for (int c = 1; c <= 3; ++c) {
+        if (!Cell(c, r).isEmpty()) return false;
+      }
+    }
+    return true;
+  }
+  // The lists and the archive and exit buttons.
+  bool ControlsEnabled() const {
+    return Dlg->CBCurrentStep->isEnabled() && Dlg->cbbPhaseSelect->isEnabled() && Dlg->cbTestTime->isEnabled() &&
+           Dlg->BtnOK->isEnabled() && Dlg->BtnCancel->isEnabled();
+  }
+  void ExpectRestored() {
+    EXPECT_EQ(CurrentWait(), nullptr);
+    EXPECT_TRUE(ControlsEnabled());
+    EXPECT_FALSE(W->ComPort()->IsOpen());
+    EXPECT_FALSE(Dlg->Running());
+  }
+
+  std::unique_ptr<TFrmTest> Dlg;
+  QStringList Notices;
+  bool RowsTwoThreeTouched = false;
+};
+
+TEST_F(LiveTest, CompleteSinglePhaseTestShowsRowOneOnly) {
+  Start({"--interval", "100"}, 0, 0, 5);
+  RunTest();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Log().mid(0), (QStringList{"F4 05 00 01"}));
+  EXPECT_EQ(Cell(0, 1), QStringLiteral("单相"));
+  EXPECT_TRUE(Cell(1, 1).endsWith(QStringLiteral("μΩ"))) << Cell(1, 1).toStdString();
+  EXPECT_TRUE(Cell(2, 1).endsWith(QStringLiteral("mV"))) << Cell(2, 1).toStdString();
+  EXPECT_TRUE(Cell(3, 1).endsWith(QStringLiteral(" A"))) << Cell(3, 1).toStdString();
+  EXPECT_TRUE(Cell(3, 1).startsWith(QStringLiteral("99.")) || Cell(3, 1).startsWith(QStringLiteral("100.")));
+  for (int c = 0; c <= 3; ++c) {
+    EXPECT_TRUE(Cell(c, 2).isEmpty());
+    EXPECT_TRUE(Cell(c, 3).isEmpty());
+  }
+  EXPECT_FALSE(RowsTwoThreeTouched);
+  EXPECT_NE(Dlg->TestStamp(), 0);
+  EXPECT_TRUE(Dlg->btnPrint->isEnabled());
+  EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+  EXPECT_EQ(Dlg->FramesShown(), 5);
+  ExpectRestored();
+  EXPECT_EQ(Notices.value(0), QStringLiteral("  请稍候，等待加载......"));
+  EXPECT_TRUE(Notices.contains(QStringLiteral("  当前载流时间为1秒......")));
+  EXPECT_TRUE(Notices.contains(QStringLiteral("  当前载流时间为4秒......")));
+  EXPECT_EQ(iLastTestTime, 5);
+  EXPECT_EQ(iLastCurrentStep, 0);
+  EXPECT_EQ(iLastPhase, 1);
+}
+
+TEST_F(LiveTest, CompleteThreePhaseTestAt200AShowsAllRows) {
+  Start({"--interval", "100"}, 1, 1, 6);
+  RunTest();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Log(), (QStringList{"F4 06 01 03"}));
+  for (int r = 1; r <= 3; ++r) {
+    for (int c = 1; c <= 3; ++c) EXPECT_FALSE(Cell(c, r).isEmpty()) << c << "," << r;
+  }
+  EXPECT_EQ(Cell(0, 2), QStringLiteral("B相"));
+  EXPECT_TRUE(Cell(3, 2).startsWith(QStringLiteral("199.")) || Cell(3, 2).startsWith(QStringLiteral("200.")));
+  EXPECT_NE(Dlg->TestStamp(), 0);
+  EXPECT_TRUE(Dlg->btnPrint->isEnabled());
+  EXPECT_EQ(iLastCurrentStep, 1);
+  EXPECT_EQ(iLastPhase, 3);
+  ExpectRestored();
+}
+
+TEST_F(LiveTest, OfABurstOfFramesOnlyTheLastIsShown) {
+  Start({"--interval", "500", "--burst", "3"}, 0, 1, 5);
+  // Once the start frame is in, the program is held up until the burst
+  // (due 1.5 s later) waits complete in the line.
+  bool held = false;
+  TWhenReady hold([&] {
+    if (Log().isEmpty()) return false;
+    QThread::msleep(1800);
+    held = true;
+    return true;
+  });
+  RunTest();
+  EXPECT_TRUE(held);
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Dlg->FramesShown(), 3);  // frames 1 to 3 at once, then 4 and 5
+  EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为1秒......")));
+  EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为2秒......")));
+  EXPECT_TRUE(Notices.contains(QStringLiteral("  当前载流时间为3秒......")));
+  EXPECT_NE(Dlg->TestStamp(), 0);
+}
+
+TEST_F(LiveTest, StopByTheOperator) {
+  Start({"--interval", "100"}, 0, 1, 30);
+  bool pressed = false;
+  bool disabledMeanwhile = false;
+  TWhenReady stop([&] {
+    if (Dlg->BtnTest->text() != QStringLiteral("中断") || Dlg->FramesShown() < 2) return false;
+    disabledMeanwhile = !ControlsEnabled() && !Dlg->btnPrint->isEnabled();
+    Dlg->BtnTest->click();
+    pressed = true;
+    return true;
+  });
+  RunTest();
+  EXPECT_TRUE(pressed);
+  EXPECT_TRUE(disabledMeanwhile);
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  ASSERT_GE(Log().size(), 2);
+  EXPECT_EQ(Log().first(), QStringLiteral("F4 1E 00 03"));
+  EXPECT_EQ(Log().last(), QStringLiteral("FC"));
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+  EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+  EXPECT_EQ(Dlg->TestStamp(), 0);
+  EXPECT_TRUE(Dlg->btnPrint->isEnabled());  // running frames were shown
+  ExpectRestored();
+  // Nothing to archive or print.
+  Dlg->BtnOK->click();
+  Dlg->btnPrint->click();
+  EXPECT_EQ(Msgs.Texts(), (QStringList{QStringLiteral("无完成测试过程的数据不能归档！"),
+                                       QStringLiteral("无完成测试过程的数据不能打印！")}));
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Information);
+  EXPECT_EQ(Msgs.Boxes.value(1).icon, TMsgIcon::Information);
+  EXPECT_EQ(giSaveCount, 0);
+}
+
+TEST_F(LiveTest, UnacknowledgedStopAndTheSecondPress) {
+  Start({"--interval", "100", "--mute", "FC@1"}, 0, 1, 30);
+  TWhenReady stop([&] {
+    if (Dlg->BtnTest->text() != QStringLiteral("中断") || Dlg->FramesShown() < 1) return false;
+    Dlg->BtnTest->click();
+    return true;
+  });
+  // The 3000 ms wait for the acknowledgement passes at once.
+  auto push = std::make_unique<TTickPusher>([&] { return Dlg->Running() && !Dlg->Testing(); }, 500);
+  RunTest();
+  push.reset();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("中断"));
+  EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+  ExpectRestored();
+  Msgs.Clear();
+  // The next press sends the stop again on its own opening of the port.
+  Dlg->BtnTest->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+  EXPECT_EQ(Log().filter(QStringLiteral("FC")).size(), 2);
+  EXPECT_EQ(Log().last(), QStringLiteral("FC"));
+  EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+struct TErrorCase {
+  const char* state;  // --live-state value
+  const char* message;
+  bool runningFrameBefore;
+};
+
+class LiveError : public LiveTest, public ::testing::WithParamInterface<TErrorCase> {};
+
+TEST_P(LiveError, ErrorFrameEndsTheTestWithItsMessage) {
+  const TErrorCase& c = GetParam();
+  Start({"--interval", "100", "--live-state", c.state}, 0, 1, 5);
+  QString captionAtMessage;
+  Msgs.OnShow = [&](const TMsgRequest&) { captionAtMessage = Dlg->BtnTest->text(); };
+  RunTest();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QString::fromUtf8(c.message)});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  EXPECT_EQ(captionAtMessage, QStringLiteral("中断"));
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+  EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+  EXPECT_TRUE(ValuesEmpty());
+  EXPECT_EQ(Dlg->TestStamp(), 0);
+  EXPECT_EQ(Dlg->btnPrint->isEnabled(), c.runningFrameBefore);
+  ExpectRestored();
+  Msgs.Clear();
+  Dlg->BtnOK->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("无完成测试过程的数据不能归档！")});
+}
+
+INSTANTIATE_TEST_SUITE_P(States, LiveError,
+                         ::testing::Values(TErrorCase{"1:81", "接线错误！", false},
+                                           TErrorCase{"3:82", "超量程！", true}));
+
+TEST_F(LiveTest, FrameWithAnInvalidStateByteIsPassedOver) {
+  Start({"--interval", "100", "--live-state", "2:84"}, 0, 1, 5);
+  RunTest();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Dlg->FramesShown(), 4);  // frames 1, 3, 4 and 5
+  EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为2秒......")));
+  EXPECT_NE(Dlg->TestStamp(), 0);
+}
+
+TEST_F(LiveTest, NoFrameAtAllLeavesTheTestButtonDisabled) {
+  Start({"--mute", "F4"}, 0, 1, 5);
+  // The 15 s wait for the first frame passes at once.
+  TTickPusher push([&] { return Dlg->Running(); }, 1000);
+  RunTest();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败,测试中断！")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+  EXPECT_FALSE(Dlg->BtnTest->isEnabled());
+  EXPECT_FALSE(Dlg->btnPrint->isEnabled());
+  ExpectRestored();
+  EXPECT_EQ(Log(), QStringList{"F4 05 00 03"});  // no stop frame
+  Msgs.Clear();
+  Dlg->BtnOK->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("请在测试完成后归档！")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Information);
+  // Only closing is left.
+  Dlg->BtnCancel->click();
+  EXPECT_FALSE(Dlg->isVisible());
+}
+
+TEST_F(LiveTest, SilenceAfterSomeFramesEndsTheTest) {
+  Start({"--interval", "100", "--silence-after", "2"}, 0, 1, 10);
+  TTickPusher push([&] { return Dlg->FramesShown() >= 2 && Dlg->Running(); }, 500);
+  RunTest();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败,测试中断！")});
+  EXPECT_EQ(Dlg->FramesShown(), 2);
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+  EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+  EXPECT_TRUE(Dlg->btnPrint->isEnabled());
+  EXPECT_EQ(Dlg->TestStamp(), 0);
+  EXPECT_FALSE(Cell(1, 1).isEmpty());  // the last values stay
+  EXPECT_EQ(Log().size(), 1);           // no stop frame
+  ExpectRestored();
+}
+
+TEST_F(LiveTest, LineClosedMidTestPassesTheRestoreStepAndReachesTheGeneralErrorBox) {
+  Start({"--interval", "100", "--hangup", "F4:80"}, 0, 1, 10);
+  bool noticeGoneAtBox = false, portClosedAtBox = false, controlsAtBox = false;
+  Msgs.OnShow = [&](const TMsgRequest&) {
+    noticeGoneAtBox = CurrentWait() == nullptr;
+    portClosedAtBox = !W->ComPort()->IsOpen();
+    controlsAtBox = ControlsEnabled();
+  };
+  RunTest();
+  ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Msgs.Boxes[0].icon, TMsgIcon::Error);
+  EXPECT_EQ(Msgs.Boxes[0].caption, QStringLiteral("QK4820回路电阻测试仪1.0"));
+  EXPECT_TRUE(noticeGoneAtBox);
+  EXPECT_TRUE(portClosedAtBox);
+  EXPECT_TRUE(controlsAtBox);
+  EXPECT_EQ(Dlg->FramesShown(), 2);
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+  ExpectRestored();
+}
+
+TEST_F(LiveTest, CloseRequestedDuringATestTakesEffectAfterIt) {
+  Start({"--interval", "100"}, 0, 1, 5);
+  bool requested = false;
+  TWhenReady closer([&] {
+    if (Dlg->FramesShown() < 1) return false;
+    Dlg->close();  // title-bar close
+    requested = true;
+    return true;
+  });
+  RunTest();
+  EXPECT_TRUE(requested);
+  EXPECT_NE(Dlg->TestStamp(), 0);  // the test ran to its end
+  EXPECT_TRUE(PumpUntil([&] { return !Dlg->isVisible(); }, 2000));
+  EXPECT_TRUE(Msgs.Boxes.isEmpty());
+}
+
+TEST_F(LiveTest, ArchiveOnceThenRefuseTheSameResult) {
+  Start({"--interval", "100"}, 0, 1, 5);
+  Dlg->EdtDeviceNum->setText(QStringLiteral("QK-1"));
+  Dlg->EdtTestUser->setText(QStringLiteral("张三"));
+  Dlg->EdtTestAdd->setText(QStringLiteral("一号站"));
+  RunTest();
+  ASSERT_NE(Dlg->TestStamp(), 0);
+  W->pgc->setCurrentWidget(W->tsMachine);
+  Dlg->BtnOK->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(W->pgc->currentWidget(), W->tsSave);
+  EXPECT_EQ(giSaveCount, 1);
+  EXPECT_EQ(W->SGSave->Cells(0, 1), QStringLiteral(" 1"));
+  EXPECT_EQ(W->SGSave->Cells(2, 1), QStringLiteral("QK-1"));
+  EXPECT_EQ(W->SGSave->Cells(3, 1), QStringLiteral("张三"));
+  EXPECT_EQ(W->SGSave->Cells(4, 1), QStringLiteral("一号站"));
+  EXPECT_EQ(W->SGSave->Cells(5, 1), QStringLiteral("100A"));
+  EXPECT_EQ(W->SGSave->Cells(6, 1), QStringLiteral("5 秒"));
+  EXPECT_EQ(W->SGSave->Cells(7, 1), QStringLiteral("三相"));
+  EXPECT_EQ(W->SGSave->Cells(8, 1), Cell(1, 1));
+  EXPECT_EQ(W->SGSave->Cells(10, 1), Cell(1, 3));
+  EXPECT_EQ(Dlg->ArchivedStamp(), Dlg->TestStamp());
+  Dlg->BtnOK->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("数据已经归档！")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Information);
+  EXPECT_EQ(giSaveCount, 1);
+  // The next completed test can be archived again.
+  Msgs.Clear();
+  RunTest();
+  Dlg->BtnOK->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty());
+  EXPECT_EQ(giSaveCount, 2);
+}
+
+TEST_F(LiveTest, ArchiveWithAnOverLongTesterThenCorrected) {
+  Start({"--interval", "100"}, 0, 0, 5);
+  RunTest();
+  ASSERT_NE(Dlg->TestStamp(), 0);
+  Dlg->EdtTestUser->setText(QStringLiteral("一二三四五六七八九十百"));
+  W->pgc->setCurrentWidget(W->tsMachine);
+  Dlg->BtnOK->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("“测试人员”字符数应在20个字符以内\n\n请重新输入！")});
+  EXPECT_EQ(Dlg->focusWidget(), Dlg->EdtTestUser);
+  EXPECT_EQ(giSaveCount, 0);
+  EXPECT_EQ(W->pgc->currentWidget(), W->tsSave);  // shown also when refused
+  Msgs.Clear();
+  Dlg->EdtTestUser->setText(QStringLiteral("一二三四五六七八九十"));
+  Dlg->BtnOK->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty());
+  EXPECT_EQ(giSaveCount, 1);
+  EXPECT_EQ(W->SGSave->Cells(3, 1), QStringLiteral("一二三四五六七八九十"));
+  EXPECT_EQ(W->SGSave->Cells(7, 1), QStringLiteral("单相"));
+}
+
+TEST_F(LiveTest, ArchiveAfterTheLoadTimeChangedShowsTheTestsLoadTime) {
+  Start({"--interval", "100"}, 0, 1, 5);
+  RunTest();
+  Dlg->cbTestTime->setEditText(QStringLiteral("20"));
+  Dlg->BtnOK->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty());
+  EXPECT_EQ(iTestTime, 20);
+  EXPECT_EQ(W->SGSave->Cells(6, 1), QStringLiteral("5 秒"));
+}
+
+TEST_F(LiveTest, PrintSendsFE00AndTakesTheSnapshot) {
+  Start({"--interval", "100", "--print-delay", "200"}, 0, 1, 5);
+  Dlg->btnPrint->click();  // before any test
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("无完成测试过程的数据不能打印！")});
+  Msgs.Clear();
+  RunTest();
+  iTestTime = 9;  // a value stored since the test started
+  bool disabled = false;
+  QString notice;
+  TWhenReady watch([&] {
+    if (!CurrentWait()) return false;
+    notice = CurrentWait()->lblMessage->text();
+    disabled = !ControlsEnabled() && !Dlg->BtnTest->isEnabled() && !Dlg->btnPrint->isEnabled();
+    return true;
+  });
+  Dlg->btnPrint->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Log().last(), QStringLiteral("FE 00"));
+  EXPECT_EQ(notice, QStringLiteral("  请稍候，正在打印......"));
+  EXPECT_TRUE(disabled);
+  EXPECT_EQ(iLastTestTime, 9);
+  ExpectRestored();
+  EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+  EXPECT_TRUE(Dlg->btnPrint->isEnabled());
+  // Printing is repeatable and changes no stamp; the archive row shows the
+  // snapshot of the print.
+  const auto stamp = Dlg->TestStamp();
+  Dlg->btnPrint->click();
+  EXPECT_EQ(Log().filter(QStringLiteral("FE 00")).size(), 2);
+  EXPECT_EQ(Dlg->TestStamp(), stamp);
+  Dlg->BtnOK->click();
+  EXPECT_EQ(W->SGSave->Cells(6, 1), QStringLiteral("9 秒"));
+}
+
+TEST_F(LiveTest, PrintNotAcknowledgedReportsAndRestores) {
+  Start({"--interval", "100", "--mute", "FE"}, 0, 1, 5);
+  RunTest();
+  const auto stamp = Dlg->TestStamp();
+  ASSERT_NE(stamp, 0);
+  TTickPusher push([&] { return Dlg->Running(); }, 400);
+  Dlg->btnPrint->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  ExpectRestored();
+  EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+  EXPECT_TRUE(Dlg->btnPrint->isEnabled());
+  EXPECT_EQ(Dlg->TestStamp(), stamp);
+  EXPECT_EQ(Dlg->ArchivedStamp(), 0);
+}
+
+TEST_F(LiveTest, PortThatCannotBeOpenedChangesNothing) {
+  Start({});
+  TIniFile(SettingsFileName()).WriteString(QStringLiteral("Ports"), QStringLiteral("COM3"), QStringLiteral("/nonexistent/tty"));
+  RunTest();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("端口不存在，或端口已被打开。")});
+  EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
+  EXPECT_TRUE(ControlsEnabled());
+  EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+  EXPECT_TRUE(Dlg->btnPrint->isEnabled());
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+}
+
+}  // namespace
