@@ -134,6 +134,7 @@ TEST_F(DlgTest, RangeChangeWithANonIntegerLoadTimeIsReportedAndKeepsTheList) {
 }
 
 struct TCheckCase {
+  const char* id;
   const char* range;
   const char* phase;
   const char* time;
@@ -148,6 +149,10 @@ const char* const k60 = "“时间”范围在5~60 秒之间！\n\n请重新输�
 const char* const k30 = "“时间”范围在5~30 秒之间！\n\n请重新输入！";
 const char* const kTen = "一二三四五六七八九十";
 const char* const kEleven = "一二三四五六七八九十百";
+
+void PrintTo(const TCheckCase& c, std::ostream* os) {
+  *os << c.id;
+}
 
 class DlgCheck : public DlgTest, public ::testing::WithParamInterface<TCheckCase> {};
 
@@ -185,25 +190,25 @@ TEST_P(DlgCheck, CheckStopsAtTheFirstInvalidEntry) {
 INSTANTIATE_TEST_SUITE_P(
     Entries, DlgCheck,
     ::testing::Values(
-        TCheckCase{"100A", "三相", "60", "", "", "", "", ""},
-        TCheckCase{"100A", "单相", " 5 ", "D1", "", "", "", ""},
-        TCheckCase{"200A", "三相", "30", "", "", "", "", ""},
-        TCheckCase{"100A", "三相", "4", "", "", "", k60, "cbTestTime"},
-        TCheckCase{"100A", "三相", "61", "", "", "", k60, "cbTestTime"},
-        TCheckCase{"200A", "三相", "31", "", "", "", k30, "cbTestTime"},
-        TCheckCase{"100A", "三相", "", "", "", "", k60, "cbTestTime"},
-        TCheckCase{"100A", "三相", "1x", "", "", "", k60, "cbTestTime"},
-        TCheckCase{"100a", "三相", "10", "", "", "", "请正确选择“电流档位”！", "CBCurrentStep"},
-        TCheckCase{"100a", "三相", "40", "", "", "", k30, "cbTestTime"},
-        TCheckCase{"100A", "两相", "10", "", "", "", "请正确选择“相”！", "cbbPhaseSelect"},
-        TCheckCase{"100A", "三相", "10", "123456789012345678901", "", "",
+        TCheckCase{"ok_60s", "100A", "三相", "60", "", "", "", "", ""},
+        TCheckCase{"ok_5s_trimmed", "100A", "单相", " 5 ", "D1", "", "", "", ""},
+        TCheckCase{"ok_200A_30s", "200A", "三相", "30", "", "", "", "", ""},
+        TCheckCase{"time_4", "100A", "三相", "4", "", "", "", k60, "cbTestTime"},
+        TCheckCase{"time_61", "100A", "三相", "61", "", "", "", k60, "cbTestTime"},
+        TCheckCase{"time_31_200A", "200A", "三相", "31", "", "", "", k30, "cbTestTime"},
+        TCheckCase{"time_empty", "100A", "三相", "", "", "", "", k60, "cbTestTime"},
+        TCheckCase{"time_1x", "100A", "三相", "1x", "", "", "", k60, "cbTestTime"},
+        TCheckCase{"range_100a", "100a", "三相", "10", "", "", "", "请正确选择“电流档位”！", "CBCurrentStep"},
+        TCheckCase{"time_40_other_range", "100a", "三相", "40", "", "", "", k30, "cbTestTime"},
+        TCheckCase{"phase", "100A", "两相", "10", "", "", "", "请正确选择“相”！", "cbbPhaseSelect"},
+        TCheckCase{"device_21", "100A", "三相", "10", "123456789012345678901", "", "",
                    "“设备编号”字符数应在20个字符以内\n\n请重新输入！", "EdtDeviceNum"},
-        TCheckCase{"100A", "三相", "10", "12345678901234567890", kTen, "", "", ""},
-        TCheckCase{"100A", "三相", "10", "", kEleven, "", "“测试人员”字符数应在20个字符以内\n\n请重新输入！",
+        TCheckCase{"ok_ten_chinese", "100A", "三相", "10", "12345678901234567890", kTen, "", "", ""},
+        TCheckCase{"tester_eleven_chinese", "100A", "三相", "10", "", kEleven, "", "“测试人员”字符数应在20个字符以内\n\n请重新输入！",
                    "EdtTestUser"},
-        TCheckCase{"100A", "三相", "10", "", "", "一二三四五六七八九十x",
+        TCheckCase{"place_21_bytes", "100A", "三相", "10", "", "", "一二三四五六七八九十x",
                    "“测试地点”字符数应在20个字符以内\n\n请重新输入！", "EdtTestAdd"},
-        TCheckCase{"100A", "三相", "10", "", "", " 一二三四五六七八九十 ", "", ""}));
+        TCheckCase{"ok_place_trimmed", "100A", "三相", "10", "", "", " 一二三四五六七八九十 ", "", ""}));
 
 TEST_F(DlgTest, RefusedCheckKeepsWhatEarlierStepsStored) {
   Open();

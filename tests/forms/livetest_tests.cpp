@@ -123,13 +123,14 @@ TEST_F(LiveTest, CompleteThreePhaseTestAt200AShowsAllRows) {
 }
 
 TEST_F(LiveTest, OfABurstOfFramesOnlyTheLastIsShown) {
-  Start({"--interval", "500", "--burst", "3"}, 0, 1, 5);
+  Start({"--interval", "1000", "--burst", "3"}, 0, 1, 5);
   // Once the start frame is in, the program is held up until the burst
-  // (due 1.5 s later) waits complete in the line.
+  // (frames 1 to 3, due 3 s later) waits complete in the line; frame 4
+  // follows at 4 s.
   bool held = false;
   TWhenReady hold([&] {
     if (Log().isEmpty()) return false;
-    QThread::msleep(1800);
+    QThread::msleep(3400);
     held = true;
     return true;
   });
@@ -207,6 +208,8 @@ struct TErrorCase {
   const char* message;
   bool runningFrameBefore;
 };
+
+void PrintTo(const TErrorCase& c, std::ostream* os) { *os << "frame:state=" << c.state; }
 
 class LiveError : public LiveTest, public ::testing::WithParamInterface<TErrorCase> {};
 

@@ -1,5 +1,8 @@
 // The main window's instrument operations against qk4820-sim over a pty.
 #include <QProgressBar>
+
+#include <algorithm>
+#include <string>
 #include <QTabWidget>
 
 #include "main_fixture.h"
@@ -240,6 +243,12 @@ struct TRangeCase {
   const char* items;    // offered ranges
   const char* message;  // box without a dialog
 };
+
+void PrintTo(const TRangeCase& c, std::ostream* os) {
+  std::string a = c.simArgs;
+  std::replace(a.begin(), a.end(), ' ', '_');
+  *os << a;
+}
 
 class MainRange : public MainRig, public ::testing::WithParamInterface<TRangeCase> {};
 
