@@ -257,6 +257,7 @@ TEST_F(LiveTest, NoFrameAtAllLeavesTheTestButtonDisabled) {
   EXPECT_FALSE(Dlg->BtnTest->isEnabled());
   EXPECT_FALSE(Dlg->btnPrint->isEnabled());
   ExpectRestored();
+  Sim->WaitForLogLines(1);
   EXPECT_EQ(Log(), QStringList{"F4 05 00 03"});  // no stop frame
   Msgs.Clear();
   Dlg->BtnOK->click();

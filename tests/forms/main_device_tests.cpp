@@ -181,7 +181,8 @@ TEST_F(MainDevice, ClearAnsweredYesEmptiesTheTableWhileThePortStaysOpenUntilTheN
   EXPECT_EQ(W->SGData->RowCount(), 2);
   for (int c = 0; c < 11; ++c) EXPECT_TRUE(W->SGData->Cells(c, 1).isEmpty());
   EXPECT_EQ(giDataCount, 0);
-  ASSERT_TRUE(Sim->WaitForLogLines(4));
+  // F8, F0, F1 01, F1 00, then the erase.
+  ASSERT_TRUE(Sim->WaitForLogLines(5));
   EXPECT_EQ(Log().last(), QStringLiteral("F2"));
   EXPECT_TRUE(gbConnected);
 }
@@ -233,6 +234,7 @@ TEST_F(MainDevice, InstrumentPrintFailuresAndRefusals) {
   W->btnMachinePrint->click();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
   EXPECT_EQ(CurrentWait(), nullptr);
+  Sim->WaitForLogLines(6);
   EXPECT_EQ(Log().mid(5), QStringList{"FE 03"});
   EXPECT_FALSE(W->ComPort()->IsOpen());
 }
@@ -337,7 +339,7 @@ TEST_F(MainDevice, ClickOnAnotherOperationWhileOneWaitsIsIgnored) {
   });
   W->btnUpdateList->click();
   EXPECT_TRUE(clicked);
-  PumpOrSleep(50);
+  Sim->WaitForLogLines(2);
   EXPECT_EQ(Log(), (QStringList{"F8", "F8"}));
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("设备已断开！")});
 }
