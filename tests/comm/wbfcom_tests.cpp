@@ -66,6 +66,17 @@ class TPtyPort : public ::testing::Test {
     }
     return out;
   }
+  // Waits until n bytes sent from the master side wait in the slave's input
+  // queue (the pty hands them over asynchronously); the slave must be raw.
+  bool ArrivedAtSlave(int n, int ms = 2000) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      int queued = 0;
+      if (ioctl(FSlave, TIOCINQ, &queued) == 0 && queued >= n) return true;
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
   termios Line() const {
     termios t{};
     tcgetattr(FSlave, &t);
@@ -207,7 +218,8 @@ TEST_F(TPtyPort, AWriteThePortDoesNotTakeEndsWithFalse) {
 
 TEST_F(TPtyPort, ReadCollectsBytesArrivingInPieces) {
   TWBFCOM com;
-  ASSERT_TRUE(com.Open(5, 9600, 0));
+  // 300 baud: 700 ms for the 9 bytes, ample room for the pause between pieces
+  ASSERT_TRUE(com.Open(5, 300, 0));
   std::thread instrument([this] {
     Send({0xF6, 0x01, 0x23, 0x45});
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -235,8 +247,11 @@ TEST_F(TPtyPort, AnIncompleteReplyFailsAndSurplusBytesAreDropped) {
 }
 
 TEST_F(TPtyPort, BytesFromBeforeTheOpenAreDropped) {
+  termios raw = Line();
+  cfmakeraw(&raw);
+  ASSERT_EQ(tcsetattr(FSlave, TCSANOW, &raw), 0);
   Send({0xF6, 0x00, 0x00});
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(ArrivedAtSlave(3));
   TWBFCOM com;
   ASSERT_TRUE(com.Open(5, 9600, 0));
   TBuffer b(3, 0);
@@ -247,8 +262,7 @@ TEST_F(TPtyPort, PurgeDropsWaitingBytes) {
   TWBFCOM com;
   ASSERT_TRUE(com.Open(5, 9600, 0));
   Send({1, 2, 3});
-  // Give the bytes time to reach the slave's queue.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(ArrivedAtSlave(3));
   com.Purge();
   TBuffer b(3, 0);
   EXPECT_FALSE(com.Read(b.data(), 3));
