@@ -9,9 +9,17 @@
 
 namespace {
 
+// The dialog shows each entry as its description. A description that already
+// ends with its pattern in brackets ("测试数据文件(*.xls)") is shown as it is;
+// otherwise the pattern is added so the dialog can filter by it.
 QString FilterText(const TFileDialogRequest& r) {
   QStringList parts;
-  for (const auto& f : r.filters) parts << QStringLiteral("%1 (%2)").arg(f.first, f.second);
+  for (const auto& f : r.filters) {
+    if (f.first.endsWith(QLatin1Char('(') + f.second + QLatin1Char(')')))
+      parts << f.first;
+    else
+      parts << QStringLiteral("%1 (%2)").arg(f.first, f.second);
+  }
   return parts.join(QStringLiteral(";;"));
 }
 
