@@ -129,7 +129,11 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int def) c
   return ParseInteger(ReadString(section, key, QString()), v) ? v : def;
 }
 
-void TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+void TIniFile::WriteString(const QString& section, const QString& key, const QString& text) {
+  // A value is one line: a line break inside it (a pasted text) would start
+  // new lines that read as keys or sections of their own and break the file.
+  QString value = text;
+  value.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
   QStringList lines = Load();
   int header = 0, end = 0;
   FindSection(lines, section, header, end);

@@ -19,7 +19,8 @@ class TIniFile {
 
   QString ReadString(const QString& section, const QString& key, const QString& def) const;
   int ReadInteger(const QString& section, const QString& key, int def) const;
-  // Throw EAppError naming the file when it cannot be written.
+  // Throw EAppError naming the file when it cannot be written. A line break
+  // in a value is written as a blank, so a value always stays on its line.
   void WriteString(const QString& section, const QString& key, const QString& value);
   void WriteInteger(const QString& section, const QString& key, int value);
 

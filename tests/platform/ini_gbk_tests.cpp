@@ -1,9 +1,14 @@
-// The profile-file layer, the GBK conversions and the port-name mapping.
+// The profile-file layer, the GBK conversions, the port-name mapping and the
+// system file dialogs.
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include "platform/DesktopServices.h"
 #include "platform/Gbk.h"
 #include "platform/IniFile.h"
 #include "platform/PortNames.h"
@@ -69,6 +74,15 @@ TEST_F(IniLayer, NewKeyGoesAboveTheBlankLinesThatSeparateSections) {
   EXPECT_EQ(Read(), QByteArray("# top comment\r\n[A]\r\nx=1\r\nz=3\r\n\r\n\r\n[B]\r\ny=2\r\n"));
 }
 
+TEST_F(IniLayer, ALineBreakInAValueNeverStartsALineOfItsOwn) {
+  TIniFile ini(Path());
+  ini.WriteString("RestParam", "strTestUser", QStringLiteral("a\r\n[Screen]\nsave=1"));
+  ini.WriteString("RestParam", "strDevice", QStringLiteral("D1"));
+  EXPECT_EQ(Read(), QByteArray("[RestParam]\r\nstrTestUser=a  [Screen] save=1\r\nstrDevice=D1\r\n"));
+  EXPECT_EQ(ini.ReadString("RestParam", "strDevice", ""), QStringLiteral("D1"));
+  EXPECT_EQ(ini.ReadInteger("Screen", "save", 0), 0);
+}
+
 struct PortCase {
   const char* name;
   const char* device;
@@ -86,5 +100,33 @@ INSTANTIATE_TEST_SUITE_P(Names, PortMapping,
                          ::testing::Values(PortCase{"COM3", "/dev/ttyUSB0"}, PortCase{"COM5", "/tmp/sim link"},
                                            PortCase{"COM1", "/dev/ttyS0"}, PortCase{"COM16", "/dev/ttyS15"},
                                            PortCase{"COM0", "/dev/nonexistent-COM0"}));
+
+// The system dialogs list each entry by its description alone when it already
+// names its pattern, as the data-file dialogs do ("测试数据文件(*.xls)").
+TEST(SystemFileDialogs, ShowEachFilterEntryOnce) {
+  QTemporaryDir dir;
+  TFileDialogRequest r;
+  r.title = QStringLiteral("打开测试数据");
+  r.initialDir = dir.path();
+  r.filters = {qMakePair(QStringLiteral("测试数据文件(*.xls)"), QStringLiteral("*.xls")),
+               qMakePair(QStringLiteral("表格"), QStringLiteral("*.ods"))};
+  QStringList shown;
+  for (const bool save : {false, true}) {
+    shown.clear();
+    QTimer::singleShot(0, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* dlg = qobject_cast<QFileDialog*>(w)) {
+          shown = dlg->nameFilters();
+          dlg->reject();
+        }
+      }
+    });
+    const QString name = save ? DesktopServices().GetSaveFileName(nullptr, r)
+                              : DesktopServices().GetOpenFileName(nullptr, r);
+    EXPECT_TRUE(name.isEmpty()) << "cancelled";
+    EXPECT_EQ(shown, QStringList({QStringLiteral("测试数据文件(*.xls)"), QStringLiteral("表格 (*.ods)")}))
+        << (save ? "save" : "open");
+  }
+}
 
 }  // namespace
