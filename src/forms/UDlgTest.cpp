@@ -23,6 +23,7 @@
 #include "data/UDataCenter.h"
 #include "forms/UMain.h"
 #include "forms/uWaitForm.h"
+#include "platform/EventPump.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
 #include "platform/StringGrid.h"
@@ -481,6 +482,11 @@ void TFrmTest::RunTest() {
           ShowWaitOver(this, LoadTimeNotice(QStringLiteral("%1秒").arg(T)));
           QThread::msleep(1500);
         }
+        // A press made during the pause was meant for the button as it read
+        // then, "中断": it is handled now, as a stop of a test that has ended
+        // anyway. Left in the queue it would reach the button after its
+        // caption is back to "测试" and start a new test.
+        ProcessPendingEvents();
       } else if (T - P <= 2) {
         ShowWaitOver(this, LoadTimeNotice(QStringLiteral("%1秒").arg(T)));
       }
@@ -519,6 +525,10 @@ void TFrmTest::StopTest() {
     FTesting = false;  // the running loop sends the stop frame itself
     return;
   }
+  // A stop of this dialog is already waiting for its acknowledgement. The
+  // reply assembler awaits one reply at a time, and opening the port again
+  // would cut off the exchange under way: the press is ignored.
+  if (FRunning) return;
   TFrmMain& main = Main();
   QString err;
   if (!main.OpenPort(err)) {

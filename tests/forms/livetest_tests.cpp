@@ -1,9 +1,14 @@
 // The live test of the test dialog, its archive and its instrument print,
 // against qk4820-sim over a pty.
+#include <QDateTime>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "main_fixture.h"
 
@@ -201,6 +206,74 @@ TEST_F(LiveTest, UnacknowledgedStopAndTheSecondPress) {
   EXPECT_EQ(Log().filter(QStringLiteral("FC")).size(), 2);
   EXPECT_EQ(Log().last(), QStringLiteral("FC"));
   EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+TEST_F(LiveTest, PressWhileTheStopWaitsForItsAcknowledgementIsIgnored) {
+  Start({"--interval", "100", "--mute", "FC@1"}, 0, 1, 30);
+  TWhenReady stop([&] {
+    if (Dlg->BtnTest->text() != QStringLiteral("中断") || Dlg->FramesShown() < 1) return false;
+    Dlg->BtnTest->click();
+    return true;
+  });
+  // While the stop exchange waits, the button still reads "中断" and is
+  // enabled; a second press must not start a second exchange.
+  bool pressedAgain = false;
+  TWhenReady again([&] {
+    if (!Dlg->Running() || Dlg->Testing()) return false;
+    EXPECT_TRUE(Dlg->BtnTest->isEnabled());
+    Dlg->BtnTest->click();
+    pressedAgain = true;
+    return true;
+  });
+  auto push = std::make_unique<TTickPusher>([&] { return pressedAgain && Dlg->Running(); }, 500);
+  RunTest();
+  push.reset();
+  EXPECT_TRUE(pressedAgain);
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("中断"));
+  ASSERT_TRUE(Sim->WaitForLogLines(2));
+  EXPECT_EQ(Log().filter(QStringLiteral("FC")).size(), 1);
+  ExpectRestored();
+}
+
+TEST_F(LiveTest, PressDuringThePauseAfterTheFinalFrameStartsNoNewTest) {
+  Start({"--interval", "100"}, 0, 1, 5);
+  // A heartbeat on the user-interface thread. Once the last running frame
+  // has been shown, a helper thread waits until the heartbeat stops (the
+  // pause that keeps the final value in view) and then queues a press of the
+  // test button, as the window system does with a click made meanwhile.
+  std::atomic<qint64> beat{QDateTime::currentMSecsSinceEpoch()};
+  std::atomic<bool> armed{false}, pressed{false}, finished{false};
+  QTimer heartbeat;
+  heartbeat.setInterval(10);
+  QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+    beat = QDateTime::currentMSecsSinceEpoch();
+    if (Dlg->FramesShown() >= 4) armed = true;
+  });
+  heartbeat.start();
+  QPushButton* button = Dlg->BtnTest;
+  std::thread presser([&] {
+    while (!finished && !pressed) {
+      if (armed && QDateTime::currentMSecsSinceEpoch() - beat > 400) {
+        QMetaObject::invokeMethod(button, [button] { button->click(); }, Qt::QueuedConnection);
+        pressed = true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  RunTest();
+  finished = true;
+  presser.join();
+  heartbeat.stop();
+  ASSERT_TRUE(pressed);
+  PumpUntil([] { return false; }, 300);  // whatever is still queued
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_NE(Dlg->TestStamp(), 0);
+  EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
+  EXPECT_FALSE(Dlg->Running());
+  ASSERT_TRUE(Sim->WaitForLogLines(1));
+  EXPECT_EQ(Log(), QStringList{"F4 05 00 03"});  // no second start, no stop
+  ExpectRestored();
 }
 
 struct TErrorCase {
