@@ -406,11 +406,7 @@ int TFrmTest::ShowLiveFrame(QString& message) {
 
 void TFrmTest::RunTest() {
   TFrmMain& main = Main();
-  QString err;
-  if (!main.OpenPort(err)) {
-    MsgBox(this, err, TMsgIcon::Warning);
-    return;
-  }
+  if (!main.OpenPortOrWarn(this)) return;
   ClearValues();
   FRunning = true;
   bool printAllowed = false;
@@ -530,11 +526,7 @@ void TFrmTest::StopTest() {
   // would cut off the exchange under way: the press is ignored.
   if (FRunning) return;
   TFrmMain& main = Main();
-  QString err;
-  if (!main.OpenPort(err)) {
-    MsgBox(this, err, TMsgIcon::Warning);
-    return;
-  }
+  if (!main.OpenPortOrWarn(this)) return;
   FRunning = true;
   auto close = qScopeGuard([&] {
     main.ClosePort();
@@ -582,11 +574,7 @@ void TFrmTest::btnPrintClick() {
     return;
   }
   TFrmMain& main = Main();
-  QString err;
-  if (!main.OpenPort(err)) {
-    MsgBox(this, err, TMsgIcon::Warning);
-    return;
-  }
+  if (!main.OpenPortOrWarn(this)) return;
   FRunning = true;
   auto restore = qScopeGuard([&] {
     HideWait();

@@ -93,6 +93,22 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
   return b;
 }
 
+// A tab page holding a record table above its button panel; returns the
+// page's layout, with the table added.
+QVBoxLayout* MakeTablePage(const char* pageName, const char* gridName, QWidget*& page, TStringGrid*& grid) {
+  page = new QWidget;
+  page->setObjectName(QLatin1String(pageName));
+  page->setFont(SongFont(12));
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  grid = new TStringGrid(11, 2, page);
+  grid->setObjectName(QLatin1String(gridName));
+  grid->setFont(SongFont(12));
+  layout->addWidget(grid, 1);
+  return layout;
+}
+
 QFrame* MakePanel(QWidget* parent, const char* name, int height) {
   auto* p = new QFrame(parent);
   p->setObjectName(QLatin1String(name));
@@ -222,16 +238,7 @@ void TFrmMain::BuildControls() {
   layout->addWidget(pgc, 1);
 
   // Archive tab.
-  tsSave = new QWidget;
-  tsSave->setObjectName(QStringLiteral("tsSave"));
-  tsSave->setFont(SongFont(12));
-  auto* saveLayout = new QVBoxLayout(tsSave);
-  saveLayout->setContentsMargins(0, 0, 0, 0);
-  saveLayout->setSpacing(0);
-  SGSave = new TStringGrid(11, 2, tsSave);
-  SGSave->setObjectName(QStringLiteral("SGSave"));
-  SGSave->setFont(SongFont(12));
-  saveLayout->addWidget(SGSave, 1);
+  QVBoxLayout* saveLayout = MakeTablePage("tsSave", "SGSave", tsSave, SGSave);
   Panel3 = MakePanel(tsSave, "Panel3", 41);
   BtnOpen = MakeButton(Panel3, "BtnOpen", QStringLiteral("打开Excel"), 304, 8, 75, 25);
   btnSaveExcel = MakeButton(Panel3, "btnSaveExcel", QStringLiteral("保存至Excel"), 424, 8, 75, 25);
@@ -241,16 +248,7 @@ void TFrmMain::BuildControls() {
   pgc->addTab(tsSave, QStringLiteral("测试数据归档"));
 
   // Instrument tab.
-  tsMachine = new QWidget;
-  tsMachine->setObjectName(QStringLiteral("tsMachine"));
-  tsMachine->setFont(SongFont(12));
-  auto* machineLayout = new QVBoxLayout(tsMachine);
-  machineLayout->setContentsMargins(0, 0, 0, 0);
-  machineLayout->setSpacing(0);
-  SGData = new TStringGrid(11, 2, tsMachine);
-  SGData->setObjectName(QStringLiteral("SGData"));
-  SGData->setFont(SongFont(12));
-  machineLayout->addWidget(SGData, 1);
+  QVBoxLayout* machineLayout = MakeTablePage("tsMachine", "SGData", tsMachine, SGData);
   ProgressBar1 = new QProgressBar(tsMachine);
   ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
   ProgressBar1->setFixedHeight(17);
@@ -430,6 +428,13 @@ bool TFrmMain::OpenPort(QString& errorText) {
   return true;
 }
 
+bool TFrmMain::OpenPortOrWarn(QWidget* box) {
+  QString err;
+  if (OpenPort(err)) return true;
+  MsgBox(box ? box : this, err, TMsgIcon::Warning);
+  return false;
+}
+
 void TFrmMain::ClosePort() {
   if (FComPort->IsOpen()) FComPort->Close();
 }
@@ -485,11 +490,7 @@ void TFrmMain::btnUpdateListClick() {
 bool TFrmMain::ConnectDevice() {
   TBusyScope busy(this);
   if (!busy) return false;
-  QString err;
-  if (!OpenPort(err)) {
-    MsgBox(this, err, TMsgIcon::Warning);
-    return false;
-  }
+  if (!OpenPortOrWarn()) return false;
   auto close = qScopeGuard([this] { ClosePort(); });
   if (Exchange({0xF8}, kReplyIdentify, 500)) {
     StatusBar1->SetPanelText(0, kConnected);
@@ -526,11 +527,7 @@ void TFrmMain::BtnSampleDataClick() {
   Guarded([this] {
     TBusyScope busy(this);
     if (!busy) return;
-    QString err;
-    if (!OpenPort(err)) {
-      MsgBox(this, err, TMsgIcon::Warning);
-      return;
-    }
+    if (!OpenPortOrWarn()) return;
     auto done = qScopeGuard([this] {
       ProgressBar1->hide();
       ClosePort();
@@ -572,11 +569,7 @@ void TFrmMain::BtnClearDataClick() {
         TMsgResult::Yes) {
       return;
     }
-    QString err;
-    if (!OpenPort(err)) {
-      MsgBox(this, err, TMsgIcon::Warning);
-      return;
-    }
+    if (!OpenPortOrWarn()) return;
     auto close = qScopeGuard([this] { ClosePort(); });
     TCircleRoad* road = TCircleRoad::Instance();
     road->Reset();
@@ -599,11 +592,7 @@ void TFrmMain::btnMachinePrintClick() {
   Guarded([this] {
     TBusyScope busy(this);
     if (!busy) return;
-    QString err;
-    if (!OpenPort(err)) {
-      MsgBox(this, err, TMsgIcon::Warning);
-      return;
-    }
+    if (!OpenPortOrWarn()) return;
     auto close = qScopeGuard([this] { ClosePort(); });
     if (giDataCount < 1) return;
     // A grid always has a current row; without a selection it is row 1.
@@ -631,11 +620,7 @@ void TFrmMain::BtnTestClick() {
     {
       TBusyScope busy(this);
       if (!busy) return;
-      QString err;
-      if (!OpenPort(err)) {
-        MsgBox(this, err, TMsgIcon::Warning);
-        return;
-      }
+      if (!OpenPortOrWarn()) return;
       auto end = qScopeGuard([this] {
         TCircleRoad::Instance()->Expect(kReplyNone);
         ClosePort();

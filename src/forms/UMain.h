@@ -91,6 +91,9 @@ class TFrmMain : public QWidget {
   // data bits, no parity, one stop bit. On failure returns false with the
   // error text "端口不存在，或端口已被打开。".
   bool OpenPort(QString& errorText);
+  // OpenPort; on failure its error text in a warning box over box (the main
+  // window when null), and false.
+  bool OpenPortOrWarn(QWidget* box = nullptr);
   void ClosePort();
   // Writes the first count bytes of frame as one write and returns when it
   // has been handed to the driver; a failing write throws EAppError.
