@@ -13,6 +13,7 @@
 #include "forms/uOtherSettingForm.h"
 #include "platform/IniFile.h"
 #include "support/TestServices.h"
+#include "main_fixture.h"
 
 namespace {
 
@@ -120,5 +121,42 @@ TEST_F(OtherSettingWindow, AValueThatCannotBeWrittenIsReportedAndTheWindowStaysO
   EXPECT_FALSE(w.isVisible());
   EXPECT_EQ(StoredSave(), "0");
 }
+
+// Through the main window: the box ticked in a window opened by its button
+// governs the saving at the end of the same run, but only once that window
+// has been closed; the next start restores what was saved.
+struct TTickCase {
+  const char* name;
+  bool closeTheWindow;
+  bool restored;
+};
+
+class OtherSettingInTheProgram : public MainRig, public ::testing::WithParamInterface<TTickCase> {
+ protected:
+  void SetUp() override { StartWithoutInstrument(); }
+};
+
+TEST_P(OtherSettingInTheProgram, TickedBoxDecidesTheNextStartsRectangle) {
+  W->btnOtherSetting->click();
+  auto* other = W->findChild<TfrmOtherSetting*>();
+  ASSERT_NE(other, nullptr);
+  ASSERT_FALSE(other->chkSave->isChecked());
+  other->chkSave->click();
+  if (GetParam().closeTheWindow) other->btnClose->click();
+  EXPECT_EQ(other->isVisible(), !GetParam().closeTheWindow);
+
+  W->move(30, 40);
+  W->resize(900, 500);
+  W->close();
+  W.reset();
+  MakeWindow();
+  EXPECT_EQ(W->pos() == QPoint(30, 40) && W->size() == QSize(900, 500), GetParam().restored)
+      << W->pos().x() << "," << W->pos().y() << " " << W->width() << "x" << W->height();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, OtherSettingInTheProgram,
+                         ::testing::Values(TTickCase{"TickedAndClosed", true, true},
+                                           TTickCase{"TickedButLeftOpen", false, false}),
+                         [](const ::testing::TestParamInfo<TTickCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
