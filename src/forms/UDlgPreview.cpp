@@ -227,7 +227,7 @@ TFrmPreview::TFrmPreview(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(QRPreview1, &TQRPreview::PageAvailable, this,
           [this](int page) { Guarded([&] { QRPreview1PageAvailable(page); }); });
   // Scrolling to another page keeps the label true.
-  connect(QRPreview1, &TQRPreview::PageChanged, this, [this](int) { UpdatePageLabel(); });
+  connect(QRPreview1, &TQRPreview::PageChanged, this, [this](int) { Guarded([this] { UpdatePageLabel(); }); });
 
   StatusBar1 = new QStatusBar(palClient);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));

@@ -13,6 +13,8 @@
 
 #include <cmath>
 
+#include "platform/MessageService.h"
+
 namespace {
 
 constexpr int kFrameSize = 32;
@@ -125,12 +127,12 @@ TFrmProcess::TFrmProcess(QWidget* owner)
   BtnCancel->setGeometry(104, 124, 75, 25);
   BtnCancel->setCursor(Qt::PointingHandCursor);
   BtnCancel->setAutoDefault(false);
-  connect(BtnCancel, &QPushButton::clicked, this, &TFrmProcess::BtnCancelClick);
+  connect(BtnCancel, &QPushButton::clicked, this, [this] { Guarded([this] { BtnCancelClick(); }); });
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(100);
-  connect(Timer1, &QTimer::timeout, this, &TFrmProcess::Timer1Timer);
+  connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
 
   FFrameIndex = 1;
   FCancelled = false;
