@@ -704,6 +704,12 @@ void TFrmMain::btnPrintSaveClick() { PrintSaveGrid(this, *SGSave); }
 void TFrmMain::BtnPrintClick() { PrintDataGrid(this, *SGData); }
 void TFrmMain::BtnSetCommClick() { TFrmSetComm::Execute(this); }
 void TFrmMain::btnOtherSettingClick() { TfrmOtherSetting::ShowNew(this); }
-void TFrmMain::BtnSeriesClick() { TFrmSeries::Execute(this); }
+void TFrmMain::BtnSeriesClick() {
+  // The serial-number dialog talks to the instrument over the same line with
+  // a transaction of its own; like an instrument operation it does not start
+  // while an exchange of this window waits.
+  if (FBusy) return;
+  TFrmSeries::Execute(this);
+}
 void TFrmMain::CreateReport() { ::CreateReport(); }
 void TFrmMain::FreeReport() { ::FreeReport(); }

@@ -1,5 +1,7 @@
 // The main window's instrument operations against qk4820-sim over a pty.
+#include <QDialog>
 #include <QProgressBar>
+#include <QShortcut>
 
 #include <algorithm>
 #include <string>
@@ -330,10 +332,20 @@ TEST_F(MainDevice, ClickOnAnotherOperationWhileOneWaitsIsIgnored) {
   StartSim({"--mute", "F8@2"});
   Connect();
   bool clicked = false;
+  QString modalSeen;
+  TWhenReady closer([&] {
+    auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!d) return false;
+    modalSeen = QString::fromLatin1(d->metaObject()->className());
+    d->reject();
+    return true;
+  });
   TWhenReady during([&] {
     if (!W->Busy()) return false;
     W->BtnSampleData->click();  // would send F0
     W->btnUpdateList->click();  // would send a second F8
+    // would open the serial-number dialog on the line in use
+    emit W->findChild<QShortcut*>(QStringLiteral("SeriesShortcut"))->activated();
     clicked = true;
     return true;
   });
@@ -342,6 +354,7 @@ TEST_F(MainDevice, ClickOnAnotherOperationWhileOneWaitsIsIgnored) {
   Sim->WaitForLogLines(2);
   EXPECT_EQ(Log(), (QStringList{"F8", "F8"}));
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("设备已断开！")});
+  EXPECT_TRUE(modalSeen.isEmpty()) << modalSeen.toStdString();
 }
 
 TEST_F(MainDevice, ClosingDuringAnOperationWaitsForItsEnd) {
