@@ -4,13 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
-
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include <exception>
 #include <memory>
@@ -18,6 +11,7 @@
 #include "data/UDataCenter.h"
 #include "forms/UDlgProcess.h"
 #include "platform/DesktopServices.h"
+#include "platform/FileIo.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
 #include "platform/Spreadsheet.h"
@@ -38,51 +32,6 @@ int RowsToSave(TStringGrid* grid, TTableKind kind) {
   const int rows = grid->RowCount() - 1;
   if (count <= 0) return 0;
   return count < rows ? static_cast<int>(count) : rows;
-}
-
-// Writes the bytes to a temporary file beside the target and renames it over
-// the target only when every byte is on disk, so a failed write (a full disk,
-// a file too large) leaves an existing file as it was. Each write is checked
-// for its full length: a short write is a failure, never a cut file.
-void ReplaceFileContents(const QString& fileName, const QByteArray& bytes) {
-  const QFileInfo target(fileName);
-  auto fail = [&fileName](const QString& why) {
-    return EAppError(QStringLiteral("无法写入文件'%1'：%2").arg(fileName, why));
-  };
-  if (target.isDir()) throw fail(QStringLiteral("这是一个文件夹"));
-  QString tempName;
-  {
-    QTemporaryFile reserve(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                           QStringLiteral(".XXXXXX"));
-    reserve.setAutoRemove(false);
-    if (!reserve.open()) throw fail(reserve.errorString());
-    tempName = reserve.fileName();
-  }
-  try {
-    QFile f(tempName);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) throw fail(f.errorString());
-    qint64 done = 0;
-    while (done < bytes.size()) {
-      const qint64 n = f.write(bytes.constData() + done, bytes.size() - done);
-      if (n <= 0) throw fail(f.errorString());
-      done += n;
-      // a short write is followed by one that reports the cause
-    }
-    if (::fsync(f.handle()) != 0) throw fail(QString::fromLocal8Bit(std::strerror(errno)));
-    f.close();
-    if (f.error() != QFileDevice::NoError) throw fail(f.errorString());
-    const QFileDevice::Permissions perms =
-        target.exists() ? QFile::permissions(fileName)
-                        : (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                           QFileDevice::ReadOther);
-    QFile::setPermissions(tempName, perms);
-    if (std::rename(QFile::encodeName(tempName).constData(), QFile::encodeName(fileName).constData()) != 0) {
-      throw fail(QString::fromLocal8Bit(std::strerror(errno)));
-    }
-  } catch (...) {
-    QFile::remove(tempName);
-    throw;
-  }
 }
 
 QStringList EmptyRow() {
@@ -283,15 +232,9 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
     MsgBox(owner, QStringLiteral("指定的文件'") + fileName + QStringLiteral("'不存在"), TMsgIcon::Error);
     return;
   }
-  QFile f(fileName);
-  if (!f.open(QIODevice::ReadOnly)) {
-    throw EAppError(QStringLiteral("无法读取文件'%1'：%2").arg(fileName, f.errorString()));
-  }
-  const QByteArray bytes = f.readAll();
-  if (f.error() != QFileDevice::NoError) {
-    throw EAppError(QStringLiteral("无法读取文件'%1'：%2").arg(fileName, f.errorString()));
-  }
-  f.close();
+  QByteArray bytes;
+  int err = 0;
+  if (!ReadWholeFile(fileName, bytes, err)) throw EAppError(CannotReadText(fileName, err));
   const QString text = FromGbk(bytes);
 
   std::vector<QStringList> rows;
@@ -393,10 +336,15 @@ void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, TTa
         app->SetDisplayAlerts(false);
         app->SetVisible(false);
         app->WorkbooksAdd(1);
-        // The file exists, still empty, before any cell is written.
-        app->ActiveWorkbookSaveAs(fileName);
+        // The workbook is stored at once, still empty, before any cell is
+        // written; under a temporary name beside the chosen one, which it
+        // replaces only when the filled workbook is on disk. A save that
+        // fails (a full disk) leaves an existing file as it was.
+        TFileReplacement target(fileName);
+        app->ActiveWorkbookSaveAs(target.TempName());
         FillSheet(*app, grid, kind);
         app->ActiveWorkbookSave();
+        target.Commit();
         stored = true;
       } catch (...) {
         MsgBox(parent, kConvertFailedText, TMsgIcon::Warning);

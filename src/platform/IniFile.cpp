@@ -1,44 +1,72 @@
 #include "platform/IniFile.h"
 
-#include <QFile>
-#include <QSaveFile>
-
+#include <cerrno>
 #include <climits>
 
+#include "platform/FileIo.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
 
 namespace {
 
-// "[name]" -> name, or a null text when the line is not a section line.
-QString SectionName(const QString& line) {
-  const QString t = line.trimmed();
-  if (t.size() < 2 || !t.startsWith(QLatin1Char('[')) || !t.endsWith(QLatin1Char(']'))) return {};
-  return t.mid(1, t.size() - 2).trimmed();
+using TLine = TIniFile::TLine;
+
+const QByteArray kLineEnd("\r\n");
+
+// Splits the file at CR LF, LF and lone CR; each line keeps its own end.
+std::vector<TLine> SplitLines(const QByteArray& bytes) {
+  std::vector<TLine> lines;
+  qsizetype start = 0;
+  const qsizetype n = bytes.size();
+  for (qsizetype i = 0; i < n; ++i) {
+    const char c = bytes[i];
+    if (c != '\n' && c != '\r') continue;
+    const qsizetype endLen = (c == '\r' && i + 1 < n && bytes[i + 1] == '\n') ? 2 : 1;
+    lines.push_back(TLine{bytes.mid(start, i - start), bytes.mid(i, endLen)});
+    i += endLen - 1;
+    start = i + 1;
+  }
+  if (start < n) lines.push_back(TLine{bytes.mid(start), QByteArray()});
+  return lines;
 }
 
-bool IsComment(const QString& line) {
-  const QString t = line.trimmed();
-  return t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#'));
+// "[name]" or "[name] comment" -> name, or a null text when the line is not a
+// section line. Names are compared as text, so the line is decoded first (a
+// GBK trail byte may have the value of ']').
+QString SectionName(const TLine& line) {
+  const QString t = FromGbk(line.bytes).trimmed();
+  if (!t.startsWith(QLatin1Char('['))) return {};
+  const qsizetype close = t.indexOf(QLatin1Char(']'));
+  if (close < 0) return {};
+  return t.mid(1, close - 1).trimmed();
 }
 
-// Key of a "key=value" line, or a null text.
-QString KeyOf(const QString& line) {
-  if (IsComment(line)) return {};
-  const int eq = line.indexOf(QLatin1Char('='));
+bool IsComment(const QByteArray& bytes) {
+  const QByteArray t = bytes.trimmed();
+  return t.startsWith(';') || t.startsWith('#');
+}
+
+// Position of the '=' of a "key=value" line, or -1. '=' is never the second
+// byte of a GBK character, so it can be looked for in the bytes.
+qsizetype EqualsAt(const TLine& line) {
+  if (IsComment(line.bytes)) return -1;
+  return line.bytes.indexOf('=');
+}
+
+QString KeyOf(const TLine& line) {
+  const qsizetype eq = EqualsAt(line);
   if (eq < 0) return {};
-  return line.left(eq).trimmed();
+  return FromGbk(line.bytes.left(eq)).trimmed();
 }
 
 bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-// Index range [first, end) of the section's body lines; first = -1 when the
-// section is missing.
-void FindSection(const QStringList& lines, const QString& section, int& header, int& end) {
+// [header, end) of the section's lines; header = -1 when it is missing.
+void FindSection(const std::vector<TLine>& lines, const QString& section, int& header, int& end) {
   header = -1;
   end = -1;
-  for (int i = 0; i < lines.size(); ++i) {
-    const QString name = SectionName(lines[i]);
+  for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+    const QString name = SectionName(lines[static_cast<size_t>(i)]);
     if (name.isNull()) continue;
     if (header >= 0) {
       end = i;
@@ -49,13 +77,15 @@ void FindSection(const QStringList& lines, const QString& section, int& header, 
   if (header >= 0) end = static_cast<int>(lines.size());
 }
 
-int FindKey(const QStringList& lines, int header, int end, const QString& key) {
+int FindKey(const std::vector<TLine>& lines, int header, int end, const QString& key) {
   for (int i = header + 1; i < end; ++i) {
-    const QString k = KeyOf(lines[i]);
+    const QString k = KeyOf(lines[static_cast<size_t>(i)]);
     if (!k.isNull() && SameName(k, key)) return i;
   }
   return -1;
 }
+
+bool IsBlank(const TLine& line) { return line.bytes.trimmed().isEmpty(); }
 
 // Whole-text integer: optional sign and decimal digits, or 0x / $ hexadecimal.
 bool ParseInteger(const QString& text, int& out) {
@@ -85,42 +115,42 @@ bool ParseInteger(const QString& text, int& out) {
 
 TIniFile::TIniFile(const QString& fileName) : FFileName(fileName) {}
 
-QStringList TIniFile::Load() const {
-  QFile f(FFileName);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  QString text = FromGbk(f.readAll());
-  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  QStringList lines = text.split(QLatin1Char('\n'));
-  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-  return lines;
-}
-
-void TIniFile::Store(const QStringList& lines) const {
-  QSaveFile f(FFileName);
+bool TIniFile::Load(std::vector<TLine>& lines, int& err) const {
+  lines.clear();
   QByteArray bytes;
-  for (const QString& l : lines) {
-    bytes += ToGbk(l);
-    bytes += "\r\n";
-  }
-  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-    throw EAppError(QStringLiteral("无法写入文件“%1”：%2").arg(FFileName, f.errorString()));
-  }
+  if (!ReadWholeFile(FFileName, bytes, err)) return err == ENOENT;
+  lines = SplitLines(bytes);
+  return true;
 }
 
-QString TIniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
-  const QStringList lines = Load();
+bool TIniFile::FindValue(const QString& section, const QString& key, QByteArray& value) const {
+  std::vector<TLine> lines;
+  int err = 0;
+  if (!Load(lines, err)) return false;
   int header = 0, end = 0;
   FindSection(lines, section, header, end);
-  if (header < 0) return def;
+  if (header < 0) return false;
   const int i = FindKey(lines, header, end, key);
-  if (i < 0) return def;
-  QString value = lines[i].mid(lines[i].indexOf(QLatin1Char('=')) + 1).trimmed();
+  if (i < 0) return false;
+  const TLine& line = lines[static_cast<size_t>(i)];
+  value = line.bytes.mid(EqualsAt(line) + 1).trimmed();
   // A value written in quotes reads without them.
   if (value.size() >= 2 && ((value.startsWith('"') && value.endsWith('"')) ||
                             (value.startsWith('\'') && value.endsWith('\'')))) {
     value = value.mid(1, value.size() - 2);
   }
+  return true;
+}
+
+QString TIniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
+  QByteArray value;
+  if (!FindValue(section, key, value)) return def;
+  return FromGbk(value);
+}
+
+QByteArray TIniFile::ReadBytes(const QString& section, const QString& key) const {
+  QByteArray value;
+  if (!FindValue(section, key, value)) return {};
   return value;
 }
 
@@ -130,28 +160,47 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int def) c
 }
 
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& text) {
+  std::vector<TLine> lines;
+  int err = 0;
+  if (!Load(lines, err)) {
+    // Whatever the file holds (the port mapping, every parameter) would be
+    // lost if it were replaced by the keys being written now.
+    throw EAppError(CannotReadText(FFileName, err) + QStringLiteral("\n\n为免丢失其中的设置，未写入该文件。"));
+  }
   // A value is one line: a line break inside it (a pasted text) would start
   // new lines that read as keys or sections of their own and break the file.
   QString value = text;
   value.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-  QStringList lines = Load();
+  const QByteArray valueBytes = ToGbk(value);
+
+  // A line that has none gets a line end before another line follows it.
+  auto terminate = [&lines](int i) {
+    if (i >= 0 && lines[static_cast<size_t>(i)].end.isEmpty()) lines[static_cast<size_t>(i)].end = kLineEnd;
+  };
   int header = 0, end = 0;
   FindSection(lines, section, header, end);
   if (header < 0) {
-    if (!lines.isEmpty() && !lines.last().trimmed().isEmpty()) lines << QString();
-    lines << QStringLiteral("[%1]").arg(section) << QStringLiteral("%1=%2").arg(key, value);
+    const int last = static_cast<int>(lines.size()) - 1;
+    terminate(last);
+    if (last >= 0 && !IsBlank(lines.back())) lines.push_back(TLine{QByteArray(), kLineEnd});
+    lines.push_back(TLine{ToGbk(QStringLiteral("[%1]").arg(section)), kLineEnd});
+    lines.push_back(TLine{ToGbk(key) + '=' + valueBytes, kLineEnd});
   } else {
     const int i = FindKey(lines, header, end, key);
     if (i >= 0) {
-      lines[i] = QStringLiteral("%1=%2").arg(KeyOf(lines[i]), value);
+      TLine& line = lines[static_cast<size_t>(i)];
+      line.bytes = line.bytes.left(EqualsAt(line)).trimmed() + '=' + valueBytes;
     } else {
       // After the section's last non-blank line, so blank separators stay below it.
       int at = end;
-      while (at > header + 1 && lines[at - 1].trimmed().isEmpty()) --at;
-      lines.insert(at, QStringLiteral("%1=%2").arg(key, value));
+      while (at > header + 1 && IsBlank(lines[static_cast<size_t>(at - 1)])) --at;
+      terminate(at - 1);
+      lines.insert(lines.begin() + at, TLine{ToGbk(key) + '=' + valueBytes, kLineEnd});
     }
   }
-  Store(lines);
+  QByteArray bytes;
+  for (const TLine& l : lines) bytes += l.bytes + l.end;
+  ReplaceFileContents(FFileName, bytes);
 }
 
 void TIniFile::WriteInteger(const QString& section, const QString& key, int value) {

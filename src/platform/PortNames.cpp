@@ -1,5 +1,6 @@
 #include "platform/PortNames.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include "platform/IniFile.h"
@@ -9,7 +10,9 @@ QString ResolvePortDevice(const QString& portName, const QString& settingsFile) 
   Q_UNUSED(settingsFile);
   return portName;
 #else
-  const QString mapped = TIniFile(settingsFile).ReadString(QStringLiteral("Ports"), portName, QString()).trimmed();
+  // A device path is used by its bytes as they stand in the file, whatever
+  // wrote it (the program, a script, a UTF-8 editor): file names are bytes.
+  const QString mapped = QFile::decodeName(TIniFile(settingsFile).ReadBytes(QStringLiteral("Ports"), portName));
   if (!mapped.isEmpty()) return mapped;
   static const QRegularExpression re(QStringLiteral("^COM(\\d+)$"), QRegularExpression::CaseInsensitiveOption);
   const auto m = re.match(portName);

@@ -23,6 +23,7 @@
 #include <exception>
 #include <string_view>
 
+#include "platform/FileIo.h"
 #include "platform/Spreadsheet.h"
 #include "platform/SpreadsheetBook.h"
 
@@ -194,11 +195,10 @@ class TFreeXl {
 }  // namespace
 
 std::unique_ptr<TWorkbook> ReadWorkbookFile(const QString& fileName) {
-  QFile f(fileName);
   if (!QFileInfo(fileName).isFile()) throw ESpreadsheetError(CannotRead(fileName, QStringLiteral("文件不存在")));
-  if (!f.open(QIODevice::ReadOnly)) throw ESpreadsheetError(CannotRead(fileName, f.errorString()));
-  const QByteArray bytes = f.readAll();
-  f.close();
+  QByteArray bytes;
+  int err = 0;
+  if (!ReadWholeFile(fileName, bytes, err)) throw ESpreadsheetError(CannotReadText(fileName, err));
 
   std::unique_ptr<TWorkbook> book;
   try {

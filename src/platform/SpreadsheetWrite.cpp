@@ -2,12 +2,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 
+#include "platform/FileIo.h"
+#include "platform/MessageService.h"
 #include "platform/Spreadsheet.h"
 #include "platform/SpreadsheetBook.h"
 
@@ -115,56 +118,48 @@ void WriteWorkbookFile(const TWorkbook& book, const QString& fileName) {
   }
   if (target.isDir()) throw ESpreadsheetError(QStringLiteral("无法保存文件'%1'：这是一个文件夹").arg(fileName));
 
-  // Reserve a temporary name beside the target; the library writes it anew.
-  QString tempName;
-  {
-    QTemporaryFile reserve(dir + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
-    reserve.setAutoRemove(false);
-    if (!reserve.open()) {
-      throw ESpreadsheetError(QStringLiteral("无法保存文件'%1'：%2").arg(fileName, reserve.errorString()));
-    }
-    tempName = reserve.fileName();
-  }
-  const QByteArray tempPath = QFile::encodeName(tempName);
-
+  // The library writes a temporary file beside the target; it replaces the
+  // target only when the whole workbook is on disk.
+  std::unique_ptr<TFileReplacement> replacement;
   try {
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_FALSE;
-    QByteArray tmpdir = QFile::encodeName(QDir::tempPath());
-    options.tmpdir = tmpdir.data();
-    options.use_zip64 = LXW_FALSE;
-    lxw_workbook* wb = workbook_new_opt(tempPath.constData(), &options);
-    if (!wb) throw ESpreadsheetError(QStringLiteral("无法保存文件'%1'").arg(fileName));
-    try {
-      QStringList taken;
-      if (book.sheets.empty()) {
-        WriteSheet(wb, TSheet{}, QStringLiteral("Sheet1"));
-      }
-      for (size_t i = 0; i < book.sheets.size(); ++i) {
-        const QString name = SafeSheetName(book.sheets[i].name, static_cast<int>(i), taken);
-        taken << name;
-        WriteSheet(wb, book.sheets[i], name);
-      }
-    } catch (...) {
-      workbook_close(wb);
-      throw;
+    replacement = std::make_unique<TFileReplacement>(fileName);
+  } catch (const EAppError& e) {
+    throw ESpreadsheetError(e.Text());
+  }
+  const QByteArray tempPath = QFile::encodeName(replacement->TempName());
+
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_FALSE;
+  QByteArray tmpdir = QFile::encodeName(QDir::tempPath());
+  options.tmpdir = tmpdir.data();
+  options.use_zip64 = LXW_FALSE;
+  lxw_workbook* wb = workbook_new_opt(tempPath.constData(), &options);
+  if (!wb) throw ESpreadsheetError(QStringLiteral("无法保存文件'%1'").arg(fileName));
+  try {
+    QStringList taken;
+    if (book.sheets.empty()) {
+      WriteSheet(wb, TSheet{}, QStringLiteral("Sheet1"));
     }
-    const lxw_error e = workbook_close(wb);
-    if (e != LXW_NO_ERROR) {
-      throw ESpreadsheetError(QStringLiteral("无法保存文件'%1'：%2").arg(fileName, LxwText(e)));
-    }
-    // Keep the permissions of the file that is replaced; a new file gets the
-    // usual ones.
-    const QFileDevice::Permissions perms =
-        target.exists() ? QFile::permissions(fileName)
-                        : (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                           QFileDevice::ReadOther);
-    QFile::setPermissions(tempName, perms);
-    if (std::rename(tempPath.constData(), QFile::encodeName(fileName).constData()) != 0) {
-      throw ESpreadsheetError(QStringLiteral("无法保存文件'%1'").arg(fileName));
+    for (size_t i = 0; i < book.sheets.size(); ++i) {
+      const QString name = SafeSheetName(book.sheets[i].name, static_cast<int>(i), taken);
+      taken << name;
+      WriteSheet(wb, book.sheets[i], name);
     }
   } catch (...) {
-    QFile::remove(tempName);
+    workbook_close(wb);
     throw;
+  }
+  errno = 0;
+  const lxw_error e = workbook_close(wb);
+  if (e != LXW_NO_ERROR) {
+    const int err = errno;
+    QString why = LxwText(e);
+    if (err != 0) why = ErrnoText(err) + QStringLiteral("，") + why;
+    throw ESpreadsheetError(QStringLiteral("无法保存文件'%1'：%2").arg(fileName, why));
+  }
+  try {
+    replacement->Commit();
+  } catch (const EAppError& e) {
+    throw ESpreadsheetError(e.Text());
   }
 }

@@ -171,19 +171,27 @@ TEST_F(SheetExchange, SavingStoresCaptionsAndRowsAsText) {
   EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
 }
 
-TEST_F(SheetExchange, TheFileExistsEmptyBeforeTheFirstCell) {
+TEST_F(SheetExchange, TheEmptyWorkbookIsStoredBesideTheTargetBeforeTheFirstCell) {
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QStringLiteral("early.xls"));
   int usedAtFirstCell = -1;
+  bool targetAtFirstCell = true;
   log.hooks["SetCellValue"] = [&] {
+    targetAtFirstCell = QFileInfo::exists(name);
+    const QStringList beside =
+        QDir(Folder()).entryList({QStringLiteral(".early.*.xls")}, QDir::Files | QDir::Hidden);
+    ASSERT_EQ(beside.size(), 1);
     auto probe = NewEmbeddedSpreadsheet();
-    probe->WorkbooksOpen(name);
+    probe->WorkbooksOpen(QDir(Folder()).filePath(beside[0]));
     usedAtFirstCell = probe->UsedRangeRowsCount();
     EXPECT_EQ(probe->CellValue(1, 1), QString());
   };
   SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
   EXPECT_EQ(usedAtFirstCell, 1);
+  EXPECT_FALSE(targetAtFirstCell);
   EXPECT_EQ(SheetRows(name).size(), 3u);
+  // Nothing is left beside it.
+  EXPECT_EQ(QDir(Folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("early.xls")});
 }
 
 TEST_F(SheetExchange, RoundTripPadsTheRecordNumber) {
@@ -382,8 +390,9 @@ TEST_F(SheetExchange, AnEngineThatCannotStart) {
 
 struct TFailCase {
   const char* call;
-  // what the file holds afterwards: -1 no file, else its used rows
-  int fileRows;
+  // whether the work was done before the failing call: the filled workbook
+  // stored under the chosen name, or the archive loaded
+  bool stored;
 };
 
 class SaveFailsAt : public SheetExchange, public ::testing::WithParamInterface<TFailCase> {};
@@ -396,28 +405,48 @@ TEST_P(SaveFailsAt, ReportsOnceCleansUpAndOpensTheFolder) {
   BtnSaveClick(nullptr, SGData.get());
   EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
   EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Warning);
-  if (GetParam().fileRows < 0) {
+  if (!GetParam().stored) {
     EXPECT_FALSE(QFileInfo::exists(name));
   } else {
     int used = 0;
     const auto rows = SheetRows(name, &used);
-    EXPECT_EQ(used, GetParam().fileRows);
-    if (used == 4) {
-      EXPECT_EQ(rows[3][2], QStringLiteral("QK-3"));
-    }
+    EXPECT_EQ(used, 4);
+    EXPECT_EQ(rows[3][2], QStringLiteral("QK-3"));
   }
+  // No temporary file is left beside it.
+  const QStringList left = QDir(Folder()).entryList(QDir::Files | QDir::Hidden);
+  EXPECT_TRUE(left.isEmpty() || left == QStringList{QStringLiteral("fail.xls")}) << left.join(' ').toStdString();
   EXPECT_EQ(log.calls["Quit"], 1);  // ended on every path
   EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
 }
 
+// A save that fails before the filled workbook is on disk leaves the file it
+// was to replace exactly as it was.
+TEST_P(SaveFailsAt, AnExistingFileSurvivesUntilTheNewOneIsComplete) {
+  Fill(SGData.get(), 3);
+  const QString name = InFolder(QStringLiteral("old.xls"));
+  WriteFixtureFile(name, MakeXlsWorkbook({{"序号"}, {7, "x"}}));
+  const QByteArray before = ReadAll(name);
+  log.failOn = GetParam().call;
+  desktop.SaveNames << name;
+  BtnSaveClick(nullptr, SGData.get());
+  EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
+  if (GetParam().stored) {
+    EXPECT_EQ(SheetRows(name).size(), 4u);
+  } else {
+    EXPECT_EQ(ReadAll(name), before);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Calls, SaveFailsAt,
-    ::testing::Values(TFailCase{"SetDisplayAlerts", -1}, TFailCase{"SetVisible", -1}, TFailCase{"WorkbooksAdd", -1},
-                      TFailCase{"ActiveWorkbookSaveAs", -1}, TFailCase{"CellsSetColumnWidth", 1},
-                      TFailCase{"CellsSetHorizontalAlignment", 1}, TFailCase{"ColumnsSetColumnWidth", 1},
-                      TFailCase{"CellsSetNumberFormat", 1}, TFailCase{"SetCellValue", 1},
-                      TFailCase{"ActiveWorkbookSave", 1}, TFailCase{"WorkbooksCount", 4},
-                      TFailCase{"WorkbooksItemClose", 4}, TFailCase{"Quit", 4}),
+    ::testing::Values(TFailCase{"SetDisplayAlerts", false}, TFailCase{"SetVisible", false},
+                      TFailCase{"WorkbooksAdd", false}, TFailCase{"ActiveWorkbookSaveAs", false},
+                      TFailCase{"CellsSetColumnWidth", false}, TFailCase{"CellsSetHorizontalAlignment", false},
+                      TFailCase{"ColumnsSetColumnWidth", false}, TFailCase{"CellsSetNumberFormat", false},
+                      TFailCase{"SetCellValue", false}, TFailCase{"ActiveWorkbookSave", false},
+                      TFailCase{"WorkbooksCount", true}, TFailCase{"WorkbooksItemClose", true},
+                      TFailCase{"Quit", true}),
     [](const ::testing::TestParamInfo<TFailCase>& i) { return std::string(i.param.call); });
 
 class OpenFailsAt : public SheetExchange, public ::testing::WithParamInterface<TFailCase> {};
@@ -430,7 +459,7 @@ TEST_P(OpenFailsAt, ReportsOnceAndKeepsTheArchiveUnlessLoaded) {
   desktop.OpenNames << name;
   BtnOpenClick(nullptr, SGSave.get());
   EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
-  const bool loaded = GetParam().fileRows > 0;  // here: the failure came after the table was loaded
+  const bool loaded = GetParam().stored;  // here: the failure came after the table was loaded
   if (loaded) {
     EXPECT_EQ(giSaveCount, 3);
     EXPECT_EQ(SGSave->Cells(1, 3), QStringLiteral("z"));
@@ -443,10 +472,10 @@ TEST_P(OpenFailsAt, ReportsOnceAndKeepsTheArchiveUnlessLoaded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, OpenFailsAt,
-                         ::testing::Values(TFailCase{"SetDisplayAlerts", 0}, TFailCase{"SetVisible", 0},
-                                           TFailCase{"WorkbooksOpen", 0}, TFailCase{"UsedRangeRowsCount", 0},
-                                           TFailCase{"CellValue", 0}, TFailCase{"WorkbooksCount", 1},
-                                           TFailCase{"WorkbooksItemClose", 1}, TFailCase{"Quit", 1}),
+                         ::testing::Values(TFailCase{"SetDisplayAlerts", false}, TFailCase{"SetVisible", false},
+                                           TFailCase{"WorkbooksOpen", false}, TFailCase{"UsedRangeRowsCount", false},
+                                           TFailCase{"CellValue", false}, TFailCase{"WorkbooksCount", true},
+                                           TFailCase{"WorkbooksItemClose", true}, TFailCase{"Quit", true}),
                          [](const ::testing::TestParamInfo<TFailCase>& i) { return std::string(i.param.call); });
 
 TEST_F(SheetExchange, AFileThatIsNoWorkbookFailsToOpen) {

@@ -2,15 +2,23 @@
 // system file dialogs.
 #include <QApplication>
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
 #include "platform/DesktopServices.h"
 #include "platform/Gbk.h"
 #include "platform/IniFile.h"
+#include "platform/MessageService.h"
 #include "platform/PortNames.h"
 
 namespace {
@@ -71,7 +79,8 @@ TEST_F(IniLayer, WritingCreatesFileSectionAndKeyAndKeepsTheRest) {
 TEST_F(IniLayer, NewKeyGoesAboveTheBlankLinesThatSeparateSections) {
   Write("# top comment\n[A]\nx=1\n\n\n[B]\ny=2\n");
   TIniFile(Path()).WriteString("A", "z", "3");
-  EXPECT_EQ(Read(), QByteArray("# top comment\r\n[A]\r\nx=1\r\nz=3\r\n\r\n\r\n[B]\r\ny=2\r\n"));
+  // The new line is the program's (CR LF); the others keep their own ends.
+  EXPECT_EQ(Read(), QByteArray("# top comment\n[A]\nx=1\nz=3\r\n\n\n[B]\ny=2\n"));
 }
 
 TEST_F(IniLayer, ALineBreakInAValueNeverStartsALineOfItsOwn) {
@@ -81,6 +90,93 @@ TEST_F(IniLayer, ALineBreakInAValueNeverStartsALineOfItsOwn) {
   EXPECT_EQ(Read(), QByteArray("[RestParam]\r\nstrTestUser=a  [Screen] save=1\r\nstrDevice=D1\r\n"));
   EXPECT_EQ(ini.ReadString("RestParam", "strDevice", ""), QStringLiteral("D1"));
   EXPECT_EQ(ini.ReadInteger("Screen", "save", 0), 0);
+}
+
+// Lines the program does not write stay exactly as they were, whatever their
+// bytes and line ends; a section line may carry a comment.
+struct KeepCase {
+  const char* name;
+  const char* before;
+  const char* after;  // after WriteString("SetParam", "iTestTime", "20")
+};
+
+class IniKeeps : public IniLayer, public ::testing::WithParamInterface<KeepCase> {};
+
+TEST_P(IniKeeps, OnlyTheWrittenLineChanges) {
+  Write(GetParam().before);
+  TIniFile(Path()).WriteString("SetParam", "iTestTime", "20");
+  EXPECT_EQ(Read(), QByteArray(GetParam().after));
+  EXPECT_EQ(TIniFile(Path()).ReadInteger("SetParam", "iTestTime", 0), 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IniKeeps,
+    ::testing::Values(
+        KeepCase{"NotGbk", "; caf\xE9\r\n[SetParam]\r\niTestTime=5\r\n", "; caf\xE9\r\n[SetParam]\r\niTestTime=20\r\n"},
+        KeepCase{"LoneCr", "; a\rb\r\n[SetParam]\riTestTime=5\r", "; a\rb\r\n[SetParam]\riTestTime=20\r"},
+        KeepCase{"NoLastLineEnd", "[X]\ny=\xB2\xE2\n[SetParam]\niTestTime=5", "[X]\ny=\xB2\xE2\n[SetParam]\niTestTime=20"},
+        KeepCase{"NewKeyAfterLastLineWithoutEnd", "[SetParam]\r\nstrPhase=x", "[SetParam]\r\nstrPhase=x\r\niTestTime=20\r\n"},
+        KeepCase{"SectionWithComment", "[SetParam] ; test parameters\r\niTestTime=5\r\n",
+                 "[SetParam] ; test parameters\r\niTestTime=20\r\n"},
+        KeepCase{"GbkSectionNameWithBracketByte", "[\xB2\x5D]\r\nk=1\r\n[SetParam]\r\niTestTime=5\r\n",
+                 "[\xB2\x5D]\r\nk=1\r\n[SetParam]\r\niTestTime=20\r\n"}),
+    [](const ::testing::TestParamInfo<KeepCase>& i) { return std::string(i.param.name); });
+
+TEST_F(IniLayer, ASectionLineWithACommentHoldsItsKeys) {
+  Write("[SetParam] ; test parameters\r\niTestTime=20\r\n[Screen]\t# window\r\nsave=1\r\n");
+  TIniFile ini(Path());
+  EXPECT_EQ(ini.ReadInteger("SetParam", "iTestTime", 0), 20);
+  EXPECT_EQ(ini.ReadInteger("Screen", "save", 0), 1);
+}
+
+// Runs fn as an unprivileged user where the suite runs as root (root reads
+// every file), else in this process; returns fn's result.
+int AsUnprivileged(const std::function<int()>& fn) {
+  if (::geteuid() != 0) return fn();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(90);
+    ::_exit(fn());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 91;
+}
+
+TEST(IniUnreadable, AFileThatCannotBeReadIsNeverWrittenOver) {
+  // A folder everyone may write in, holding a settings file nobody but its
+  // owner's writes may touch: it can be replaced but not read.
+  char tmpl[] = "/tmp/qk-ini-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const QString dir = QString::fromLocal8Bit(tmpl);
+  ::chmod(tmpl, 0777);
+  const QString path = dir + QStringLiteral("/SystemFile.ini");
+  const QByteArray before("[Ports]\r\nCOM3=/dev/ttyUSB0\r\n[SetParam]\r\niTestTime=20\r\n");
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(before);
+  }
+  ::chmod(QFile::encodeName(path).constData(), 0222);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+  }
+  const int outcome = AsUnprivileged([&] {
+    try {
+      TIniFile(path).WriteInteger(QStringLiteral("Screen"), QStringLiteral("save"), 1);
+    } catch (const EAppError& e) {
+      const QString t = e.Text();
+      return t.contains(path) && t.contains(QStringLiteral("权限不足")) ? 0 : 2;
+    }
+    return 1;
+  });
+  EXPECT_EQ(outcome, 0) << "1: written over; 2: message without the file or the cause";
+  ::chmod(QFile::encodeName(path).constData(), 0644);
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), before);
+  f.close();
+  QDir(dir).removeRecursively();
 }
 
 struct PortCase {
@@ -100,6 +196,13 @@ INSTANTIATE_TEST_SUITE_P(Names, PortMapping,
                          ::testing::Values(PortCase{"COM3", "/dev/ttyUSB0"}, PortCase{"COM5", "/tmp/sim link"},
                                            PortCase{"COM1", "/dev/ttyS0"}, PortCase{"COM16", "/dev/ttyS15"},
                                            PortCase{"COM0", "/dev/nonexistent-COM0"}));
+
+// A device path is used by its bytes as they stand in the file: here UTF-8,
+// as a script or a UTF-8 editor writes it (a folder named 构建).
+TEST_F(IniLayer, ADevicePathWithChineseFolderNamesResolvesByItsBytes) {
+  Write(QByteArray("[Ports]\r\nCOM3=") + QStringLiteral("/tmp/构建/ttyQK").toUtf8() + "\r\n[SetParam]\r\nx=\xB2\xE2\r\n");
+  EXPECT_EQ(ResolvePortDevice(QStringLiteral("COM3"), Path()), QStringLiteral("/tmp/构建/ttyQK"));
+}
 
 // The system dialogs list each entry by its description alone when it already
 // names its pattern, as the data-file dialogs do ("测试数据文件(*.xls)").
