@@ -65,13 +65,15 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
   return b;
 }
 
+enum class TGlyph { Start, Archive, Print, Stop };
+
 // Glyphs of the buttons, 16 x 16.
-QIcon Glyph(int kind) {
+QIcon Glyph(TGlyph kind) {
   QPixmap pm(16, 16);
   pm.fill(Qt::transparent);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
-  if (kind == 0) {  // test: a green start arrow
+  if (kind == TGlyph::Start) {  // test: a green start arrow
     QPainterPath path;
     path.moveTo(4, 2);
     path.lineTo(14, 8);
@@ -80,7 +82,11 @@ QIcon Glyph(int kind) {
     p.fillPath(path, QColor(30, 150, 40));
     p.setPen(QColor(10, 80, 20));
     p.drawPath(path);
-  } else if (kind == 1) {  // archive: a folder taking a sheet
+  } else if (kind == TGlyph::Stop) {  // stop of a running test: a red square
+    p.setPen(QColor(120, 20, 20));
+    p.setBrush(QColor(200, 40, 40));
+    p.drawRect(QRectF(3.5, 3.5, 9, 9));
+  } else if (kind == TGlyph::Archive) {  // archive: a folder taking a sheet
     p.setPen(QColor(120, 90, 20));
     p.setBrush(QColor(240, 200, 80));
     p.drawRect(QRectF(1.5, 5.5, 13, 9));
@@ -161,7 +167,9 @@ void TFrmTest::FormCreate() {
   cbbPhaseSelect = MakeCombo(GroupBox1, "cbbPhaseSelect", false, 208, 24, 81);
   MakeLabel(GroupBox1, QStringLiteral("时间(秒)："), 296, 29);
   cbTestTime = MakeCombo(GroupBox1, "cbTestTime", true, 352, 24, 81);
-  BtnTest = MakeButton(GroupBox1, "BtnTest", QStringLiteral("测试"), Glyph(0), 448, 22, 75, 25);
+  // The list holds the allowed load times only; Enter adds no entry.
+  cbTestTime->setInsertPolicy(QComboBox::NoInsert);
+  BtnTest = MakeButton(GroupBox1, "BtnTest", QStringLiteral("测试"), Glyph(TGlyph::Start), 448, 22, 75, 25);
   BtnTest->setCursor(Qt::PointingHandCursor);
 
   TSData = new TStringGrid(4, 4, GroupBox1);
@@ -183,8 +191,8 @@ void TFrmTest::FormCreate() {
   Panel1->setObjectName(QStringLiteral("Panel1"));
   Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
   Panel1->setGeometry(0, 376 - 56, 586, 56);
-  BtnOK = MakeButton(Panel1, "BtnOK", QStringLiteral("归档"), Glyph(1), 128, 15, 73, 25);
-  btnPrint = MakeButton(Panel1, "btnPrint", QStringLiteral("仪器打印"), Glyph(2), 250, 15, 89, 25);
+  BtnOK = MakeButton(Panel1, "BtnOK", QStringLiteral("归档"), Glyph(TGlyph::Archive), 128, 15, 73, 25);
+  btnPrint = MakeButton(Panel1, "btnPrint", QStringLiteral("仪器打印"), Glyph(TGlyph::Print), 250, 15, 89, 25);
   BtnCancel = MakeButton(Panel1, "BtnCancel", QStringLiteral("退出"), QIcon(), 390, 15, 75, 25);
 
   connect(CBCurrentStep, &QComboBox::activated, this, [this] { Guarded([this] { CBCurrentStepChange(); }); });
@@ -354,8 +362,18 @@ void TFrmTest::BtnTestClick() {
     TSData->SetCells(0, 2, single ? QString() : QStringLiteral("B相"));
     TSData->SetCells(0, 3, single ? QString() : QStringLiteral("C相"));
     ClearValues();
+    // The values of the last completed test are gone from the grid: there is
+    // no completed result any more, also when the check refuses the start or
+    // the port cannot be opened. Archive and print refuse until the next test
+    // completes.
+    FTestStamp = 0;
     if (CheckParams()) RunTest();
   });
+}
+
+void TFrmTest::SetTestCaption(const QString& caption) {
+  BtnTest->setText(caption);
+  BtnTest->setIcon(Glyph(caption == QStringLiteral("测试") ? TGlyph::Start : TGlyph::Stop));
 }
 
 void TFrmTest::SetControls(bool enabled) {
@@ -417,7 +435,7 @@ void TFrmTest::RunTest() {
   // error (which then reaches the general error box).
   auto restore = qScopeGuard([&] {
     HideWait();
-    if (!stopSent) BtnTest->setText(QStringLiteral("测试"));
+    if (!stopSent) SetTestCaption(QStringLiteral("测试"));
     btnPrint->setEnabled(printAllowed);
     SetControls(true);
     main.ClosePort();
@@ -455,7 +473,7 @@ void TFrmTest::RunTest() {
     main.PumpLine(limit - elapsed + 1);
     if (road->Status != kStatusDone) continue;
     if (limit == kFirstFrameMs) {
-      BtnTest->setText(QStringLiteral("中断"));
+      SetTestCaption(QStringLiteral("中断"));
       BtnTest->setEnabled(true);
     }
     limit = kNextFrameMs;
@@ -513,7 +531,7 @@ void TFrmTest::RunTest() {
     MsgBox(this, kCommFailed, TMsgIcon::Warning);
     return;  // the button keeps "中断": its next press sends the stop again
   }
-  BtnTest->setText(QStringLiteral("测试"));
+  SetTestCaption(QStringLiteral("测试"));
 }
 
 void TFrmTest::StopTest() {
@@ -540,7 +558,7 @@ void TFrmTest::StopTest() {
     MsgBox(this, kCommFailed, TMsgIcon::Warning);
     return;
   }
-  BtnTest->setText(QStringLiteral("测试"));
+  SetTestCaption(QStringLiteral("测试"));
 }
 
 void TFrmTest::BtnOKClick() {
@@ -587,9 +605,8 @@ void TFrmTest::btnPrintClick() {
   SetControls(false);
   BtnTest->setEnabled(false);
   btnPrint->setEnabled(false);
-  iLastTestTime = iTestTime;
-  iLastCurrentStep = iCurrentStep;
-  iLastPhase = iPhase;
+  // The test-start snapshot stays as the test left it: a row archived after
+  // the print carries the parameters its test was started with.
   TCircleRoad* road = TCircleRoad::Instance();
   road->Reset();
   road->Expect(kReplyPrint);

@@ -86,6 +86,8 @@ class TFrmTest : public QDialog {
   // Enables or disables the lists and the archive, exit, test and print
   // buttons.
   void SetControls(bool enabled);
+  // The test button's caption, "测试" or "中断", with its start or stop glyph.
+  void SetTestCaption(const QString& caption);
   // After a live test or print: a close requested meanwhile now runs the
   // close check.
   void EndRun();

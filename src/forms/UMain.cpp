@@ -399,9 +399,12 @@ void TFrmMain::ResetState() {
 }
 
 void TFrmMain::EnableButtons() {
-  for (QPushButton* b : {BtnSampleData, BtnClearData, BtnTest, btnMachinePrint, BtnPrint, BtnSave}) {
-    b->setEnabled(gbConnected);
-  }
+  for (QPushButton* b : {BtnSampleData, BtnClearData, BtnTest, btnMachinePrint}) b->setEnabled(gbConnected);
+  // Uploaded rows can be printed and saved without the instrument, so that
+  // they are not lost when it has gone away.
+  const bool rows = gbConnected || giDataCount > 0;
+  BtnPrint->setEnabled(rows);
+  BtnSave->setEnabled(rows);
 }
 
 void TFrmMain::StatusBar1DrawPanel(int, const QRect& r) {
@@ -492,7 +495,16 @@ bool TFrmMain::ConnectDevice() {
   if (!busy) return false;
   if (!OpenPortOrWarn()) return false;
   auto close = qScopeGuard([this] { ClosePort(); });
-  if (Exchange({0xF8}, kReplyIdentify, 500)) {
+  // A line that fails during the exchange (device unplugged, write refused)
+  // is one more way for the instrument not to answer: it ends, like a
+  // time-out, in the disconnected state.
+  bool answered = false;
+  try {
+    answered = Exchange({0xF8}, kReplyIdentify, 500);
+  } catch (const std::exception&) {
+    answered = false;
+  }
+  if (answered) {
     StatusBar1->SetPanelText(0, kConnected);
     ClosePort();
     gbConnected = true;
@@ -531,6 +543,7 @@ void TFrmMain::BtnSampleDataClick() {
     auto done = qScopeGuard([this] {
       ProgressBar1->hide();
       ClosePort();
+      EnableButtons();
     });
     TCircleRoad* road = TCircleRoad::Instance();
     if (!Exchange({0xF0}, kReplyCount, 500)) {
@@ -584,6 +597,7 @@ void TFrmMain::BtnClearDataClick() {
     SGData->SetRowCount(2);
     SGData->ClearRow(1);
     giDataCount = 0;
+    EnableButtons();
     MsgBox(this, QStringLiteral("已清空！"));
   });
 }

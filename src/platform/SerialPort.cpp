@@ -14,6 +14,17 @@ namespace {
 // one millisecond.
 int WriteTimeoutMs(int count) { return 2000 + count * 2; }
 
+// What the operator can do about a failure of the open line, in words; the
+// system's own text follows as a detail.
+QString LineCause(QSerialPort::SerialPortError e) {
+  switch (e) {
+    case QSerialPort::TimeoutError: return QStringLiteral("写入超时，设备无响应，请检查连线");
+    case QSerialPort::PermissionError: return QStringLiteral("权限不足");
+    case QSerialPort::DeviceNotFoundError: return QStringLiteral("设备不存在");
+    default: return QStringLiteral("设备已拔出或断开，请检查连线后重新连接设备");
+  }
+}
+
 class TQtSerialPort : public QObject, public ISerialPort {
  public:
   // Owned by its unique_ptr alone, never by a QObject parent.
@@ -124,8 +135,7 @@ class TQtSerialPort : public QObject, public ISerialPort {
   }
 
   [[noreturn]] void FailWrite() {
-    QString why = FPort->errorString();
-    if (FPort->error() == QSerialPort::TimeoutError) why = QStringLiteral("写入超时");
+    const QString why = QStringLiteral("%1（%2）").arg(LineCause(FPort->error()), FPort->errorString());
     if (FLineError.isEmpty()) FLineError = QStringLiteral("串口%1写入失败：%2").arg(FName, why);
     const QString text = FLineError;
     FPort->clearError();
@@ -142,7 +152,7 @@ class TQtSerialPort : public QObject, public ISerialPort {
     if (e != QSerialPort::ResourceError && e != QSerialPort::ReadError) return;
     if (!FPort->isOpen()) return;
     if (FLineError.isEmpty()) {
-      FLineError = QStringLiteral("串口%1通讯中断：%2").arg(FName, FPort->errorString());
+      FLineError = QStringLiteral("串口%1通讯中断：%2（%3）").arg(FName, LineCause(e), FPort->errorString());
     }
     // The port cannot be closed from inside its own notification: close it
     // as soon as control is back in the event loop. Until then a hung-up

@@ -4,9 +4,29 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPainter>
+#include <QTextLayout>
+#include <QtMath>
 #include <QStyledItemDelegate>
 
 namespace {
+
+// Draws text centred in r, shifted dx pixels, on one baseline. The text box is
+// the line as it is drawn: Chinese characters come from a fallback face that
+// is taller than the Latin face the font names, and a box measured from the
+// Latin face alone would cut their lower strokes.
+void DrawCentredText(QPainter* p, const QRect& r, const QString& text, const QFont& font, int dx) {
+  if (text.isEmpty()) return;
+  QTextLayout layout(text, font);
+  layout.beginLayout();
+  QTextLine line = layout.createLine();
+  layout.endLayout();
+  const int tw = qRound(line.naturalTextWidth());
+  const int th = qCeil(line.ascent() + line.descent());
+  const int x = r.left() + (r.width() - tw) / 2 + dx;
+  const int y = r.top() + (r.height() - th) / 2;
+  p->setFont(font);
+  p->drawText(QPointF(x, y + qRound(line.ascent())), text);
+}
 
 // Raised look of a fixed cell: widen the rectangle by one pixel right and
 // down, fill with the button face, white left and top edges, black right and
@@ -22,14 +42,8 @@ void PaintFixedCell(QPainter* p, const QRect& cell, const QString& text, const Q
   p->setPen(Qt::black);
   p->drawLine(r.right(), r.top(), r.right(), r.bottom());
   p->drawLine(r.right(), r.bottom(), r.left(), r.bottom());
-  p->setFont(font);
   p->setPen(pal.color(QPalette::WindowText));
-  const QFontMetrics fm(font);
-  const int tw = fm.horizontalAdvance(text);
-  const int th = fm.height();
-  const int x = r.left() + (r.width() - tw) / 2 - 2;
-  const int y = r.top() + (r.height() - th) / 2;
-  p->drawText(QRect(x, y, tw, th), Qt::AlignLeft | Qt::AlignTop, text);
+  DrawCentredText(p, r, text, font, -2);
   p->restore();
 }
 
@@ -77,14 +91,7 @@ class TCellDelegate : public QStyledItemDelegate {
     p->save();
     p->fillRect(opt.rect, selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Base));
     p->setPen(selected ? Qt::white : Qt::black);
-    p->setFont(opt.font);
-    const QString text = index.data(Qt::DisplayRole).toString();
-    const QFontMetrics fm(opt.font);
-    const int tw = fm.horizontalAdvance(text);
-    const int th = fm.height();
-    const int x = opt.rect.left() + (opt.rect.width() - tw) / 2;
-    const int y = opt.rect.top() + (opt.rect.height() - th) / 2;
-    p->drawText(QRect(x, y, tw, th), Qt::AlignLeft | Qt::AlignTop, text);
+    DrawCentredText(p, opt.rect, index.data(Qt::DisplayRole).toString(), opt.font, 0);
     p->restore();
   }
 };
@@ -195,6 +202,15 @@ TStringGrid::TStringGrid(int colCount, int rowCount, QWidget* parent)
   if (auto* corner = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly)) {
     corner->installEventFilter(new TCornerPainter(corner, FModel));
     connect(FModel, &TGridModel::CornerChanged, corner, [corner] { corner->update(); });
+  }
+}
+
+void TStringGrid::changeEvent(QEvent* event) {
+  QTableView::changeEvent(event);
+  // Both header directions are drawn in the grid's own font.
+  if (event->type() == QEvent::FontChange) {
+    horizontalHeader()->setFont(font());
+    verticalHeader()->setFont(font());
   }
 }
 

@@ -73,6 +73,9 @@ class TStringGrid : public QTableView {
 
   TGridModel* Model() const { return FModel; }
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
   TGridModel* FModel;
   int FDefaultRowHeight = 24;

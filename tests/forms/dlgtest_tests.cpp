@@ -1,5 +1,7 @@
 // The test dialog: layout, lists, parameter check, results, closing.
+#include <QDir>
 #include <QGroupBox>
+#include <QPainter>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -322,6 +324,78 @@ TEST_F(DlgTest, GridCellsAreDrawnRaisedAndCentred) {
   const QImage h = cols->grab().toImage();
   const int x = cols->sectionViewportPosition(0) + cols->sectionSize(0) / 2;
   EXPECT_EQ(QColor(h.pixel(x, 0)), QColor(Qt::white));
+}
+
+// Rows of img within area that hold ink (text drawn in black).
+int InkRows(const QImage& img, const QRect& area) {
+  int rows = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) {
+      if (qGray(img.pixel(x, y)) < 110) {
+        ++rows;
+        break;
+      }
+    }
+  }
+  return rows;
+}
+
+// Ink rows of text drawn in font with nothing around it to cut it, on the
+// background of the grid's captions.
+int FreeInkRows(const QFont& font, const QString& text) {
+  QImage img(400, 120, QImage::Format_RGB32);
+  img.fill(QApplication::palette().color(QPalette::Button));
+  QPainter p(&img);
+  p.setFont(font);
+  p.setPen(Qt::black);
+  p.drawText(QPointF(20, 70), text);
+  p.end();
+  return InkRows(img, img.rect());
+}
+
+// The captions of the live grid are whole: "测试电阻" keeps the lower strokes
+// of 阻, the row captions are drawn in the grid's 16-pixel font like the
+// column captions. The dialog is also written to a PNG to be looked at.
+TEST_F(DlgTest, GridCaptionsAreDrawnWholeInTheGridsFont) {
+  Open();
+  const QFont gridFont = Dlg->TSData->font();
+  ASSERT_EQ(gridFont.pixelSize(), 16);
+  EXPECT_EQ(Dlg->TSData->horizontalHeader()->font().pixelSize(), 16);
+  EXPECT_EQ(Dlg->TSData->verticalHeader()->font().pixelSize(), 16);
+  PumpOrSleep(0);
+  const QString shot = QDir(QStringLiteral(QK_TEST_OUTPUT_DIR)).filePath(QStringLiteral("test-dialog.png"));
+  Dlg->grab().save(shot);
+
+  QHeaderView* cols = Dlg->TSData->horizontalHeader();
+  const QImage h = cols->grab().toImage();
+  for (int c = 1; c <= 3; ++c) {
+    const QString caption = Dlg->TSData->Cells(c, 0);
+    // Inside the raised edges.
+    const QRect area(cols->sectionViewportPosition(c - 1) + 2, 1, cols->sectionSize(c - 1) - 4, h.height() - 3);
+    EXPECT_EQ(InkRows(h, area), FreeInkRows(gridFont, caption)) << caption.toStdString();
+  }
+  QHeaderView* rows = Dlg->TSData->verticalHeader();
+  const QImage v = rows->grab().toImage();
+  for (int r = 1; r <= 3; ++r) {
+    const QString caption = Dlg->TSData->Cells(0, r);
+    const QRect area(2, rows->sectionViewportPosition(r - 1) + 1, v.width() - 4, rows->sectionSize(r - 1) - 3);
+    EXPECT_EQ(InkRows(v, area), FreeInkRows(gridFont, caption)) << caption.toStdString();
+  }
+}
+
+// The load-time list holds 5 to the range's maximum; a time typed and
+// confirmed with Enter is used but not added to it.
+TEST_F(DlgTest, EnterInTheLoadTimeAddsNoEntry) {
+  Open();
+  ASSERT_EQ(Dlg->cbTestTime->count(), 56);
+  Dlg->cbTestTime->lineEdit()->selectAll();
+  QTest::keyClicks(Dlg->cbTestTime->lineEdit(), QStringLiteral("7"));
+  QTest::keyClick(Dlg->cbTestTime->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(Dlg->cbTestTime->count(), 56);
+  EXPECT_EQ(Dlg->cbTestTime->currentText(), QStringLiteral("7"));
+  QTest::keyClicks(Dlg->cbTestTime->lineEdit(), QStringLiteral("99"));
+  QTest::keyClick(Dlg->cbTestTime->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(Dlg->cbTestTime->count(), 56);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The live test of the test dialog, its archive and its instrument print,
 // against qk4820-sim over a pty.
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -56,6 +58,8 @@ class LiveTest : public MainRig {
   }
 
   QString Cell(int c, int r) const { return Dlg->TSData->Cells(c, r); }
+  // Colour at the centre of the test button's glyph.
+  QColor GlyphColour() const { return QColor(Dlg->BtnTest->icon().pixmap(16, 16).toImage().pixel(8, 8)); }
   bool ValuesEmpty() const {
     for (int r = 1; r <= 3; ++r) {
       for (int c = 1; c <= 3; ++c) {
@@ -111,12 +115,18 @@ TEST_F(LiveTest, CompleteSinglePhaseTestShowsRowOneOnly) {
 }
 
 TEST_F(LiveTest, CompleteThreePhaseTestAt200AShowsAllRows) {
-  Start({"--interval", "100"}, 1, 1, 6);
+  Start({"--interval", "100", "--fixed-values"}, 1, 1, 6);
   RunTest();
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(Log(), (QStringList{"F4 06 01 03"}));
+  // Each phase in its own row, resistance, voltage and current in that order.
+  const QStringList expected[3] = {
+      {QStringLiteral("A相"), QStringLiteral("52.3 μΩ"), QStringLiteral("10.479 mV"), QStringLiteral("200.0 A")},
+      {QStringLiteral("B相"), QStringLiteral("61.8 μΩ"), QStringLiteral("12.355 mV"), QStringLiteral("199.6 A")},
+      {QStringLiteral("C相"), QStringLiteral("47.3 μΩ"), QStringLiteral("9.4741 mV"), QStringLiteral("200.3 A")}};
   for (int r = 1; r <= 3; ++r) {
-    for (int c = 1; c <= 3; ++c) EXPECT_FALSE(Cell(c, r).isEmpty()) << c << "," << r;
+    const QStringList row{Cell(0, r), Cell(1, r), Cell(2, r), Cell(3, r)};
+    EXPECT_EQ(row, expected[r - 1]) << "row " << r;
   }
   EXPECT_EQ(Cell(0, 2), QStringLiteral("B相"));
   EXPECT_TRUE(Cell(3, 2).startsWith(QStringLiteral("199.")) || Cell(3, 2).startsWith(QStringLiteral("200.")));
@@ -128,34 +138,48 @@ TEST_F(LiveTest, CompleteThreePhaseTestAt200AShowsAllRows) {
 }
 
 TEST_F(LiveTest, OfABurstOfFramesOnlyTheLastIsShown) {
-  Start({"--interval", "1000", "--burst", "3"}, 0, 1, 5);
-  // Once the start frame is in, the program is held up until the burst
-  // (frames 1 to 3, due 3 s later) waits complete in the line; frame 4
-  // follows at 4 s.
+  // Frames 1 to 3 go out together and nothing follows them. Once the start
+  // frame is in, the program is held up until the simulator reports the
+  // third frame on the line, so all three wait complete in the line however
+  // slow the machine is.
+  const QString trace = FDir.filePath(QStringLiteral("burst.trace"));
+  Start({"--interval", "100", "--burst", "3", "--silence-after", "3", "--trace", trace}, 0, 1, 5);
+  auto sent = [&] {
+    QFile f(trace);
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    int n = 0;
+    for (const QByteArray& line : f.readAll().split('\n')) n += line.startsWith("tx ") ? 1 : 0;
+    return n;
+  };
   bool held = false;
   TWhenReady hold([&] {
     if (Log().isEmpty()) return false;
-    QThread::msleep(3400);
-    held = true;
+    QElapsedTimer t;
+    t.start();
+    while (sent() < 3 && t.elapsed() < 20000) QThread::msleep(5);
+    held = sent() >= 3;
     return true;
   });
+  // The silence after the burst ends the test at once.
+  TTickPusher push([&] { return Dlg->FramesShown() >= 1 && Dlg->Running(); }, 1000);
   RunTest();
   EXPECT_TRUE(held);
-  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
-  EXPECT_EQ(Dlg->FramesShown(), 3);  // frames 1 to 3 at once, then 4 and 5
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败,测试中断！")});
+  EXPECT_EQ(Dlg->FramesShown(), 1);  // frames 1 to 3 at once
   EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为1秒......")));
   EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为2秒......")));
   EXPECT_TRUE(Notices.contains(QStringLiteral("  当前载流时间为3秒......")));
-  EXPECT_NE(Dlg->TestStamp(), 0);
 }
 
 TEST_F(LiveTest, StopByTheOperator) {
   Start({"--interval", "100"}, 0, 1, 30);
   bool pressed = false;
   bool disabledMeanwhile = false;
+  QColor stopGlyph;
   TWhenReady stop([&] {
     if (Dlg->BtnTest->text() != QStringLiteral("中断") || Dlg->FramesShown() < 2) return false;
     disabledMeanwhile = !ControlsEnabled() && !Dlg->btnPrint->isEnabled();
+    stopGlyph = GlyphColour();
     Dlg->BtnTest->click();
     pressed = true;
     return true;
@@ -163,6 +187,9 @@ TEST_F(LiveTest, StopByTheOperator) {
   RunTest();
   EXPECT_TRUE(pressed);
   EXPECT_TRUE(disabledMeanwhile);
+  // "中断" shows a stop glyph (red), "测试" the start glyph (green).
+  EXPECT_GT(stopGlyph.red(), 2 * stopGlyph.green());
+  EXPECT_GT(GlyphColour().green(), 2 * GlyphColour().red());
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
   ASSERT_GE(Log().size(), 2);
   EXPECT_EQ(Log().first(), QStringLiteral("F4 1E 00 03"));
@@ -456,13 +483,20 @@ TEST_F(LiveTest, ArchiveAfterTheLoadTimeChangedShowsTheTestsLoadTime) {
   EXPECT_EQ(W->SGSave->Cells(6, 1), QStringLiteral("5 秒"));
 }
 
-TEST_F(LiveTest, PrintSendsFE00AndTakesTheSnapshot) {
+TEST_F(LiveTest, PrintSendsFE00AndLeavesTheTestStartSnapshot) {
   Start({"--interval", "100", "--print-delay", "200"}, 0, 1, 5);
   Dlg->btnPrint->click();  // before any test
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("无完成测试过程的数据不能打印！")});
   Msgs.Clear();
   RunTest();
-  iTestTime = 9;  // a value stored since the test started
+  // A refused archive stores the new load time, 20, before it stops at the
+  // over-long tester.
+  Dlg->cbTestTime->setEditText(QStringLiteral("20"));
+  Dlg->EdtTestUser->setText(QStringLiteral("一二三四五六七八九十百"));
+  Dlg->BtnOK->click();
+  ASSERT_EQ(Msgs.Texts(), QStringList{QStringLiteral("“测试人员”字符数应在20个字符以内\n\n请重新输入！")});
+  ASSERT_EQ(iTestTime, 20);
+  Msgs.Clear();
   bool disabled = false;
   QString notice;
   TWhenReady watch([&] {
@@ -476,18 +510,22 @@ TEST_F(LiveTest, PrintSendsFE00AndTakesTheSnapshot) {
   EXPECT_EQ(Log().last(), QStringLiteral("FE 00"));
   EXPECT_EQ(notice, QStringLiteral("  请稍候，正在打印......"));
   EXPECT_TRUE(disabled);
-  EXPECT_EQ(iLastTestTime, 9);
+  EXPECT_EQ(iLastTestTime, 5);
+  EXPECT_EQ(iLastCurrentStep, 0);
+  EXPECT_EQ(iLastPhase, 3);
   ExpectRestored();
   EXPECT_TRUE(Dlg->BtnTest->isEnabled());
   EXPECT_TRUE(Dlg->btnPrint->isEnabled());
-  // Printing is repeatable and changes no stamp; the archive row shows the
-  // snapshot of the print.
+  // Printing is repeatable and changes no stamp; the archived row carries
+  // the load time its test was started with.
   const auto stamp = Dlg->TestStamp();
   Dlg->btnPrint->click();
   EXPECT_EQ(Log().filter(QStringLiteral("FE 00")).size(), 2);
   EXPECT_EQ(Dlg->TestStamp(), stamp);
+  Dlg->EdtTestUser->setText(QStringLiteral("张三"));
   Dlg->BtnOK->click();
-  EXPECT_EQ(W->SGSave->Cells(6, 1), QStringLiteral("9 秒"));
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(W->SGSave->Cells(6, 1), QStringLiteral("5 秒"));
 }
 
 TEST_F(LiveTest, PrintNotAcknowledgedReportsAndRestores) {
@@ -517,5 +555,43 @@ TEST_F(LiveTest, PortThatCannotBeOpenedChangesNothing) {
   EXPECT_TRUE(Dlg->btnPrint->isEnabled());
   EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
 }
+
+// Once the values of a completed test are emptied for a new start, there is
+// no completed result: a start refused by the check, or one whose port does
+// not open, leaves nothing to archive or print.
+struct TRestartCase {
+  const char* name;
+  bool portFails;  // else the load time is refused
+};
+
+class RestartFails : public LiveTest, public ::testing::WithParamInterface<TRestartCase> {};
+
+TEST_P(RestartFails, LeavesNothingToArchiveOrPrint) {
+  Start({"--interval", "100"}, 0, 1, 5);
+  RunTest();
+  ASSERT_NE(Dlg->TestStamp(), 0);
+  if (GetParam().portFails) {
+    TIniFile(SettingsFileName()).WriteString(QStringLiteral("Ports"), QStringLiteral("COM3"),
+                                            QStringLiteral("/nonexistent/tty"));
+  } else {
+    Dlg->cbTestTime->setEditText(QStringLiteral("99"));
+  }
+  Dlg->BtnTest->click();
+  ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
+  EXPECT_TRUE(ValuesEmpty());
+  Msgs.Clear();
+  Dlg->cbTestTime->setEditText(QStringLiteral("5"));
+  Dlg->BtnOK->click();
+  Dlg->btnPrint->click();
+  EXPECT_EQ(Msgs.Texts(), (QStringList{QStringLiteral("无完成测试过程的数据不能归档！"),
+                                       QStringLiteral("无完成测试过程的数据不能打印！")}));
+  EXPECT_EQ(giSaveCount, 0);
+  EXPECT_EQ(Log(), QStringList{"F4 05 00 03"});  // no print frame either
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, RestartFails,
+                         ::testing::Values(TRestartCase{"RefusedByTheCheck", false},
+                                           TRestartCase{"PortDoesNotOpen", true}),
+                         [](const ::testing::TestParamInfo<TRestartCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The main window's instrument operations against qk4820-sim over a pty.
 #include <QDialog>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QShortcut>
 
@@ -28,8 +29,18 @@ TEST_F(MainDevice, ConnectAnsweredEnablesTheDeviceButtons) {
   EXPECT_FALSE(W->ComPort()->IsOpen());
 }
 
-TEST_F(MainDevice, ConnectNotAnsweredDisconnectsEvenAfterAnEarlierSuccess) {
-  StartSim({"--mute", "F8@2"});
+struct TConnectFault {
+  const char* name;
+  const char* option;  // simulator fault on the second identification
+  const char* value;
+};
+
+class ConnectFails : public MainRig, public ::testing::WithParamInterface<TConnectFault> {};
+
+// Whatever makes the identification fail (no answer, a wrong answer, a line
+// that hangs up meanwhile), the window ends disconnected with its warning.
+TEST_P(ConnectFails, DisconnectsEvenAfterAnEarlierSuccess) {
+  StartSim({GetParam().option, GetParam().value});
   Connect();
   W->btnUpdateList->click();  // not answered: 500 ms
   EXPECT_FALSE(gbConnected);
@@ -37,12 +48,42 @@ TEST_F(MainDevice, ConnectNotAnsweredDisconnectsEvenAfterAnEarlierSuccess) {
   for (QPushButton* b : {W->BtnSampleData, W->BtnClearData, W->BtnTest, W->btnMachinePrint, W->BtnPrint, W->BtnSave}) {
     EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
   }
-  ASSERT_EQ(Msgs.Boxes.size(), 1);
+  ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("设备已断开！"));
   EXPECT_EQ(Msgs.Boxes[0].icon, TMsgIcon::Warning);
   EXPECT_EQ(Msgs.Boxes[0].caption, QStringLiteral("三通道回路电阻测试仪"));
   EXPECT_EQ(TCircleRoad::Instance()->ExpectKind, kReplyNone);
   EXPECT_FALSE(W->ComPort()->IsOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ConnectFails,
+                         ::testing::Values(TConnectFault{"NoAnswer", "--mute", "F8@2"},
+                                           TConnectFault{"WrongAnswer", "--corrupt", "F8@2"},
+                                           TConnectFault{"LineHangsUp", "--hangup", "F8@2:1"}),
+                         [](const ::testing::TestParamInfo<TConnectFault>& i) { return std::string(i.param.name); });
+
+// Uploaded rows stay printable and savable when the instrument has gone, so
+// closing the program need not lose them; the exchange buttons follow the
+// connection.
+TEST_F(MainDevice, UploadedRowsCanBeSavedAndPrintedAfterTheInstrumentWent) {
+  StartSim({"--records", "2", "--mute", "F8@2"});
+  Connect();
+  W->BtnSampleData->click();
+  ASSERT_EQ(giDataCount, 2);
+  W->btnUpdateList->click();
+  ASSERT_FALSE(gbConnected);
+  EXPECT_TRUE(W->BtnPrint->isEnabled());
+  EXPECT_TRUE(W->BtnSave->isEnabled());
+  for (QPushButton* b : {W->BtnSampleData, W->BtnClearData, W->BtnTest, W->btnMachinePrint}) {
+    EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+  }
+  Msgs.Clear();
+  TScriptedDesktop desktop;
+  const QString name = FDir.filePath(QStringLiteral("kept.txt"));
+  desktop.SaveNames << name;
+  W->BtnSave->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_TRUE(QFileInfo(name).size() > 0);
 }
 
 TEST_F(MainDevice, ConnectWithAWrongReplyFails) {
@@ -381,7 +422,9 @@ TEST_F(MainDevice, LineThatFailsDuringAnUploadEndsInTheGeneralErrorBox) {
   ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(Msgs.Boxes[0].icon, TMsgIcon::Error);
   EXPECT_EQ(Msgs.Boxes[0].caption, QStringLiteral("QK4820回路电阻测试仪1.0"));
-  EXPECT_FALSE(Msgs.Boxes[0].text.isEmpty());
+  // The cause in words the operator can act on, the system's text after it.
+  EXPECT_TRUE(Msgs.Boxes[0].text.startsWith(QStringLiteral("串口COM3通讯中断：设备已拔出或断开")))
+      << Msgs.Boxes[0].text.toStdString();
   EXPECT_EQ(giDataCount, 1);
   EXPECT_TRUE(W->ProgressBar1->isHidden());
   EXPECT_FALSE(W->ComPort()->IsOpen());

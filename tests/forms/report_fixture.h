@@ -16,9 +16,6 @@
 #include "support/ReportSupport.h"
 #include "support/TestServices.h"
 
-// Failure messages show texts as text.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-
 // Row r of the sample table: every text differs from row to row.
 inline QStringList SampleRow(int r) {
   return {QStringLiteral("第%1条").arg(r),  // column 0 holds no plain number

@@ -143,8 +143,10 @@ std::vector<std::uint8_t> TSimCore::LiveFrame(int k, int elapsed, std::uint8_t r
   for (int ch = 0; ch < 3; ++ch) {
     double i = 0.0, u = 0.0, res = 0.0;
     if (ch < channels) {
-      i = range + kCurrentOffset[ch] + 0.35 * Jitter(FLiveSeed, k, ch);
-      res = kResistance[ch] * (1.0 + 0.004 * Jitter(FLiveSeed, k, ch + 3));
+      const double ji = FConfig.FixedValues ? 0.0 : Jitter(FLiveSeed, k, ch);
+      const double jr = FConfig.FixedValues ? 0.0 : Jitter(FLiveSeed, k, ch + 3);
+      i = range + kCurrentOffset[ch] + 0.35 * ji;
+      res = kResistance[ch] * (1.0 + 0.004 * jr);
       u = i * res;
     }
     PutFloat(f, std::size_t(1 + 4 * ch), float(i));

@@ -45,6 +45,7 @@ struct TSimConfig {
   std::map<int, std::uint8_t> LiveStates; // live frame number (1-based) -> state byte
   std::optional<int> SilenceAfter;        // no live frames after this one
   int Burst = 0;                          // first frames sent back to back
+  bool FixedValues = false;               // live values without jitter
 };
 
 // Reply bytes due at DueUs (the moment their last byte is on the line).

@@ -72,6 +72,10 @@ bool ParseSimOptions(const std::vector<std::string>& args, TSimOptions& o, std::
       o.Help = true;
       continue;
     }
+    if (name == "--fixed-values" && !hasValue) {
+      c.FixedValues = true;
+      continue;
+    }
     static const char* const kWithValue[] = {
         "--link", "--log", "--trace", "--mute", "--corrupt", "--truncate", "--hangup", "--noise",
         "--chunks", "--baud", "--live-state", "--silence-after", "--burst", "--interval",
@@ -180,6 +184,8 @@ std::string SimUsage() {
       "  --interval MS           live frame interval (default 1000)\n"
       "  --print-delay MS        delay of the print acknowledgement (default 1500)\n"
       "  --baud B                pace output as 8N1 at B baud, 0 = no pacing (default 9600)\n"
+      "  --fixed-values          live frames carry the same values every time, distinct\n"
+      "                          per phase (A 52.4, B 61.9, C 47.3 uOhm)\n"
       "\n"
       "Faults (CMD in hex, e.g. F1; @N = only its N-th occurrence, 1-based;\n"
       "the live frames after F4 count as one reply):\n"
