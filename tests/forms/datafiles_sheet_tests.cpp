@@ -2,6 +2,8 @@
 // progress checkpoints with cancel, and an engine that fails at its start or
 // at any later call.
 #include <QApplication>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTimer>
 
@@ -169,6 +171,48 @@ TEST_F(SheetExchange, SavingStoresCaptionsAndRowsAsText) {
   EXPECT_EQ(log.calls["WorkbooksItemClose"], 1);
   EXPECT_EQ(log.calls["Quit"], 1);
   EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
+}
+
+// What the file says of its layout, as another spreadsheet program reads it:
+// column B 17.5 characters wide and every other column 9.5, every cell
+// centred and in the text format "@".
+TEST_F(SheetExchange, TheStoredLayoutIsCentredTextWithTheTimeColumnWidened) {
+  Fill(SGData.get(), 2);
+  const QString name = InFolder(QStringLiteral("layout.xls"));
+  desktop.SaveNames << name;
+  BtnSaveClick(nullptr, SGData.get());
+  ASSERT_TRUE(messages.Boxes.isEmpty());
+  auto member = [&](const char* path) {
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), name, QLatin1String(path)});
+    EXPECT_TRUE(unzip.waitForFinished(10000));
+    return QString::fromUtf8(unzip.readAllStandardOutput());
+  };
+  const QString sheet = member("xl/worksheets/sheet1.xml");
+  const QString styles = member("xl/styles.xml");
+  ASSERT_FALSE(sheet.isEmpty());
+  // Widths in characters of columns 1..11; a stored width carries the
+  // program's 5-pixel padding (0.78515625 of a character at Calibri 11).
+  std::map<int, double> width;
+  static const QRegularExpression col(QStringLiteral("<col min=\"(\\d+)\" max=\"(\\d+)\" width=\"([0-9.]+)\""));
+  for (auto m = col.globalMatch(sheet); m.hasNext();) {
+    const auto c = m.next();
+    for (int k = c.captured(1).toInt(); k <= std::min(c.captured(2).toInt(), 11); ++k) {
+      width[k] = c.captured(3).toDouble() - 0.78515625;
+    }
+  }
+  for (int k = 1; k <= 11; ++k) EXPECT_DOUBLE_EQ(width[k], k == 2 ? 17.5 : 9.5) << "column " << k;
+  // Every cell carries the one style that is centred text.
+  static const QRegularExpression cell(QStringLiteral("<c r=\"[A-K]\\d+\" s=\"(\\d+)\""));
+  int cells = 0;
+  for (auto m = cell.globalMatch(sheet); m.hasNext();) {
+    EXPECT_EQ(m.next().captured(1), QStringLiteral("1"));
+    ++cells;
+  }
+  EXPECT_EQ(cells, 33);
+  static const QRegularExpression xf1(
+      QStringLiteral("<cellXfs count=\"2\"><xf [^>]*/><xf numFmtId=\"49\"[^>]*><alignment horizontal=\"center\"/>"));
+  EXPECT_TRUE(xf1.match(styles).hasMatch()) << styles.toStdString();
 }
 
 TEST_F(SheetExchange, TheEmptyWorkbookIsStoredBesideTheTargetBeforeTheFirstCell) {

@@ -6,9 +6,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <sys/stat.h>
+
 #include "datafiles_fixture.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
+#include "platform/Spreadsheet.h"
 
 using namespace DataFiles;
 
@@ -337,22 +340,67 @@ class TFileSizeLimit {
   void (*FOldHandler)(int);
 };
 
-TEST_F(TextFile, AFailedWriteLeavesTheOldFile) {
-  const QString name = InFolder(QStringLiteral("keep.txt"));
+struct TFailedSave {
+  const char* name;
+  bool generalError;  // the text save's failure reaches the general error box
+};
+
+void PrintTo(const TFailedSave& c, std::ostream* os) { *os << c.name; }
+
+class FailedSave : public TextFile, public ::testing::WithParamInterface<TFailedSave> {};
+
+// A save that fails as on a full disk leaves the old file as it was, whether
+// text or spreadsheet, and nothing beside it.
+TEST_P(FailedSave, LeavesTheOldFile) {
+  const QString name = InFolder(QString::fromLatin1(GetParam().name));
   const QByteArray old = ToGbk(QStringLiteral("序号=9\r\n"));
   WriteAll(name, old);
-  Fill(SGData.get(), 3);
+  // Enough rows that the file cannot be written, while an empty workbook
+  // still can: the save fails after its first store.
+  Fill(SGData.get(), 500);
+  rlim_t bytes = 200;
+  if (!GetParam().generalError) {
+    const QString probe = dir.filePath(QStringLiteral("probe.xlsx"));
+    auto app = NewEmbeddedSpreadsheet();
+    app->WorkbooksAdd(1);
+    app->ActiveWorkbookSaveAs(probe);
+    bytes = static_cast<rlim_t>(QFileInfo(probe).size() + 2048);
+  }
   desktop.SaveNames << name;
   {
-    TFileSizeLimit limit(200);
+    TFileSizeLimit limit(bytes);
     Guarded([&] { BtnSaveClick(nullptr, SGData.get()); });
   }
   EXPECT_EQ(ReadAll(name), old);
-  EXPECT_EQ(QDir(Folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("keep.txt")});
-  ASSERT_EQ(messages.Boxes.size(), 1);  // the general error box, with the failure's text
-  EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Error);
-  EXPECT_TRUE(messages.Boxes[0].text.contains(name));
-  EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
+  EXPECT_EQ(QDir(Folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(name).fileName()});
+  ASSERT_EQ(messages.Boxes.size(), 1) << messages.Texts().join('|').toStdString();
+  if (GetParam().generalError) {
+    EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Error);
+    EXPECT_TRUE(messages.Boxes[0].text.contains(name));
+    EXPECT_TRUE(messages.Boxes[0].text.contains(QStringLiteral("文件过大"))) << messages.Boxes[0].text.toStdString();
+    EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
+  } else {
+    EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("转换成Excel格式失败！"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FailedSave,
+                         ::testing::Values(TFailedSave{"keep.txt", true}, TFailedSave{"keep.xls", false}),
+                         [](const ::testing::TestParamInfo<TFailedSave>& i) { return "Case" + std::to_string(i.index); });
+
+// A new file gets the permissions the user's umask gives, like files of every
+// other program.
+TEST_P(FailedSave, ANewFileFollowsTheUmask) {
+  const QString name = InFolder(QStringLiteral("new-") + QString::fromLatin1(GetParam().name));
+  Fill(SGData.get(), 1);
+  desktop.SaveNames << name;
+  const mode_t old = ::umask(027);
+  BtnSaveClick(nullptr, SGData.get());
+  ::umask(old);
+  EXPECT_TRUE(messages.Boxes.isEmpty()) << messages.Texts().join('|').toStdString();
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(name).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 }  // namespace

@@ -122,8 +122,9 @@ TEST_F(MainDevice, UploadOfThreeRecordsFillsRowsInRequestOrder) {
   EXPECT_EQ(W->SGData->Cells(5, 1), QStringLiteral("100A"));
   EXPECT_EQ(W->SGData->Cells(6, 1), QStringLiteral("60秒"));
   EXPECT_EQ(W->SGData->Cells(7, 1), QStringLiteral("三相"));
-  EXPECT_TRUE(W->SGData->Cells(8, 1).endsWith(QStringLiteral("μΩ")));
-  EXPECT_FALSE(W->SGData->Cells(10, 1).isEmpty());
+  // Phases A, B and C of record 2 in columns 8, 9 and 10.
+  EXPECT_EQ((QStringList{W->SGData->Cells(8, 1), W->SGData->Cells(9, 1), W->SGData->Cells(10, 1)}),
+            (QStringList{QStringLiteral("141.1 μΩ"), QStringLiteral("155.4 μΩ"), QStringLiteral("134.2 μΩ")}));
   // Row 2, record 1: single phase, so the B and C columns stay empty.
   EXPECT_EQ(W->SGData->Cells(2, 2), QStringLiteral("QK102"));
   EXPECT_EQ(W->SGData->Cells(5, 2), QStringLiteral("200A"));
