@@ -5,6 +5,7 @@
 #include "forms/UMain.h"
 #include "platform/MessageService.h"  // kAppTitle
 #include "platform/SingleInstance.h"
+#include "platform/Translations.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   if (!FirstInstanceOrNotice(guard)) return 0;
 
   QCoreApplication::setApplicationName(kAppTitle);
+  InstallQtChineseTranslations(app);
   app.setQuitOnLastWindowClosed(false);
 
   int result = 0;

@@ -6,6 +6,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
+#include <QStyleOptionFrame>
+
+#include <algorithm>
 
 #include <memory>
 
@@ -36,6 +40,37 @@ int HexValue(QChar c) {
   return -1;
 }
 
+// Room for text inside a line edit: its contents less the text margins and
+// the edit's own two pixels on each side.
+int InnerWidth(const QLineEdit* edit) {
+  QStyleOptionFrame opt;
+  opt.initFrom(edit);
+  opt.rect = edit->rect();
+  opt.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, edit) : 0;
+  const QRect r = edit->style()->subElementRect(QStyle::SE_LineEditContents, &opt, edit);
+  const QMargins m = edit->textMargins();
+  return r.width() - m.left() - m.right() - 2 * 2;
+}
+
+// All 16 digits of a serial number are seen at once in the field, so that
+// an operator copying it by eye misses none: a fixed-pitch face, as large
+// as the field allows.
+void FitSeriesFont(QLineEdit* edit) {
+  QFont f = edit->font();
+  f.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono"),
+                 QStringLiteral("Noto Sans Mono"), QStringLiteral("Monospace")});
+  f.setStyleHint(QFont::TypeWriter);
+  const int room = InnerWidth(edit);
+  for (int px = 13; px >= 8; --px) {
+    f.setPixelSize(px);
+    const QFontMetrics fm(f);
+    int widest = 0;
+    for (const QChar c : QStringLiteral("0123456789ABCDEF")) widest = std::max(widest, fm.horizontalAdvance(c));
+    if (widest * 2 * kSeriesBytes <= room) break;
+  }
+  edit->setFont(f);
+}
+
 }  // namespace
 
 TFrmSeries::TFrmSeries(QWidget* parent) : QDialog(parent) {
@@ -52,6 +87,7 @@ TFrmSeries::TFrmSeries(QWidget* parent) : QDialog(parent) {
   EdtSeries->setObjectName(QStringLiteral("EdtSeries"));
   EdtSeries->move(80, 32);
   EdtSeries->resize(121, EdtSeries->sizeHint().height());
+  FitSeriesFont(EdtSeries);
   BtnRead = Button(this, "BtnRead", QStringLiteral("读取"), 24);
   BtnSet = Button(this, "BtnSet", QStringLiteral("设置"), 88);
   BtnExit = Button(this, "BtnExit", QStringLiteral("退出"), 152);

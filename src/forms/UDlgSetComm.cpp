@@ -4,12 +4,14 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStringList>
 
 #include <memory>
 
 #include "data/UDataCenter.h"
 #include "platform/MessageService.h"
+#include "platform/WindowPlacement.h"
 
 namespace {
 
@@ -101,6 +103,15 @@ TFrmSetComm::TFrmSetComm(QWidget* parent) : QDialog(parent) {
 
   Guarded([this] { FormCreate(); });
   cbCommStyle->setFocus(Qt::OtherFocusReason);
+}
+
+void TFrmSetComm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Centred on the main window, title bars included.
+  if (!FPlaced) {
+    FPlaced = true;
+    CentreFrameOnOwner(this, parentWidget());
+  }
 }
 
 void TFrmSetComm::Execute(QWidget* parent) {

@@ -37,4 +37,10 @@ class TFrmSetComm : public QDialog {
   QComboBox* cbrate = nullptr;
   QPushButton* BtnOK = nullptr;
   QPushButton* BtnCancel = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  bool FPlaced = false;
 };

@@ -16,13 +16,17 @@ namespace {
 // Outer size 214 x 160 with a 4 px frame on each side and a 19 px caption.
 constexpr int kClientWidth = 206;
 constexpr int kClientHeight = 133;
+// Offset of each further copy from the one it would cover.
+constexpr int kCascadeStep = 24;
 
 const QString kScreenSection = QStringLiteral("Screen");
 const QString kSaveKey = QStringLiteral("save");
 
 }  // namespace
 
-TfrmOtherSetting::TfrmOtherSetting(QWidget* owner) : QWidget(owner, Qt::Window) {
+// A tool window of its owner: it stays above the main window when the main
+// window is clicked.
+TfrmOtherSetting::TfrmOtherSetting(QWidget* owner) : QWidget(owner, Qt::Tool) {
   setObjectName(QStringLiteral("frmOtherSetting"));
   setWindowTitle(QStringLiteral("其它设置"));
   resize(kClientWidth, kClientHeight);
@@ -43,6 +47,8 @@ TfrmOtherSetting::TfrmOtherSetting(QWidget* owner) : QWidget(owner, Qt::Window) 
 TfrmOtherSetting* TfrmOtherSetting::ShowNew(QWidget* owner) {
   auto* w = new TfrmOtherSetting(owner);
   w->show();
+  w->raise();
+  w->activateWindow();
   return w;
 }
 
@@ -77,6 +83,19 @@ void TfrmOtherSetting::showEvent(QShowEvent* event) {
     if (screen) {
       QRect r = frameGeometry();
       r.moveCenter(screen->availableGeometry().center());
+      // A copy already open at that place would be hidden exactly behind
+      // this one: each further copy opens a step down and to the right.
+      for (bool taken = true; taken;) {
+        taken = false;
+        for (auto* other : parentWidget() ? parentWidget()->findChildren<TfrmOtherSetting*>(
+                                                QString(), Qt::FindDirectChildrenOnly)
+                                          : QList<TfrmOtherSetting*>()) {
+          if (other != this && other->isVisible() && other->pos() == r.topLeft()) {
+            r.translate(kCascadeStep, kCascadeStep);
+            taken = true;
+          }
+        }
+      }
       move(r.topLeft());
     }
   }

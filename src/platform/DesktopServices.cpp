@@ -35,6 +35,9 @@ class TSystemDesktopServices : public IDesktopServices {
     QFileDialog dlg(parent, r.title, r.initialDir, FilterText(r));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
+    // A chosen file is replaced without a question, as the save operations
+    // have always done.
+    dlg.setOption(QFileDialog::DontConfirmOverwrite);
     dlg.setDefaultSuffix(r.defaultSuffix);
     if (!r.proposedName.isEmpty()) dlg.selectFile(r.proposedName);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};

@@ -2,31 +2,21 @@
 
 #include <QApplication>
 #include <QAbstractButton>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
+
+#include <memory>
 
 namespace {
 
 class TQtMessageService : public IMessageService {
  public:
   TMsgResult Show(QWidget* parent, const TMsgRequest& r) override {
-    QMessageBox box(parent);
-    box.setWindowTitle(r.caption);
-    box.setText(r.text);
-    switch (r.icon) {
-      case TMsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-      case TMsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-      case TMsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-      case TMsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    }
-    if (r.buttons == TMsgButtons::YesNo) {
-      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-      box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
-      box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
-      return box.exec() == QMessageBox::Yes ? TMsgResult::Yes : TMsgResult::No;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
-    box.exec();
+    const std::unique_ptr<QMessageBox> box = MakeMessageBox(parent, r);
+    const int answer = box->exec();
+    if (r.buttons == TMsgButtons::YesNo) return answer == QMessageBox::Yes ? TMsgResult::Yes : TMsgResult::No;
     return TMsgResult::Ok;
   }
 };
@@ -35,6 +25,45 @@ TQtMessageService gQtService;
 IMessageService* gService = &gQtService;
 
 }  // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const TMsgRequest& r) {
+  auto box = std::make_unique<QMessageBox>(parent);
+  box->setWindowTitle(r.caption);
+  box->setText(r.text);
+  switch (r.icon) {
+    case TMsgIcon::None: box->setIcon(QMessageBox::NoIcon); break;
+    case TMsgIcon::Information: box->setIcon(QMessageBox::Information); break;
+    case TMsgIcon::Warning: box->setIcon(QMessageBox::Warning); break;
+    case TMsgIcon::Error: box->setIcon(QMessageBox::Critical); break;
+  }
+  if (r.buttons == TMsgButtons::YesNo) {
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
+    box->button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
+  } else {
+    box->setStandardButtons(QMessageBox::Ok);
+    box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+  }
+  // A short message makes a narrow box whose title bar would shorten the
+  // caption ("三通… 试仪"): the box is made wide enough for the whole caption,
+  // the title bar's icon and buttons.
+  if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+    const int width = CaptionWidth(r.caption);
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
+  return box;
+}
+
+int CaptionWidth(const QString& caption) {
+  // The title bar's font is the window system's; a bold face a little larger
+  // than the program's stands in for it, and 120 pixels for its icon and its
+  // buttons.
+  QFont f = QApplication::font();
+  f.setBold(true);
+  f.setPointSizeF(f.pointSizeF() * 1.2);
+  return QFontMetrics(f).horizontalAdvance(caption) + 120;
+}
 
 IMessageService& MessageService() { return *gService; }
 

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -31,6 +32,14 @@ class IMessageService {
   // Shows a modal box and returns the button pressed.
   virtual TMsgResult Show(QWidget* parent, const TMsgRequest& request) = 0;
 };
+
+class QMessageBox;
+
+// The box the QMessageBox service shows for request, at least as wide as its
+// caption needs (CaptionWidth).
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const TMsgRequest& request);
+// Width a window needs for its whole caption in the title bar.
+int CaptionWidth(const QString& caption);
 
 // The service in force; a QMessageBox service unless replaced.
 IMessageService& MessageService();

@@ -101,6 +101,29 @@ TEST_F(OtherSettingWindow, OfTwoOpenWindowsTheOneClosedLastDecides) {
   EXPECT_EQ(StoredSave(), "0");
 }
 
+// Each copy is a tool window of the main window, so it stays above it, and a
+// further copy opens where it is seen instead of exactly on top of the first.
+TEST_F(OtherSettingWindow, CopiesStayAboveTheOwnerAndDoNotHideEachOther) {
+  QWidget owner;
+  owner.show();
+  TfrmOtherSetting* a = TfrmOtherSetting::ShowNew(&owner);
+  TfrmOtherSetting* b = TfrmOtherSetting::ShowNew(&owner);
+  TfrmOtherSetting* c = TfrmOtherSetting::ShowNew(&owner);
+  for (TfrmOtherSetting* w : {a, b, c}) {
+    EXPECT_EQ(w->windowType(), Qt::Tool);
+    EXPECT_EQ(w->parentWidget(), &owner);
+    EXPECT_TRUE(w->isVisible());
+  }
+  EXPECT_NE(a->pos(), b->pos());
+  EXPECT_NE(b->pos(), c->pos());
+  EXPECT_NE(a->pos(), c->pos());
+  // Once the first is closed, the next copy may take its place again.
+  const QPoint first = a->pos();
+  a->close();
+  TfrmOtherSetting* d = TfrmOtherSetting::ShowNew(&owner);
+  EXPECT_EQ(d->pos(), first);
+}
+
 TEST_F(OtherSettingWindow, AValueThatCannotBeWrittenIsReportedAndTheWindowStaysOpen) {
   // A folder in the place of the settings file can be neither read nor
   // replaced, whoever runs the test.

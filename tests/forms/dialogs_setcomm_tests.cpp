@@ -204,4 +204,21 @@ TEST_F(SetCommDialog, ExecuteShowsTheDialogModallyAndDestroysIt) {
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<TFrmSetComm*>(w), nullptr);
 }
 
+// Centred on the main window, title bars included.
+TEST_F(SetCommDialog, OpensCentredOnTheMainWindow) {
+  QWidget owner;
+  owner.setGeometry(100, 80, 1096, 547);
+  owner.show();
+  QPoint dialogCentre, ownerCentre;
+  QTimer::singleShot(0, [&] {
+    auto* dlg = qobject_cast<TFrmSetComm*>(QApplication::activeModalWidget());
+    ASSERT_NE(dlg, nullptr);
+    dialogCentre = dlg->frameGeometry().center();
+    ownerCentre = owner.frameGeometry().center();
+    dlg->BtnCancel->click();
+  });
+  TFrmSetComm::Execute(&owner);
+  EXPECT_LE((dialogCentre - ownerCentre).manhattanLength(), 2) << dialogCentre.x() << "," << dialogCentre.y();
+}
+
 }  // namespace

@@ -216,10 +216,14 @@ TEST(SystemFileDialogs, ShowEachFilterEntryOnce) {
   QStringList shown;
   for (const bool save : {false, true}) {
     shown.clear();
+    bool asksBeforeReplacing = true;
+    QString cancel;
     QTimer::singleShot(0, [&] {
       for (QWidget* w : QApplication::topLevelWidgets()) {
         if (auto* dlg = qobject_cast<QFileDialog*>(w)) {
           shown = dlg->nameFilters();
+          asksBeforeReplacing = !dlg->testOption(QFileDialog::DontConfirmOverwrite);
+          cancel = dlg->labelText(QFileDialog::Reject);
           dlg->reject();
         }
       }
@@ -229,6 +233,10 @@ TEST(SystemFileDialogs, ShowEachFilterEntryOnce) {
     EXPECT_TRUE(name.isEmpty()) << "cancelled";
     EXPECT_EQ(shown, QStringList({QStringLiteral("测试数据文件(*.xls)"), QStringLiteral("表格 (*.ods)")}))
         << (save ? "save" : "open");
+    // The save replaces a chosen file without a question; the dialog speaks
+    // Chinese.
+    if (save) EXPECT_FALSE(asksBeforeReplacing);
+    EXPECT_EQ(cancel, QStringLiteral("取消")) << (save ? "save" : "open");
   }
 }
 
