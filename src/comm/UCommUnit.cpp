@@ -115,26 +115,6 @@ bool UsbReadPhase(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, s
 
 }  // namespace
 
-TCommandClass CommandClassOf(std::uint8_t command) {
-  switch (command) {
-    case 0xF2:
-    case 0xF4:
-    case 0xF7:
-    case 0xF9:
-      return TCommandClass::WriteOnly;
-    case 0xF0:
-    case 0xF1:
-    case 0xF3:
-    case 0xF5:
-    case 0xF6:
-    case 0xF8:
-    case 0xFA:
-      return TCommandClass::WriteRead;
-    default:
-      return TCommandClass::NoTransfer;
-  }
-}
-
 int LastTransactAttempts() { return gAttempts; }
 
 bool SendCommand(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, std::int32_t writeLen) {

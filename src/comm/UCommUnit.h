@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "comm/SIUSBXP.h"
+#include "protocol/uProtocol.h"
 #include "protocol/uPublic.h"
 
 // Outcome of the last serial transaction: 0 success, 2 opening or
@@ -28,10 +29,6 @@ constexpr int kCommAttempts = 4;
 // Reply length the USB path always asks for.
 constexpr std::int32_t kUsbReadLen = 64;
 
-enum class TCommandClass { WriteOnly, WriteRead, NoTransfer };
-// 0xF2, 0xF4, 0xF7, 0xF9 write only; 0xF0, 0xF1, 0xF3, 0xF5, 0xF6, 0xF8, 0xFA
-// write and read; every other code no transfer.
-TCommandClass CommandClassOf(std::uint8_t command);
 
 // The transaction on the transport giCommStyle selects. The USB path reads
 // 64 bytes and succeeds only when at least readLen of them arrived.

@@ -16,13 +16,11 @@
 #include "comm/UCommUnit.h"
 #include "data/UDataCenter.h"
 #include "platform/MessageService.h"
+#include "protocol/uProtocol.h"
 
 namespace {
 
-constexpr std::uint8_t kReadSeries = 0xF6;
-constexpr std::uint8_t kWriteSeries = 0xF7;
 constexpr std::size_t kFrameBufferSize = 200;
-constexpr int kSeriesBytes = 8;
 
 QPushButton* Button(QWidget* parent, const char* name, const QString& text, int left) {
   auto* b = new QPushButton(text, parent);
@@ -118,8 +116,8 @@ void TFrmSeries::showEvent(QShowEvent* event) {
 
 void TFrmSeries::BtnReadClick() {
   TBuffer buffer(kFrameBufferSize, 0);
-  buffer[0] = kReadSeries;
-  if (!SendCommand(kReadSeries, buffer, 1 + kSeriesBytes, 1)) {
+  buffer[0] = kCmdReadSeries;
+  if (!SendCommand(kCmdReadSeries, buffer, kReadSeries.replyLength, kReadSeries.frameLength)) {
     MsgBox(this, QStringLiteral("通讯失败！"), TMsgIcon::Warning);
     return;
   }
@@ -132,9 +130,9 @@ void TFrmSeries::BtnSetClick() {
   const QString text = HeadOf(TrimText(EdtSeries->text()), 2 * kSeriesBytes);
   // Positions the entry does not fill are sent as zeros.
   TBuffer buffer(kFrameBufferSize, 0);
-  buffer[0] = kWriteSeries;
+  buffer[0] = kCmdWriteSeries;
   ParseSeries(text, buffer);
-  if (!SendCommand(kWriteSeries, buffer, 0, 1 + kSeriesBytes))
+  if (!SendCommand(kCmdWriteSeries, buffer, kWriteSeries.replyLength, kWriteSeries.frameLength))
     MsgBox(this, QStringLiteral("通讯失败！"), TMsgIcon::Warning);
 }
 

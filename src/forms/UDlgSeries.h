@@ -1,6 +1,6 @@
 #pragma once
-// The serial number of the instrument: read (command 0xF6) and write
-// (command 0xF7) through the blocking command transaction. The number is 8
+// The serial number of the instrument: read (kCmdReadSeries) and written
+// (kCmdWriteSeries) through the blocking command transaction. The number is 8
 // bytes, shown as 16 upper-case hexadecimal digits in wire order.
 #include <QDialog>
 

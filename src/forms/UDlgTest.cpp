@@ -117,14 +117,8 @@ QFont GridFont() {
 
 const QString k100A = QStringLiteral("100A");
 
-// Frame states of the live stream.
-constexpr int kWiringError = 0x81;
-constexpr int kOverRange = 0x82;
-constexpr int kFinished = 0x83;
-constexpr int kMeasuring = 0x88;
-
-constexpr std::uint32_t kFirstFrameMs = 15000;
-constexpr std::uint32_t kNextFrameMs = 3000;
+constexpr std::uint32_t kFirstFrameMs = kStartTest.timeoutMs;
+constexpr std::uint32_t kNextFrameMs = kNextLiveFrameMs;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -394,16 +388,16 @@ int TFrmTest::ShowLiveFrame(QString& message) {
   const TRecvFA& f = *TCircleRoad::Instance()->RecvFA;
   ++FFramesShown;
   switch (f.State) {
-    case kWiringError:
+    case kLiveWiringError:
       ClearValues();
       message = QStringLiteral("接线错误！");
       break;
-    case kOverRange:
+    case kLiveOverRange:
       ClearValues();
       message = QStringLiteral("超量程！");
       break;
-    case kFinished:
-    case kMeasuring:
+    case kLiveFinished:
+    case kLiveMeasuring:
       TSData->SetCells(1, 1, Q(f.ResistanceA));
       TSData->SetCells(2, 1, Q(f.VoltageA));
       TSData->SetCells(3, 1, Q(f.CurrentA));
@@ -448,17 +442,17 @@ void TFrmTest::RunTest() {
   iLastTestTime = iTestTime;
   iLastCurrentStep = iCurrentStep;
   iLastPhase = iPhase;
-  const TBuffer start{0xF4, static_cast<std::uint8_t>(iTestTime & 0xFF),
+  const TBuffer start{kCmdStartTest, static_cast<std::uint8_t>(iTestTime & 0xFF),
                       static_cast<std::uint8_t>(iCurrentStep & 0xFF), static_cast<std::uint8_t>(iPhase & 0xFF)};
   const int T = iTestTime;
   FTestStamp = 0;
 
   TCircleRoad* road = TCircleRoad::Instance();
   road->Reset();
-  road->Expect(kReplyLive);
+  road->Expect(kStartTest.replyKind);
   std::uint32_t limit = kFirstFrameMs;
   ShowWaitOver(this, kLoadingNotice);
-  main.SendBuffer(start, 4);
+  main.SendBuffer(start, kStartTest.frameLength);
   std::uint32_t startTick = GetTickCount();
   FTesting = true;
   int P = 0;
@@ -478,17 +472,17 @@ void TFrmTest::RunTest() {
     }
     limit = kNextFrameMs;
     startTick = GetTickCount();
-    road->Expect(kReplyLive);  // the next frame can complete while this one is shown
+    road->Expect(kStartTest.replyKind);  // the next frame can complete while this one is shown
     QString message;
     const int s = ShowLiveFrame(message);
     const TRecvFA& f = *road->RecvFA;
     const int L = f.LoadSeconds;
-    if (s == kWiringError || s == kOverRange) {
+    if (s == kLiveWiringError || s == kLiveOverRange) {
       ClearValues();
       MsgBox(this, message, TMsgIcon::Warning);
       return;
     }
-    if (s == kFinished) {
+    if (s == kLiveFinished) {
       if (L != 0) {
         ShowWaitOver(this, LoadTimeNotice(Q(f.LoadTimeText)));
         QThread::msleep(1000);  // the final value stays in view; events wait
@@ -508,7 +502,7 @@ void TFrmTest::RunTest() {
       printAllowed = true;
       return;
     }
-    if (s == kMeasuring) {
+    if (s == kLiveMeasuring) {
       if (L != 0) {
         ShowWaitOver(this, LoadTimeNotice(Q(f.LoadTimeText)));
       } else if (T - P <= 2) {
@@ -524,10 +518,10 @@ void TFrmTest::RunTest() {
 
   // Stopped by the operator: live frames still under way are passed over
   // until the acknowledgement.
-  road->Expect(kReplyStop);
+  road->Expect(kStop.replyKind);
   stopSent = true;
-  main.SendBuffer({0xFC}, 1);
-  if (!main.WaitReply(kNextFrameMs)) {
+  main.SendBuffer({kCmdStop}, kStop.frameLength);
+  if (!main.WaitReply(kStop.timeoutMs)) {
     MsgBox(this, kCommFailed, TMsgIcon::Warning);
     return;  // the button keeps "中断": its next press sends the stop again
   }
@@ -552,9 +546,9 @@ void TFrmTest::StopTest() {
   });
   TCircleRoad* road = TCircleRoad::Instance();
   road->Reset();
-  road->Expect(kReplyStop);
-  main.SendBuffer({0xFC}, 1);
-  if (!main.WaitReply(500)) {
+  road->Expect(kStop.replyKind);
+  main.SendBuffer({kCmdStop}, kStop.frameLength);
+  if (!main.WaitReply(kStopAloneMs)) {
     MsgBox(this, kCommFailed, TMsgIcon::Warning);
     return;
   }
@@ -609,8 +603,9 @@ void TFrmTest::btnPrintClick() {
   // the print carries the parameters its test was started with.
   TCircleRoad* road = TCircleRoad::Instance();
   road->Reset();
-  road->Expect(kReplyPrint);
+  road->Expect(kPrint.replyKind);
   ShowWaitOver(this, kPrintingNotice);
-  main.SendBuffer({0xFE, 0x00}, 2);
-  if (!main.WaitReply(2000)) MsgBox(this, kCommFailed, TMsgIcon::Warning);
+  // Record 0: the result of the last live test.
+  main.SendBuffer({kCmdPrint, 0}, kPrint.frameLength);
+  if (!main.WaitReply(kPrint.timeoutMs)) MsgBox(this, kCommFailed, TMsgIcon::Warning);
 }

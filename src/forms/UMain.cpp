@@ -500,7 +500,7 @@ bool TFrmMain::ConnectDevice() {
   // time-out, in the disconnected state.
   bool answered = false;
   try {
-    answered = Exchange({0xF8}, kReplyIdentify, 500);
+    answered = Exchange({kCmdIdentify}, kIdentify.replyKind, kIdentify.timeoutMs);
   } catch (const std::exception&) {
     answered = false;
   }
@@ -546,7 +546,7 @@ void TFrmMain::BtnSampleDataClick() {
       EnableButtons();
     });
     TCircleRoad* road = TCircleRoad::Instance();
-    if (!Exchange({0xF0}, kReplyCount, 500)) {
+    if (!Exchange({kCmdCount}, kCount.replyKind, kCount.timeoutMs)) {
       MsgBox(this, kCommFailed, TMsgIcon::Warning);
       return;
     }
@@ -564,7 +564,7 @@ void TFrmMain::BtnSampleDataClick() {
     for (int b = count; b >= 1; --b) {
       const int r = count - b + 1;
       ProgressBar1->setValue(r);
-      if (!Exchange({0xF1, static_cast<std::uint8_t>(b - 1)}, kReplyRecord, 2000)) {
+      if (!Exchange({kCmdRecord, static_cast<std::uint8_t>(b - 1)}, kRecord.replyKind, kRecord.timeoutMs)) {
         MsgBox(this, kCommFailed, TMsgIcon::Warning);
         break;
       }
@@ -586,9 +586,9 @@ void TFrmMain::BtnClearDataClick() {
     auto close = qScopeGuard([this] { ClosePort(); });
     TCircleRoad* road = TCircleRoad::Instance();
     road->Reset();
-    road->Expect(kReplyErase);
+    road->Expect(kErase.replyKind);
     try {
-      SendBuffer({0xF2}, 1);
+      SendBuffer({kCmdErase}, kErase.frameLength);
     } catch (const std::exception&) {
       MsgBox(this, kCommFailed, TMsgIcon::Warning);
       return;
@@ -620,11 +620,11 @@ void TFrmMain::btnMachinePrintClick() {
     const auto n = static_cast<std::uint8_t>((SGData->RowCount() - number) & 0xFF);
     TCircleRoad* road = TCircleRoad::Instance();
     road->Reset();
-    road->Expect(kReplyPrint);
+    road->Expect(kPrint.replyKind);
     auto hide = qScopeGuard([] { HideWait(); });
     ShowWaitOver(this, kPrintingNotice);
-    SendBuffer({0xFE, n}, 2);
-    if (!WaitReply(2000)) MsgBox(this, kCommFailed, TMsgIcon::Warning);
+    SendBuffer({kCmdPrint, n}, kPrint.frameLength);
+    if (!WaitReply(kPrint.timeoutMs)) MsgBox(this, kCommFailed, TMsgIcon::Warning);
   });
 }
 
@@ -640,7 +640,7 @@ void TFrmMain::BtnTestClick() {
         ClosePort();
       });
       TCircleRoad* road = TCircleRoad::Instance();
-      if (!Exchange({0xF3}, kReplyRange, 500)) {
+      if (!Exchange({kCmdRange}, kRange.replyKind, kRange.timeoutMs)) {
         MsgBox(this, kCommFailed, TMsgIcon::Warning);
         return;
       }

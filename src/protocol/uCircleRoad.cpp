@@ -21,15 +21,11 @@ const char* const kSinglePhase = "\xE5\x8D\x95\xE7\x9B\xB8";  // 单相
 const char* const kThreePhases = "\xE4\xB8\x89\xE7\x9B\xB8";  // 三相
 
 // Lengths of the fixed frames.
-constexpr std::int32_t kRecordLen = 46;
-constexpr std::int32_t kLiveLen = 40;
+constexpr std::int32_t kRecordLen = kRecord.replyLength;
+constexpr std::int32_t kLiveLen = kStartTest.replyLength;
 
-bool IsLiveState(std::uint8_t state) {
-  return state == 0x81 || state == 0x82 || state == 0x83 || state == 0x88;
-}
-
-// A live frame starts at p: 0xFA and a known state byte. p has 40 bytes.
-bool IsLiveFrame(const std::uint8_t* p) { return p[0] == 0xFA && IsLiveState(p[39]); }
+// A live frame starts at p: its code and a known state byte. p has 40 bytes.
+bool IsLiveFrame(const std::uint8_t* p) { return p[0] == kLiveFrameCode && IsLiveState(p[kLiveStatePos]); }
 
 // The magnitude in fixed-point notation with 13 decimals and a point as the
 // decimal separator, as "%.13f" writes it; empty for a value that is not a
@@ -75,14 +71,8 @@ std::string TwoHex(std::uint8_t b) {
 std::string CodeText(const std::uint8_t* p) {
   std::string s;
   for (int i = 0; i < 8; ++i) {
-    const std::uint8_t b = p[i];
-    if (b <= 9)
-      s += static_cast<char>('0' + b);
-    else if (b <= 35)
-      s += static_cast<char>(b + 55);
-    else if (b <= 61)
-      s += static_cast<char>(b + 61);
-    // 62-255: no character
+    const char c = CharOfCode(p[i]);
+    if (c != '\0') s += c;  // 62-255: no character
   }
   return s;
 }
@@ -181,17 +171,18 @@ void TRecvF1::Decode(const std::uint8_t* frame, int highIndex) {
     Clear();
     return;
   }
-  TestDateTime = TwoHex(frame[6]) + "-" + TwoHex(frame[5]) + "-" + TwoHex(frame[4]) + " " +
-                 TwoHex(frame[2]) + ":" + TwoHex(frame[1]);
-  DeviceNo = CodeText(frame + 7);
-  Tester = CodeText(frame + 15);
-  TestPlace = CodeText(frame + 23);
-  LoadTimeText = SecondsText(frame[31]);
-  CurrentStep = frame[32] == 0 ? "100A" : frame[32] == 1 ? "200A" : "";
-  Phase = frame[33] == 1 ? kSinglePhase : frame[33] == 3 ? kThreePhases : "";
-  ResistanceA = FloatText(frame, 34, kValueResistance);
-  ResistanceB = FloatText(frame, 38, kValueResistance);
-  ResistanceC = FloatText(frame, 42, kValueResistance);
+  using namespace RecordAt;
+  TestDateTime = TwoHex(frame[kYear]) + "-" + TwoHex(frame[kMonth]) + "-" + TwoHex(frame[kDay]) + " " +
+                 TwoHex(frame[kHour]) + ":" + TwoHex(frame[kMinute]);
+  DeviceNo = CodeText(frame + kDevice);
+  Tester = CodeText(frame + kTester);
+  TestPlace = CodeText(frame + kPlace);
+  LoadTimeText = SecondsText(frame[kLoadTime]);
+  CurrentStep = frame[RecordAt::kRange] == 0 ? "100A" : frame[RecordAt::kRange] == 1 ? "200A" : "";
+  Phase = frame[kPhase] == 1 ? kSinglePhase : frame[kPhase] == 3 ? kThreePhases : "";
+  ResistanceA = FloatText(frame, kResistance, kValueResistance);
+  ResistanceB = FloatText(frame, kResistance + 4, kValueResistance);
+  ResistanceC = FloatText(frame, kResistance + 8, kValueResistance);
 }
 
 // ---------------------------------------------------------------------------
@@ -217,18 +208,19 @@ void TRecvFA::Decode(const std::uint8_t* frame, int highIndex) {
     Clear();
     return;
   }
-  CurrentA = FloatText(frame, 1, kValueCurrent);
-  CurrentB = FloatText(frame, 5, kValueCurrent);
-  CurrentC = FloatText(frame, 9, kValueCurrent);
-  VoltageA = FloatText(frame, 13, kValueVoltage);
-  VoltageB = FloatText(frame, 17, kValueVoltage);
-  VoltageC = FloatText(frame, 21, kValueVoltage);
-  ResistanceA = FloatText(frame, 25, kValueResistance);
-  ResistanceB = FloatText(frame, 29, kValueResistance);
-  ResistanceC = FloatText(frame, 33, kValueResistance);
-  LoadSeconds = frame[37] * 60 + frame[38];
+  using namespace LiveAt;
+  CurrentA = FloatText(frame, kCurrent, kValueCurrent);
+  CurrentB = FloatText(frame, kCurrent + 4, kValueCurrent);
+  CurrentC = FloatText(frame, kCurrent + 8, kValueCurrent);
+  VoltageA = FloatText(frame, kVoltage, kValueVoltage);
+  VoltageB = FloatText(frame, kVoltage + 4, kValueVoltage);
+  VoltageC = FloatText(frame, kVoltage + 8, kValueVoltage);
+  ResistanceA = FloatText(frame, kResistance, kValueResistance);
+  ResistanceB = FloatText(frame, kResistance + 4, kValueResistance);
+  ResistanceC = FloatText(frame, kResistance + 8, kValueResistance);
+  LoadSeconds = frame[kMinutes] * 60 + frame[LiveAt::kSeconds];
   LoadTimeText = SecondsText(LoadSeconds);
-  State = frame[39];
+  State = frame[kState];
 }
 
 // ---------------------------------------------------------------------------
@@ -303,8 +295,8 @@ void TCircleRoad::Parse() {
       return;
 
     case kReplyIdentify:
-      if (DataLen < 2) return;
-      if (Data[0] == 0xF8) {
+      if (DataLen < kIdentify.replyLength) return;
+      if (Data[0] == kCmdIdentify) {
         DeviceType = Data[1] == 1 ? "4706" : Data[1] == 2 ? "mrtk" : "";
         Status = kStatusDone;
       } else {
@@ -314,8 +306,8 @@ void TCircleRoad::Parse() {
       return;
 
     case kReplyCount:
-      if (DataLen < 2) return;
-      if (Data[0] == 0xF0) {
+      if (DataLen < kCount.replyLength) return;
+      if (Data[0] == kCmdCount) {
         RecordCount = Data[1];
         Status = kStatusDone;
       } else {
@@ -326,7 +318,7 @@ void TCircleRoad::Parse() {
 
     case kReplyRecord:
       if (DataLen < kRecordLen) return;
-      if (Data[0] == 0xF1) {
+      if (Data[0] == kCmdRecord) {
         RecvF1->Decode(Data.data(), DataLen - 1);
         Status = kStatusDone;
       } else {
@@ -356,8 +348,8 @@ void TCircleRoad::Parse() {
     }
 
     case kReplyRange:
-      if (DataLen < 3) return;
-      if (Data[0] == 0xF3) {
+      if (DataLen < kRange.replyLength) return;
+      if (Data[0] == kCmdRange) {
         StepMode = Data[1];
         StepIndex = Data[2];
         Status = kStatusDone;
@@ -374,12 +366,12 @@ void TCircleRoad::Parse() {
       std::int32_t head = 0;
       while (DataLen - head >= 1) {
         const std::uint8_t* p = Data.data() + head;
-        if (p[0] == 0xFC) {
+        if (p[0] == kCmdStop) {
           Status = kStatusDone;
           Consume(DataLen);
           return;
         }
-        if (p[0] == 0xFA) {
+        if (p[0] == kLiveFrameCode) {
           if (DataLen - head < kLiveLen) break;
           head += IsLiveFrame(p) ? kLiveLen : 1;
         } else {
@@ -393,7 +385,7 @@ void TCircleRoad::Parse() {
     case kReplyPrint:
     case kReplyFF:
       if (DataLen < 1) return;
-      Status = Data[0] == (ExpectKind == kReplyPrint ? 0xFE : 0xFF) ? kStatusDone : kStatusInvalid;
+      Status = Data[0] == (ExpectKind == kReplyPrint ? kCmdPrint : kCodeFF) ? kStatusDone : kStatusInvalid;
       Consume(DataLen);
       return;
 

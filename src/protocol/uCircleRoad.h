@@ -7,21 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/uProtocol.h"
 #include "protocol/uPublic.h"
-
-// Reply kinds handed to TCircleRoad::Expect.
-enum : std::uint8_t {
-  kReplyNone = 0,      // idle: every byte is discarded
-  kReplyIdentify = 1,  // after F8
-  kReplyCount = 2,     // after F0
-  kReplyRecord = 3,    // after F1
-  kReplyErase = 4,     // after F2, nothing is awaited
-  kReplyLive = 5,      // after F4, live frames
-  kReplyRange = 6,     // after F3
-  kReplyStop = 7,      // after FC
-  kReplyPrint = 8,     // after FE
-  kReplyFF = 9,        // 0xFF, awaited by no command of this program
-};
 
 // Status values.
 enum : std::uint8_t { kStatusDone = 0, kStatusWaiting = 1, kStatusInvalid = 2 };

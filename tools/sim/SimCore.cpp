@@ -1,18 +1,15 @@
 #include "sim/SimCore.h"
 
+#include "protocol/uProtocol.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
 
-constexpr std::uint8_t kStateWiring = 0x81;
-constexpr std::uint8_t kStateOverRange = 0x82;
-constexpr std::uint8_t kStateFinished = 0x83;
-constexpr std::uint8_t kStateMeasuring = 0x88;
-
 bool EndsTest(std::uint8_t state) {
-  return state == kStateWiring || state == kStateOverRange || state == kStateFinished;
+  return state == kLiveWiringError || state == kLiveOverRange || state == kLiveFinished;
 }
 
 std::uint64_t SplitMix(std::uint64_t x) {
@@ -42,15 +39,8 @@ void PutFloat(std::vector<std::uint8_t>& f, std::size_t pos, float v) {
 
 // Text in the instrument's 62-symbol code, padded with "no character" bytes.
 void PutText(std::vector<std::uint8_t>& f, std::size_t pos, const char* text) {
-  for (std::size_t i = 0; i < 8; ++i) f[pos + i] = 0xFF;
-  for (std::size_t i = 0; i < 8 && text[i]; ++i) {
-    const char c = text[i];
-    std::uint8_t code = 0xFF;
-    if (c >= '0' && c <= '9') code = std::uint8_t(c - '0');
-    else if (c >= 'A' && c <= 'Z') code = std::uint8_t(c - 'A' + 10);
-    else if (c >= 'a' && c <= 'z') code = std::uint8_t(c - 'a' + 36);
-    f[pos + i] = code;
-  }
+  for (std::size_t i = 0; i < RecordAt::kTextBytes; ++i) f[pos + i] = kNoCharacter;
+  for (std::size_t i = 0; i < RecordAt::kTextBytes && text[i]; ++i) f[pos + i] = CodeOfChar(text[i]);
 }
 
 bool Matches(const TSimFault& f, std::uint8_t cmd, int occurrence) {
@@ -72,13 +62,8 @@ TSimCore::TSimCore(TSimConfig config) : FConfig(std::move(config)) {
 }
 
 std::size_t TSimCore::FrameLength(std::uint8_t first) {
-  switch (first) {
-    case 0xF1: return 2;
-    case 0xF4: return 4;
-    case 0xF7: return 9;
-    case 0xFE: return 2;
-    default: return 1;  // F0 F2 F3 F6 F8 FC, and any unknown byte
-  }
+  const TCommandSpec* c = FindCommand(first);
+  return c ? c->frameLength : 1;  // an unknown byte is a frame of its own
 }
 
 std::string TSimCore::HexLine(const std::uint8_t* p, std::size_t n) {
@@ -102,14 +87,15 @@ std::vector<std::uint8_t> TSimCore::RecordFrame(int n) {
   static const char* const kTesters[] = {"Zhang", "LiMing", "Wang", "Chen"};
   static const char* const kPlaces[] = {"Sub110kV", "LineA12", "Bay07"};
   static const int kLoadTimes[] = {10, 30, 60, 120, 5};
-  std::vector<std::uint8_t> f(46, 0);
-  f[0] = 0xF1;
-  f[1] = Bcd((n * 7 + 3) % 60);   // minute
-  f[2] = Bcd(8 + n % 10);         // hour
-  f[3] = Bcd((n * 11) % 60);      // second
-  f[4] = Bcd(1 + n % 28);         // day
-  f[5] = Bcd(1 + (n / 28) % 12);  // month
-  f[6] = Bcd(25);                 // year
+  using namespace RecordAt;
+  std::vector<std::uint8_t> f(kRecord.replyLength, 0);
+  f[0] = kCmdRecord;
+  f[kMinute] = Bcd((n * 7 + 3) % 60);
+  f[kHour] = Bcd(8 + n % 10);
+  f[3] = Bcd((n * 11) % 60);  // second, not shown by the PC
+  f[kDay] = Bcd(1 + n % 28);
+  f[kMonth] = Bcd(1 + (n / 28) % 12);
+  f[kYear] = Bcd(25);
   char device[9];
   device[0] = 'Q';
   device[1] = 'K';
@@ -118,26 +104,27 @@ std::vector<std::uint8_t> TSimCore::RecordFrame(int n) {
   device[3] = char('0' + num / 10 % 10);
   device[4] = char('0' + num % 10);
   device[5] = 0;
-  PutText(f, 7, device);
-  PutText(f, 15, kTesters[n % 4]);
-  PutText(f, 23, kPlaces[n % 3]);
-  f[31] = std::uint8_t(kLoadTimes[n % 5]);
-  f[32] = std::uint8_t(n % 2);
+  PutText(f, kDevice, device);
+  PutText(f, kTester, kTesters[n % 4]);
+  PutText(f, kPlace, kPlaces[n % 3]);
+  f[kLoadTime] = std::uint8_t(kLoadTimes[n % 5]);
+  f[RecordAt::kRange] = std::uint8_t(n % 2);
   const bool single = n % 3 == 1;
-  f[33] = single ? 1 : 3;
+  f[kPhase] = single ? 1 : 3;
   const double a = (35.0 + (n * 53) % 400 + 0.1 * (n % 10)) * 1e-6;
-  PutFloat(f, 34, float(a));
-  PutFloat(f, 38, single ? 0.0f : float(a * 1.08 + 3e-6));
-  PutFloat(f, 42, single ? 0.0f : float(a * 0.94 + 1.5e-6));
+  PutFloat(f, kResistance, float(a));
+  PutFloat(f, kResistance + 4, single ? 0.0f : float(a * 1.08 + 3e-6));
+  PutFloat(f, kResistance + 8, single ? 0.0f : float(a * 0.94 + 1.5e-6));
   return f;
 }
 
 std::vector<std::uint8_t> TSimCore::LiveFrame(int k, int elapsed, std::uint8_t r, std::uint8_t p,
                                               std::uint8_t state) const {
-  static const double kResistance[3] = {52.4e-6, 61.9e-6, 47.3e-6};
+  static const double kPhaseResistance[3] = {52.4e-6, 61.9e-6, 47.3e-6};
   static const double kCurrentOffset[3] = {0.0, -0.4, 0.3};
-  std::vector<std::uint8_t> f(40, 0);
-  f[0] = 0xFA;
+  using namespace LiveAt;
+  std::vector<std::uint8_t> f(kStartTest.replyLength, 0);
+  f[0] = kLiveFrameCode;
   const double range = r == 1 ? 200.0 : 100.0;
   const int channels = p == 1 ? 1 : 3;
   for (int ch = 0; ch < 3; ++ch) {
@@ -146,16 +133,16 @@ std::vector<std::uint8_t> TSimCore::LiveFrame(int k, int elapsed, std::uint8_t r
       const double ji = FConfig.FixedValues ? 0.0 : Jitter(FLiveSeed, k, ch);
       const double jr = FConfig.FixedValues ? 0.0 : Jitter(FLiveSeed, k, ch + 3);
       i = range + kCurrentOffset[ch] + 0.35 * ji;
-      res = kResistance[ch] * (1.0 + 0.004 * jr);
+      res = kPhaseResistance[ch] * (1.0 + 0.004 * jr);
       u = i * res;
     }
-    PutFloat(f, std::size_t(1 + 4 * ch), float(i));
-    PutFloat(f, std::size_t(13 + 4 * ch), float(u));
-    PutFloat(f, std::size_t(25 + 4 * ch), float(res));
+    PutFloat(f, std::size_t(kCurrent + 4 * ch), float(i));
+    PutFloat(f, std::size_t(kVoltage + 4 * ch), float(u));
+    PutFloat(f, std::size_t(LiveAt::kResistance + 4 * ch), float(res));
   }
-  f[37] = std::uint8_t(elapsed / 60);
-  f[38] = std::uint8_t(elapsed % 60);
-  f[39] = state;
+  f[kMinutes] = std::uint8_t(elapsed / 60);
+  f[kSeconds] = std::uint8_t(elapsed % 60);
+  f[kState] = state;
   return f;
 }
 
@@ -210,34 +197,34 @@ void TSimCore::Handle(const std::vector<std::uint8_t>& frame, std::uint64_t nowU
   };
 
   switch (cmd) {
-    case 0xF8: reply({0xF8, FConfig.DeviceType}, nowUs); break;
-    case 0xF0: reply({0xF0, std::uint8_t(FRecordCount)}, nowUs); break;
-    case 0xF1:
+    case kCmdIdentify: reply({kCmdIdentify, FConfig.DeviceType}, nowUs); break;
+    case kCmdCount: reply({kCmdCount, std::uint8_t(FRecordCount)}, nowUs); break;
+    case kCmdRecord:
       if (frame[1] < FRecordCount) reply(RecordFrame(frame[1]), nowUs);
       break;
-    case 0xF2: FRecordCount = 0; break;
-    case 0xF3: reply({0xF3, FConfig.RangeMode, FConfig.RangeSelected}, nowUs); break;
-    case 0xF4:
+    case kCmdErase: FRecordCount = 0; break;
+    case kCmdRange: reply({kCmdRange, FConfig.RangeMode, FConfig.RangeSelected}, nowUs); break;
+    case kCmdStartTest:
       stopLive();
       StartLive(frame[1], frame[2], frame[3], nowUs, out);
       break;
-    case 0xFC:
+    case kCmdStop:
       stopLive();
-      reply({0xFC}, nowUs);
+      reply({kCmdStop}, nowUs);
       break;
-    case 0xFE: reply({0xFE}, nowUs + std::uint64_t(FConfig.PrintDelayMs) * 1000); break;
-    case 0xF6: {
-      std::vector<std::uint8_t> b{0xF6};
+    case kCmdPrint: reply({kCmdPrint}, nowUs + std::uint64_t(FConfig.PrintDelayMs) * 1000); break;
+    case kCmdReadSeries: {
+      std::vector<std::uint8_t> b{kCmdReadSeries};
       b.insert(b.end(), FSerial.begin(), FSerial.end());
       reply(std::move(b), nowUs);
       break;
     }
-    case 0xF7: std::copy(frame.begin() + 1, frame.begin() + 9, FSerial.begin()); break;
+    case kCmdWriteSeries: std::copy(frame.begin() + 1, frame.begin() + 1 + kSeriesBytes, FSerial.begin()); break;
     default: break;  // unknown byte: no reply
   }
 
   ApplyFaults(cmd, occurrence, out, nowUs);
-  if (cmd == 0xF4) {
+  if (cmd == kCmdStartTest) {
     // A stream that lost its closing frame leaves the test running silently.
     FLiveSilent = std::none_of(out.begin(), out.end(), [](const TReply& r) { return r.Terminal; });
   }
@@ -253,7 +240,7 @@ void TSimCore::StartLive(std::uint8_t t, std::uint8_t r, std::uint8_t p, std::ui
   const int burst = std::min(FConfig.Burst, total);
   for (int k = 1; k <= total; ++k) {
     if (FConfig.SilenceAfter && k > *FConfig.SilenceAfter) break;
-    std::uint8_t state = k == total ? kStateFinished : kStateMeasuring;
+    std::uint8_t state = k == total ? kLiveFinished : kLiveMeasuring;
     const auto forced = FConfig.LiveStates.find(k);
     if (forced != FConfig.LiveStates.end()) state = forced->second;
     TReply reply;
@@ -304,7 +291,7 @@ void TSimCore::ApplyFaults(std::uint8_t cmd, int occurrence, std::vector<TReply>
     for (TReply& r : replies) {
       if (r.Bytes.empty()) continue;
       std::vector<std::uint8_t> noise;
-      for (int i = 0; i < FConfig.Noise; ++i) noise.push_back(std::uint8_t((FNoise++ * 37 + 11) % 0xF0));
+      for (int i = 0; i < FConfig.Noise; ++i) noise.push_back(std::uint8_t((FNoise++ * 37 + 11) % kFirstCode));
       r.Bytes.insert(r.Bytes.begin(), noise.begin(), noise.end());
     }
   }

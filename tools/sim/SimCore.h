@@ -39,7 +39,7 @@ struct TSimConfig {
   std::vector<TSimFault> Truncate;  // only the first Length reply bytes
   std::vector<TSimFault> Hangup;    // Length reply bytes, then the line closes
 
-  int Noise = 0;                          // noise bytes (< 0xF0) before every reply
+  int Noise = 0;                          // noise bytes (below every code) before every reply
   std::optional<std::uint64_t> ChunkSeed; // split replies into random chunks
   std::uint32_t Baud = 9600;              // 0: no pacing
   std::map<int, std::uint8_t> LiveStates; // live frame number (1-based) -> state byte
