@@ -10,7 +10,8 @@
 #include <functional>
 
 #include "data/UDataCenter.h"
-#include "forms/UDataFiles.h"
+#include "data/UDataFiles.h"
+#include "forms/UDlgProcess.h"
 #include "platform/StringGrid.h"
 #include "support/TestServices.h"
 
@@ -49,6 +50,7 @@ double Time(const char* what, const std::function<void()>& run) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  InstallProgressDialog();
   QTemporaryDir dir;
   SetAppDir(dir.path());
   TRecordingMessages messages;

@@ -13,7 +13,7 @@
 #include "data/UDataCenter.h"
 #include "forms/UDlgPreview.h"
 #include "forms/UQRMain.h"
-#include "platform/ReportPreview.h"
+#include "report/ReportPreview.h"
 #include "platform/StringGrid.h"
 #include "support/ReportSupport.h"
 #include "support/TestServices.h"

@@ -16,8 +16,8 @@
 #include <QVBoxLayout>
 
 #include "platform/MessageService.h"
-#include "platform/ReportEngine.h"
-#include "platform/ReportPreview.h"
+#include "report/ReportEngine.h"
+#include "report/ReportPreview.h"
 
 namespace {
 

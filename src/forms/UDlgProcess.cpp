@@ -13,7 +13,9 @@
 
 #include <cmath>
 
+#include "data/UDataCenter.h"
 #include "platform/MessageService.h"
+#include "platform/ProgressService.h"
 
 namespace {
 
@@ -206,4 +208,44 @@ void TFrmProcess::reject() {
     return;
   }
   BtnCancel->click();
+}
+
+bool UpdateProgress(const QPointer<TFrmProcess>& dlg, int count, int process) {
+  if (!dlg) return false;
+  dlg->SetPositions(count, process);
+  dlg->show();
+  dlg->repaint();
+  Delay(10);
+  return dlg ? dlg->Cancelled() : false;
+}
+
+void CloseProgress(QPointer<TFrmProcess>& dlg) {
+  if (dlg) dlg->Release();
+  dlg = nullptr;
+}
+
+namespace {
+
+class TProgressDialogWindow : public IProgressWindow {
+ public:
+  TProgressDialogWindow(QWidget* owner, const QString& tip) : FDlg(new TFrmProcess(owner)) {
+    FDlg->SetTip(tip);
+    FDlg->SetCountRange(1, 2);
+    FDlg->SetProcessRange(1, 3);
+    FDlg->show();
+  }
+  ~TProgressDialogWindow() override { CloseProgress(FDlg); }
+  bool Update(int count, int process) override { return UpdateProgress(FDlg, count, process); }
+  void Close() override { CloseProgress(FDlg); }
+
+ private:
+  QPointer<TFrmProcess> FDlg;
+};
+
+}  // namespace
+
+void InstallProgressDialog() {
+  SetProgressFactory([](QWidget* owner, const QString& tip) -> std::unique_ptr<IProgressWindow> {
+    return std::make_unique<TProgressDialogWindow>(owner, tip);
+  });
 }

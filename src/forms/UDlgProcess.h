@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QList>
 #include <QPixmap>
+#include <QPointer>
 
 class QFrame;
 class QLabel;
@@ -67,3 +68,14 @@ class TFrmProcess : public QDialog {
   bool FCancelled = false;
   bool FReleasing = false;
 };
+
+// The progress steps around the dialog. UpdateProgress sets the bars, shows
+// and repaints the dialog, lets events run for 10 ms and returns whether the
+// operator cancelled (false once the dialog is gone). CloseProgress closes
+// and frees it.
+bool UpdateProgress(const QPointer<TFrmProcess>& dlg, int count, int process);
+void CloseProgress(QPointer<TFrmProcess>& dlg);
+
+// Makes the file operations show this dialog as their progress window (at
+// owner, with tip, the count bar 1..2 and the process bar 1..3).
+void InstallProgressDialog();

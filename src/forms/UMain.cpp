@@ -18,7 +18,8 @@
 #include <QVBoxLayout>
 
 #include "data/UDataCenter.h"
-#include "forms/UDataFiles.h"
+#include "data/UDataFiles.h"
+#include "forms/UDlgProcess.h"
 #include "forms/UDlgSeries.h"
 #include "forms/UDlgSetComm.h"
 #include "forms/UDlgTest.h"
@@ -298,6 +299,8 @@ void TFrmMain::BuildControls() {
 
 void TFrmMain::FormCreate() {
   BuildControls();
+  // The file operations of this window show the progress dialog.
+  InstallProgressDialog();
 
   FComPort = CreateSerialPort(this);
   FComPort->SetPort(QStringLiteral("COM1"));

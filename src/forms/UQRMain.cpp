@@ -7,7 +7,7 @@
 #include "data/UDataCenter.h"
 #include "forms/UDlgPreview.h"
 #include "platform/MessageService.h"
-#include "platform/ReportPreview.h"
+#include "report/ReportPreview.h"
 #include "platform/StringGrid.h"
 
 TQRMain* QRMain = nullptr;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/ReportEngine.h"
+#include "report/ReportEngine.h"
 
 class QWidget;
 class TStringGrid;

@@ -12,7 +12,8 @@
 #include <memory>
 
 #include "data/UDataCenter.h"
-#include "forms/UDataFiles.h"
+#include "data/UDataFiles.h"
+#include "forms/UDlgProcess.h"
 #include "platform/StringGrid.h"
 #include "support/TestServices.h"
 
@@ -42,6 +43,7 @@ class DataFilesTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     SetAppDir(dir.path());
+    InstallProgressDialog();
     SGData = std::make_unique<TStringGrid>(11, 2);
     SGSave = std::make_unique<TStringGrid>(11, 2);
     for (int c = 0; c < 11; ++c) {

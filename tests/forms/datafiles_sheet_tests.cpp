@@ -13,7 +13,7 @@
 #include "datafiles_fixture.h"
 #include "forms/UDlgProcess.h"
 #include "platform/MessageService.h"
-#include "platform/Spreadsheet.h"
+#include "spreadsheet/Spreadsheet.h"
 #include "support/SpreadsheetFixtures.h"
 
 using namespace DataFiles;

@@ -11,7 +11,7 @@
 #include "datafiles_fixture.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
-#include "platform/Spreadsheet.h"
+#include "spreadsheet/Spreadsheet.h"
 
 using namespace DataFiles;
 

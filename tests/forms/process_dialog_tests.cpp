@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "forms/UDataFiles.h"
+#include "data/UDataFiles.h"
 #include "forms/UDlgProcess.h"
 #include "platform/EventPump.h"
 
@@ -125,7 +125,7 @@ TEST_F(ProcessDialog, CloseRequestsAreRefusedUntilReleased) {
   FlushDeletes();
   ASSERT_TRUE(dlg);
   EXPECT_TRUE(dlg->isVisible());
-  DataFiles::CloseProgress(dlg);
+  CloseProgress(dlg);
   EXPECT_TRUE(dlg.isNull());
 }
 
@@ -140,9 +140,9 @@ TEST_F(ProcessDialog, ReleaseClosesAndFrees) {
 TEST_F(ProcessDialog, CancelBetweenCheckpointsIsSeenAtTheNext) {
   dlg->SetCountRange(1, 2);
   dlg->SetProcessRange(1, 3);
-  EXPECT_FALSE(DataFiles::UpdateProgress(dlg, 1, 1));
+  EXPECT_FALSE(UpdateProgress(dlg, 1, 1));
   QTest::mouseClick(dlg->findChild<QPushButton*>(QStringLiteral("BtnCancel")), Qt::LeftButton);
-  EXPECT_TRUE(DataFiles::UpdateProgress(dlg, 2, 2));
+  EXPECT_TRUE(UpdateProgress(dlg, 2, 2));
   EXPECT_EQ(dlg->findChild<QProgressBar*>(QStringLiteral("PBCount"))->value(), 2);
   EXPECT_TRUE(dlg->isVisible());
 }
@@ -158,10 +158,10 @@ TEST_F(ProcessDialog, AGoneDialogIsNeverTouched) {
   QPointer<TFrmProcess> gone = dlg;
   // something else destroys it behind the operation's back
   QTimer::singleShot(0, [gone] { delete gone.data(); });
-  EXPECT_FALSE(DataFiles::UpdateProgress(gone, 1, 1));
+  EXPECT_FALSE(UpdateProgress(gone, 1, 1));
   EXPECT_TRUE(gone.isNull());
-  EXPECT_FALSE(DataFiles::UpdateProgress(gone, 2, 2));
-  DataFiles::CloseProgress(gone);
+  EXPECT_FALSE(UpdateProgress(gone, 2, 2));
+  CloseProgress(gone);
   dlg = nullptr;
 }
 
@@ -173,7 +173,7 @@ TEST(ProcessDialogPlace, CentredOverTheOwner) {
   const QPoint c = dlg->geometry().center();
   EXPECT_NEAR(c.x(), owner.frameGeometry().center().x(), 2);
   EXPECT_NEAR(c.y(), owner.frameGeometry().center().y(), 2);
-  DataFiles::CloseProgress(dlg);
+  CloseProgress(dlg);
   FlushDeletes();
 }
 

@@ -14,7 +14,7 @@
 
 #include <memory>
 
-#include "platform/ReportPreview.h"
+#include "report/ReportPreview.h"
 #include "report_fixture.h"
 
 namespace {

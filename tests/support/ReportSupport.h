@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "platform/ReportDialogs.h"
+#include "report/ReportDialogs.h"
 
 class TFrmPreview;
 

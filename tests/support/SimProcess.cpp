@@ -9,9 +9,6 @@
 #include "platform/EventPump.h"
 #include "platform/IniFile.h"
 
-#ifndef QK4820_SIM_PATH
-#define QK4820_SIM_PATH "qk4820-sim"
-#endif
 
 TSimProcess::TSimProcess(const QStringList& extraArgs) {
   FProc = std::make_unique<QProcess>();

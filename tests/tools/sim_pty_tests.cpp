@@ -15,9 +15,6 @@
 
 namespace {
 
-#ifndef QK4820_SIM_PATH
-#define QK4820_SIM_PATH "qk4820-sim"
-#endif
 
 bool OpenPort(QSerialPort& port, const QString& path) {
   port.setPortName(path);

@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "platform/MessageService.h"
-#include "platform/ReportEngine.h"
-#include "platform/ReportPreview.h"
+#include "report/ReportEngine.h"
+#include "report/ReportPreview.h"
 #include "support/ReportSupport.h"
 
 namespace {

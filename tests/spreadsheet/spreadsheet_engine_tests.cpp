@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Spreadsheet.h"
+#include "spreadsheet/Spreadsheet.h"
 
 namespace {
 

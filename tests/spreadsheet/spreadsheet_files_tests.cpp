@@ -16,7 +16,7 @@
 #include <orcus/zip_archive.hpp>
 #include <orcus/zip_archive_stream.hpp>
 
-#include "platform/Spreadsheet.h"
+#include "spreadsheet/Spreadsheet.h"
 #include "support/SpreadsheetFixtures.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "platform/ReportPreview.h"
+#include "report/ReportPreview.h"
 
 #include <QPainter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QVBoxLayout>
 
-#include "platform/ReportEngine.h"
+#include "report/ReportEngine.h"
 
 TQRPreview::TQRPreview(QWidget* parent) : QWidget(parent) {
   FLayout = new QVBoxLayout(this);

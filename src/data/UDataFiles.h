@@ -6,7 +6,7 @@
 // Two kinds of file are chosen by the name's last four characters: ".txt"
 // (exactly, case-sensitive) is a test-data text file in GBK with CR LF line
 // ends; any other name is a spreadsheet file, handled by the embedded
-// spreadsheet engine with a progress dialog.
+// spreadsheet engine with a progress window (ProgressService.h).
 //
 // The main window passes its tables in. Which row counter belongs to a table
 // is given by TTableKind: giDataCount for the instrument table SGData,
@@ -16,7 +16,6 @@
 // Errors that no operation here reports itself (a text file that cannot be
 // written or read) are thrown as EAppError; the main window's handlers run
 // these functions inside Guarded(...), so they end in the general error box.
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -25,7 +24,6 @@
 
 class ISpreadsheetApp;
 class QWidget;
-class TFrmProcess;
 class TStringGrid;
 
 namespace DataFiles {
@@ -91,13 +89,6 @@ void FillSheet(ISpreadsheetApp& app, TStringGrid* grid, TTableKind kind);
 // ESpreadsheetError (a cell of column A that is not a whole number, a failing
 // call) with the table untouched.
 void ReadSheet(ISpreadsheetApp& app, TStringGrid* SGSave);
-
-// The progress steps around the dialog. UpdateProgress sets the bars, shows
-// and repaints the dialog, lets events run for 10 ms and returns whether the
-// operator cancelled (false once the dialog is gone). CloseProgress closes
-// and frees it.
-bool UpdateProgress(const QPointer<TFrmProcess>& dlg, int count, int process);
-void CloseProgress(QPointer<TFrmProcess>& dlg);
 
 // Texts of the program.
 inline const QString kNoDataText = QStringLiteral("没有数据保存！");

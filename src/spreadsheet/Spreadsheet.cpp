@@ -1,4 +1,4 @@
-#include "platform/Spreadsheet.h"
+#include "spreadsheet/Spreadsheet.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <utility>
 
-#include "platform/SpreadsheetBook.h"
+#include "spreadsheet/SpreadsheetBook.h"
 
 // ---- Sheet ------------------------------------------------------------------
 

@@ -1,4 +1,4 @@
-#include "platform/ReportEngine.h"
+#include "report/ReportEngine.h"
 
 #include <QEventLoop>
 #include <QFontDatabase>
@@ -13,8 +13,8 @@
 #include <utility>
 
 #include "platform/MessageService.h"
-#include "platform/ReportDialogs.h"
-#include "platform/ReportPreview.h"
+#include "report/ReportDialogs.h"
+#include "report/ReportPreview.h"
 
 // ---- Fonts -------------------------------------------------------------------
 

@@ -24,8 +24,8 @@
 #include <string_view>
 
 #include "platform/FileIo.h"
-#include "platform/Spreadsheet.h"
-#include "platform/SpreadsheetBook.h"
+#include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/SpreadsheetBook.h"
 
 namespace {
 

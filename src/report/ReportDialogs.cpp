@@ -1,4 +1,4 @@
-#include "platform/ReportDialogs.h"
+#include "report/ReportDialogs.h"
 
 #include <QPageSetupDialog>
 #include <QPrintDialog>

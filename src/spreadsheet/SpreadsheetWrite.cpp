@@ -11,8 +11,8 @@
 
 #include "platform/FileIo.h"
 #include "platform/MessageService.h"
-#include "platform/Spreadsheet.h"
-#include "platform/SpreadsheetBook.h"
+#include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/SpreadsheetBook.h"
 
 namespace {
 

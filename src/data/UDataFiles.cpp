@@ -1,20 +1,22 @@
-#include "forms/UDataFiles.h"
+#include "data/UDataFiles.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QWidget>
 
 #include <exception>
 #include <memory>
 
 #include "data/UDataCenter.h"
-#include "forms/UDlgProcess.h"
 #include "platform/DesktopServices.h"
 #include "platform/FileIo.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
-#include "platform/Spreadsheet.h"
+#include "platform/ProgressService.h"
+#include "spreadsheet/Spreadsheet.h"
 #include "platform/StringGrid.h"
 
 namespace DataFiles {
@@ -93,15 +95,6 @@ std::unique_ptr<ISpreadsheetApp> StartSpreadsheet() {
   } catch (...) {
     return nullptr;
   }
-}
-
-QPointer<TFrmProcess> ShowProgress(QWidget* owner) {
-  QPointer<TFrmProcess> dlg = new TFrmProcess(owner);
-  dlg->SetTip(kProgressTip);
-  dlg->SetCountRange(1, 2);
-  dlg->SetProcessRange(1, 3);
-  dlg->show();
-  return dlg;
 }
 
 }  // namespace
@@ -272,20 +265,6 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
 
 // ---- Spreadsheet -------------------------------------------------------------
 
-bool UpdateProgress(const QPointer<TFrmProcess>& dlg, int count, int process) {
-  if (!dlg) return false;
-  dlg->SetPositions(count, process);
-  dlg->show();
-  dlg->repaint();
-  Delay(10);
-  return dlg ? dlg->Cancelled() : false;
-}
-
-void CloseProgress(QPointer<TFrmProcess>& dlg) {
-  if (dlg) dlg->Release();
-  dlg = nullptr;
-}
-
 void FillSheet(ISpreadsheetApp& app, TStringGrid* grid, TTableKind kind) {
   app.CellsSetColumnWidth(9.5);
   app.CellsSetHorizontalAlignment(kAlignCenter);
@@ -321,9 +300,9 @@ void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, TTa
   bool cancelled = false;
   bool reported = false;
   std::unique_ptr<ISpreadsheetApp> app;
-  QPointer<TFrmProcess> dlg = ShowProgress(owner);
+  std::unique_ptr<IProgressWindow> dlg = OpenProgressWindow(owner, kProgressTip);
 
-  if (UpdateProgress(dlg, 1, 1)) {
+  if (dlg->Update(1, 1)) {
     cancelled = true;
   } else {
     app = StartSpreadsheet();
@@ -351,13 +330,13 @@ void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, TTa
         reported = true;
       }
       // A cancel seen here only keeps the folder closed; the file is complete.
-      if (stored && UpdateProgress(dlg, 2, 2)) cancelled = true;
+      if (stored && dlg->Update(2, 2)) cancelled = true;
     }
   }
 
   const bool started = app != nullptr;
   QuitSpreadsheet(app, parent, reported);
-  CloseProgress(dlg);
+  dlg->Close();
   if (!cancelled && started) {
     Delay(100);
     DesktopServices().OpenFolder(QFileInfo(fileName).absolutePath());
@@ -368,9 +347,9 @@ void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave)
   const QPointer<QWidget> parent(owner);
   bool reported = false;
   std::unique_ptr<ISpreadsheetApp> app;
-  QPointer<TFrmProcess> dlg = ShowProgress(owner);
+  std::unique_ptr<IProgressWindow> dlg = OpenProgressWindow(owner, kProgressTip);
 
-  if (!UpdateProgress(dlg, 1, 1)) {
+  if (!dlg->Update(1, 1)) {
     app = StartSpreadsheet();
     if (!app) {
       MsgBox(parent, kStartFailedText, TMsgIcon::Warning);
@@ -388,12 +367,12 @@ void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave)
         reported = true;
       }
       // The table is loaded; a cancel seen now changes nothing.
-      if (loaded) UpdateProgress(dlg, 2, 2);
+      if (loaded) dlg->Update(2, 2);
     }
   }
 
   QuitSpreadsheet(app, parent, reported);
-  CloseProgress(dlg);
+  dlg->Close();
 }
 
 }  // namespace DataFiles
