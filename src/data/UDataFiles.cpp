@@ -15,6 +15,7 @@
 #include "platform/FileIo.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
+#include "platform/Numbers.h"
 #include "platform/ProgressService.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "platform/StringGrid.h"
@@ -58,9 +59,8 @@ QList<QPair<QString, QString>> FileFilters(bool forOpening) {
 
 // The text of column A as a record number, "%2d".
 QString RecordNumberText(const QString& cell, int sheetRow) {
-  bool ok = false;
-  const int v = TrimText(cell).toInt(&ok, 10);
-  if (!ok) {
+  int v = 0;
+  if (!TryStrToInt(TrimText(cell), v)) {
     throw ESpreadsheetError(QStringLiteral("第%1行A列不是整数：'%2'").arg(sheetRow).arg(cell));
   }
   return QString::asprintf("%2d", v);

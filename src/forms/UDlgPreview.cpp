@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "platform/MessageService.h"
+#include "platform/WindowPlacement.h"
 #include "report/ReportEngine.h"
 #include "report/ReportPreview.h"
 
@@ -144,11 +145,7 @@ TFrmPreview::TFrmPreview(QWidget* parent) : QWidget(parent, Qt::Window) {
   setFont(ReportFont(QStringLiteral("宋体"), 9));
   setMinimumSize(200, 100);
   resize(561, 408);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame(QPoint(), size());
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  CentreFrameOnScreen(this);
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);

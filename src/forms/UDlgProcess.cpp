@@ -14,20 +14,16 @@
 #include <cmath>
 
 #include "data/UDataCenter.h"
+#include "platform/Fonts.h"
 #include "platform/MessageService.h"
 #include "platform/ProgressService.h"
+#include "platform/WindowPlacement.h"
 
 namespace {
 
 constexpr int kFrameSize = 32;
 
-QFont DialogFont() {
-  QFont f;
-  f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Noto Sans CJK SC"),
-                 QStringLiteral("WenQuanYi Zen Hei")});
-  f.setPointSize(8);
-  return f;
-}
+QFont DialogFont() { return PointFont(QStringLiteral("MS Sans Serif"), 8); }
 
 // One picture of the busy animation: a small drum and a stick. strike is the
 // stick's angle above the drum head in degrees; hit adds the sound marks.
@@ -142,12 +138,7 @@ TFrmProcess::TFrmProcess(QWidget* owner)
   Timer1->start();
 
   // Centred over the owner's window, or the screen.
-  const QWidget* over = owner ? owner->window() : nullptr;
-  QRect area = over ? over->frameGeometry() : QRect();
-  if (!area.isValid()) {
-    if (const QScreen* s = QGuiApplication::primaryScreen()) area = s->availableGeometry();
-  }
-  if (area.isValid()) move(area.center() - QPoint(width() / 2, height() / 2));
+  CentreFrameOnOwnerOrScreen(this, owner);
 }
 
 TFrmProcess::~TFrmProcess() = default;

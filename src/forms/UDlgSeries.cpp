@@ -15,7 +15,9 @@
 
 #include "comm/UCommUnit.h"
 #include "data/UDataCenter.h"
+#include "platform/Fonts.h"
 #include "platform/MessageService.h"
+#include "platform/WindowPlacement.h"
 #include "protocol/uProtocol.h"
 
 namespace {
@@ -55,8 +57,7 @@ int InnerWidth(const QLineEdit* edit) {
 // as the field allows.
 void FitSeriesFont(QLineEdit* edit) {
   QFont f = edit->font();
-  f.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono"),
-                 QStringLiteral("Noto Sans Mono"), QStringLiteral("Monospace")});
+  f.setFamilies(FontFamilies(QStringLiteral("DejaVu Sans Mono")));
   f.setStyleHint(QFont::TypeWriter);
   const int room = InnerWidth(edit);
   for (int px = 13; px >= 8; --px) {
@@ -106,11 +107,7 @@ void TFrmSeries::showEvent(QShowEvent* event) {
   // Centred on the screen, not on the owner.
   if (!FPlaced) {
     FPlaced = true;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-      QRect r = frameGeometry();
-      r.moveCenter(screen->availableGeometry().center());
-      move(r.topLeft());
-    }
+    CentreFrameOnScreen(this);
   }
 }
 

@@ -24,10 +24,13 @@
 #include "forms/UMain.h"
 #include "forms/uWaitForm.h"
 #include "platform/EventPump.h"
+#include "platform/Fonts.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
 #include "platform/StringGrid.h"
 #include "platform/Tick.h"
+#include "platform/WindowPlacement.h"
+#include "platform/Numbers.h"
 #include "protocol/uCircleRoad.h"
 
 namespace {
@@ -106,14 +109,7 @@ QIcon Glyph(TGlyph kind) {
   return QIcon(pm);
 }
 
-QFont GridFont() {
-  QFont f;
-  f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                 QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
-                 QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")});
-  f.setPixelSize(16);
-  return f;
-}
+QFont GridFont() { return PixelFont(QStringLiteral("MS Sans Serif"), 16); }
 
 const QString k100A = QStringLiteral("100A");
 
@@ -236,11 +232,7 @@ void TFrmTest::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous() || FShown) return;
   FShown = true;
-  if (QScreen* s = QGuiApplication::primaryScreen()) {
-    const QRect a = s->availableGeometry();
-    move(a.left() + (a.width() - frameGeometry().width()) / 2,
-         a.top() + (a.height() - frameGeometry().height()) / 2);
-  }
+  CentreFrameOnScreen(this);
   Guarded([this] { FormShow(); });
 }
 

@@ -183,9 +183,6 @@ class TFrmMain : public QWidget {
 
 extern TFrmMain* FrmMain;
 
-// Integer conversion as the program's inputs use it: leading blanks, an
-// optional sign, decimal digits (or $ / 0x hexadecimal), nothing after them.
-bool TryStrToInt(const QString& text, int& value);
 
 // Header texts of the two record tables, columns 0 to 10.
 QStringList RecordGridHeaders();

@@ -10,6 +10,7 @@
 #include "data/UDataCenter.h"
 #include "platform/IniFile.h"
 #include "platform/MessageService.h"
+#include "platform/WindowPlacement.h"
 
 namespace {
 
@@ -79,24 +80,20 @@ void TfrmOtherSetting::showEvent(QShowEvent* event) {
   // Centred on the screen the first time it is shown.
   if (!FPlaced) {
     FPlaced = true;
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen) {
-      QRect r = frameGeometry();
-      r.moveCenter(screen->availableGeometry().center());
-      // A copy already open at that place would be hidden exactly behind
-      // this one: each further copy opens a step down and to the right.
-      for (bool taken = true; taken;) {
-        taken = false;
-        for (auto* other : parentWidget() ? parentWidget()->findChildren<TfrmOtherSetting*>(
-                                                QString(), Qt::FindDirectChildrenOnly)
-                                          : QList<TfrmOtherSetting*>()) {
-          if (other != this && other->isVisible() && other->pos() == r.topLeft()) {
-            r.translate(kCascadeStep, kCascadeStep);
-            taken = true;
-          }
+    CentreFrameOnScreen(this);
+    // A copy already open at that place would be hidden exactly behind this
+    // one: each further copy opens a step down and to the right.
+    const auto copies = parentWidget() ? parentWidget()->findChildren<TfrmOtherSetting*>(
+                                             QString(), Qt::FindDirectChildrenOnly)
+                                       : QList<TfrmOtherSetting*>();
+    for (bool taken = true; taken;) {
+      taken = false;
+      for (const TfrmOtherSetting* other : copies) {
+        if (other != this && other->isVisible() && other->pos() == pos()) {
+          move(pos() + QPoint(kCascadeStep, kCascadeStep));
+          taken = true;
         }
       }
-      move(r.topLeft());
     }
   }
   QWidget::showEvent(event);

@@ -14,15 +14,10 @@
 #include <cmath>
 
 #include "platform/EventPump.h"
+#include "platform/Fonts.h"
+#include "platform/WindowPlacement.h"
 
-QFont SongFont(int pixelHeight) {
-  QFont f;
-  f.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
-                 QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei"),
-                 QStringLiteral("Noto Serif CJK SC")});
-  f.setPixelSize(pixelHeight);
-  return f;
-}
+QFont SongFont(int pixelHeight) { return PixelFont(QStringLiteral("宋体"), pixelHeight); }
 
 int RoundHalfEven(double v) { return static_cast<int>(std::nearbyint(v)); }
 
@@ -172,15 +167,7 @@ void ShowWait(const QString& message, int positionMode, int top, int centreX) {
     w->move(centreX - RoundHalfEven(width / 2.0), top);
   } else {
     QWidget* over = positionMode == kPosScreenCenter || positionMode == kPosDesktopCenter ? nullptr : MainWindow();
-    QRect area;
-    if (over) {
-      area = over->frameGeometry();
-    } else {
-      QScreen* s = QGuiApplication::primaryScreen();
-      area = s ? s->availableGeometry() : QRect(0, 0, 800, 600);
-    }
-    w->move(area.left() + (area.width() - w->frameGeometry().width()) / 2,
-            area.top() + (area.height() - w->frameGeometry().height()) / 2);
+    CentreFrameOnOwnerOrScreen(w, over);
   }
   w->show();
   w->raise();

@@ -1,11 +1,11 @@
 #include "platform/IniFile.h"
 
 #include <cerrno>
-#include <climits>
 
 #include "platform/FileIo.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
+#include "platform/Numbers.h"
 
 namespace {
 
@@ -87,30 +87,6 @@ int FindKey(const std::vector<TLine>& lines, int header, int end, const QString&
 
 bool IsBlank(const TLine& line) { return line.bytes.trimmed().isEmpty(); }
 
-// Whole-text integer: optional sign and decimal digits, or 0x / $ hexadecimal.
-bool ParseInteger(const QString& text, int& out) {
-  QString t = text.trimmed();
-  if (t.isEmpty()) return false;
-  bool ok = false;
-  qlonglong v = 0;
-  if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) && t.size() > 2) {
-    v = t.mid(2).toLongLong(&ok, 16);
-  } else if (t.startsWith(QLatin1Char('$')) && t.size() > 1) {
-    v = t.mid(1).toLongLong(&ok, 16);
-  } else {
-    for (int i = 0; i < t.size(); ++i) {
-      const QChar c = t[i];
-      if (c.isDigit() && c.unicode() < 128) continue;
-      if (i == 0 && (c == QLatin1Char('-') || c == QLatin1Char('+')) && t.size() > 1) continue;
-      return false;
-    }
-    v = t.toLongLong(&ok, 10);
-  }
-  if (!ok || v < INT_MIN || v > INT_MAX) return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
 }  // namespace
 
 TIniFile::TIniFile(const QString& fileName) : FFileName(fileName) {}
@@ -156,7 +132,7 @@ QByteArray TIniFile::ReadBytes(const QString& section, const QString& key) const
 
 int TIniFile::ReadInteger(const QString& section, const QString& key, int def) const {
   int v = def;
-  return ParseInteger(ReadString(section, key, QString()), v) ? v : def;
+  return TryStrToInt(ReadString(section, key, QString()), v) ? v : def;
 }
 
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& text) {

@@ -1,6 +1,8 @@
 #include "platform/WindowPlacement.h"
 
+#include <QGuiApplication>
 #include <QMargins>
+#include <QScreen>
 #include <QWidget>
 
 namespace {
@@ -16,13 +18,24 @@ QMargins FrameMargins(const QWidget* w) {
 void CentreFrameOn(QWidget* window, const QRect& area) {
   QMargins m = FrameMargins(window);
   if (m.isNull() && window->parentWidget()) m = FrameMargins(window->parentWidget()->window());
-  QRect frame(QPoint(0, 0), window->size().grownBy(m));
-  frame.moveCenter(area.center());
+  const QSize frame = window->size().grownBy(m);
   // move() places the frame's top-left corner.
-  window->move(frame.topLeft());
+  window->move(area.left() + (area.width() - frame.width()) / 2, area.top() + (area.height() - frame.height()) / 2);
 }
 
 void CentreFrameOnOwner(QWidget* window, const QWidget* owner) {
   if (!owner) return;
   CentreFrameOn(window, owner->window()->frameGeometry());
+}
+
+void CentreFrameOnScreen(QWidget* window) {
+  if (const QScreen* s = QGuiApplication::primaryScreen()) CentreFrameOn(window, s->availableGeometry());
+}
+
+void CentreFrameOnOwnerOrScreen(QWidget* window, const QWidget* owner) {
+  if (owner) {
+    CentreFrameOnOwner(window, owner);
+  } else {
+    CentreFrameOnScreen(window);
+  }
 }

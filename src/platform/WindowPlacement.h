@@ -11,3 +11,7 @@ class QWidget;
 void CentreFrameOn(QWidget* window, const QRect& area);
 // Centred on the frame of owner's window.
 void CentreFrameOnOwner(QWidget* window, const QWidget* owner);
+// Centred on the available area of the primary screen.
+void CentreFrameOnScreen(QWidget* window);
+// Centred on owner's window when there is one, else on the screen.
+void CentreFrameOnOwnerOrScreen(QWidget* window, const QWidget* owner);

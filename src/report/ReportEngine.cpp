@@ -1,7 +1,6 @@
 #include "report/ReportEngine.h"
 
 #include <QEventLoop>
-#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QHash>
 #include <QPagedPaintDevice>
@@ -12,62 +11,15 @@
 #include <optional>
 #include <utility>
 
+#include "platform/Fonts.h"
 #include "platform/MessageService.h"
 #include "report/ReportDialogs.h"
 #include "report/ReportPreview.h"
 
 // ---- Fonts -------------------------------------------------------------------
 
-namespace {
-
-QStringList Installed(const QStringList& candidates) {
-  QStringList out;
-  for (const QString& f : candidates) {
-    if (QFontDatabase::hasFamily(f)) out << f;
-  }
-  return out;
-}
-
-QStringList ChineseFallbacks() {
-  return Installed({QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei"),
-                    QStringLiteral("Noto Serif CJK SC")});
-}
-
-}  // namespace
-
-QStringList ReportFontFamilies(const QString& family) {
-  static QHash<QString, QStringList> cache;
-  const auto hit = cache.constFind(family);
-  if (hit != cache.constEnd()) return *hit;
-
-  QStringList out;
-  const QString key = family.trimmed().toLower();
-  if (key == QLatin1String("arial")) {
-    const QStringList latin =
-        Installed({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                   QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
-    // One Latin face is enough; the first is the nearest in width.
-    if (!latin.isEmpty()) out << latin.first();
-  } else if (family == QStringLiteral("宋体") || key == QLatin1String("simsun")) {
-    out << Installed({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun")});
-  } else if (!family.isEmpty()) {
-    out << family;
-  }
-  for (const QString& f : ChineseFallbacks()) {
-    if (!out.contains(f)) out << f;
-  }
-  if (out.isEmpty()) out << family;
-  cache.insert(family, out);
-  return out;
-}
-
 QFont ReportFont(const QString& family, double pointSize, bool bold) {
-  const QStringList families = ReportFontFamilies(family);
-  QFont f(families.first());
-  f.setFamilies(families);
-  f.setPointSizeF(pointSize);
-  f.setBold(bold);
-  return f;
+  return PointFont(family, pointSize, bold);
 }
 
 // ---- Layout ------------------------------------------------------------------

@@ -38,15 +38,9 @@ class TQRPrinter;
 constexpr double kReportPixelsPerInch = 96.0;
 inline double ReportPixelsToMm(double px) { return px * 25.4 / kReportPixelsPerInch; }
 
-// Installed families that stand in for a family named by the layout, best
-// first: "Arial" gives Arial itself or a metric-compatible sans (Liberation
-// Sans, Arimo) or DejaVu Sans Condensed (nearly Arial's widths) or DejaVu
-// Sans; "宋体" gives SimSun itself or Noto Sans CJK SC
-// or WenQuanYi Zen Hei. Chinese fonts always close the list, so Chinese text
-// set in a Latin family still prints. An unknown family is kept as it is,
-// followed by the Chinese fonts.
-QStringList ReportFontFamilies(const QString& family);
-// A font of the layout: family as above, size in points.
+// A font of the layout, size in points; the family stands in as FontFamilies
+// (platform/Fonts.h) says: "Arial" by a metric-compatible sans, "宋体" by SimSun
+// or a face that writes Chinese.
 QFont ReportFont(const QString& family, double pointSize, bool bold = false);
 
 // ---- Layout ----------------------------------------------------------------

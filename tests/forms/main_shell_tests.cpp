@@ -11,6 +11,7 @@
 #include <QTabWidget>
 
 #include "main_fixture.h"
+#include "platform/Numbers.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/MessageService.h"
+#include "platform/Fonts.h"
 #include "report/ReportEngine.h"
 #include "report/ReportPreview.h"
 #include "support/ReportSupport.h"
@@ -92,7 +93,7 @@ QStringList Numbered(int from, int to) {
 
 TEST(ReportFonts, LayoutFamiliesFallBackToInstalledFontsThatWriteChinese) {
   for (const QString& family : {QStringLiteral("Arial"), QStringLiteral("宋体")}) {
-    const QStringList families = ReportFontFamilies(family);
+    const QStringList families = FontFamilies(family);
     ASSERT_FALSE(families.isEmpty()) << family.toStdString();
     for (const QString& f : families) EXPECT_TRUE(QFontDatabase::hasFamily(f)) << f.toStdString();
     const QFontInfo info(ReportFont(family, 9));
@@ -104,7 +105,7 @@ TEST(ReportFonts, LayoutFamiliesFallBackToInstalledFontsThatWriteChinese) {
     EXPECT_TRUE(families.contains(info.family())) << info.family().toStdString();
   }
   // Arial's stand-in is a Latin face first, Chinese only as the fallback.
-  const QString arial = ReportFontFamilies(QStringLiteral("Arial")).first();
+  const QString arial = FontFamilies(QStringLiteral("Arial")).first();
   EXPECT_FALSE(QFontDatabase::writingSystems(arial).contains(QFontDatabase::SimplifiedChinese))
       << arial.toStdString();
   const QFont bold = ReportFont(QStringLiteral("宋体"), 14, true);

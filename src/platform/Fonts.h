@@ -1,0 +1,14 @@
+#pragma once
+// The faces the program names (宋体, MS Sans Serif, Arial, ...) and what stands
+// in for them here: the face itself where installed, else its nearest
+// installed stand-in, then the faces that write Chinese.
+#include <QFont>
+#include <QString>
+#include <QStringList>
+
+// Installed families for family, in the order they are tried.
+QStringList FontFamilies(const QString& family);
+// family at a height in pixels.
+QFont PixelFont(const QString& family, int pixelSize);
+// family at a size in points.
+QFont PointFont(const QString& family, double pointSize, bool bold = false);
