@@ -3,15 +3,17 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <memory>
+
 #include "platform/EventPump.h"
 #include "platform/Gbk.h"
 #include "platform/IniFile.h"
 #include "platform/Tick.h"
 
-std::int32_t iTestTime = 5;
-QString strCurrentStep = QStringLiteral("100A");
+std::int32_t iTestTime = Defaults::kTestTime;
+QString strCurrentStep = Defaults::kCurrentStep;
 std::int32_t iCurrentStep = 0;
-QString strPhase = QStringLiteral("单相");
+QString strPhase = Defaults::kPhase;
 std::int32_t iPhase = 1;
 std::int32_t iLastTestTime = 0;
 std::int32_t iLastCurrentStep = 0;
@@ -26,9 +28,9 @@ std::intptr_t giUsbHandle = 0;
 std::int32_t giSaveCount = 0;
 std::int32_t giDataCount = 0;
 bool gbConnected = false;
-std::int32_t giCommStyle = 1;
-std::int32_t giCommPort = 3;
-std::int32_t giBaudRate = 6;
+std::int32_t giCommStyle = Defaults::kCommStyle;
+std::int32_t giCommPort = Defaults::kCommPort;
+std::int32_t giBaudRate = Defaults::kBaudRate;
 std::int32_t giSaveScreen = 0;
 std::int32_t giScreenLeft = 0;
 std::int32_t giScreenTop = 0;
@@ -53,11 +55,18 @@ void SetAppDir(const QString& dir) { gAppDir = dir; }
 
 QString SettingsFileName() { return QDir(AppDir()).filePath(QStringLiteral("SystemFile.ini")); }
 
+TIniFile& SettingsFile() {
+  static std::unique_ptr<TIniFile> doc;
+  const QString name = SettingsFileName();
+  if (!doc || doc->FileName() != name) doc = std::make_unique<TIniFile>(name);
+  return *doc;
+}
+
 void ResetWorkingParameters() {
-  iTestTime = 5;
-  strCurrentStep = QStringLiteral("100A");
+  iTestTime = Defaults::kTestTime;
+  strCurrentStep = Defaults::kCurrentStep;
   iCurrentStep = 0;
-  strPhase = QStringLiteral("单相");
+  strPhase = Defaults::kPhase;
   iPhase = 1;
   iLastTestTime = iLastCurrentStep = iLastPhase = 0;
   strResultA.clear();
@@ -69,26 +78,27 @@ void ResetWorkingParameters() {
   giUsbHandle = 0;
   giSaveCount = giDataCount = 0;
   gbConnected = false;
-  giCommStyle = 1;
-  giCommPort = 3;
-  giBaudRate = 6;
+  giCommStyle = Defaults::kCommStyle;
+  giCommPort = Defaults::kCommPort;
+  giBaudRate = Defaults::kBaudRate;
   giSaveScreen = giScreenLeft = giScreenTop = giScreenWidth = giScreenHeight = 0;
 }
 
 void LoadSettings() {
-  const TIniFile ini(SettingsFileName());
-  strCurrentStep = ini.ReadString(kSetParam, QStringLiteral("strCurrentStep"), QStringLiteral("100A"));
-  strPhase = ini.ReadString(kSetParam, QStringLiteral("strPhase"), QStringLiteral("单相"));
-  iTestTime = ini.ReadInteger(kSetParam, QStringLiteral("iTestTime"), 5);
+  TIniFile& ini = SettingsFile();
+  ini.Reload();
+  strCurrentStep = ini.ReadString(kSetParam, QStringLiteral("strCurrentStep"), Defaults::kCurrentStep);
+  strPhase = ini.ReadString(kSetParam, QStringLiteral("strPhase"), Defaults::kPhase);
+  iTestTime = ini.ReadInteger(kSetParam, QStringLiteral("iTestTime"), Defaults::kTestTime);
   // Cut to the byte limit without splitting a double-byte character.
   strTestUser = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strTestUser"), QString()), kShortTextBytes);
   strTestAdd = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strTestAdd"), QString()), kShortTextBytes);
   strDevice = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strDevice"), QString()), kShortTextBytes);
   // The blocking transaction always runs over the serial line; the stored
   // transport is written for the record but never read.
-  giCommStyle = 1;
-  giCommPort = ini.ReadInteger(kCommunication, QStringLiteral("giCommPort"), 3);
-  giBaudRate = ini.ReadInteger(kCommunication, QStringLiteral("giBaudRate"), 6);
+  giCommStyle = Defaults::kCommStyle;
+  giCommPort = ini.ReadInteger(kCommunication, QStringLiteral("giCommPort"), Defaults::kCommPort);
+  giBaudRate = ini.ReadInteger(kCommunication, QStringLiteral("giBaudRate"), Defaults::kBaudRate);
   giSaveScreen = ini.ReadInteger(kScreen, QStringLiteral("save"), 0);
   giScreenLeft = ini.ReadInteger(kScreen, QStringLiteral("left"), 0);
   giScreenTop = ini.ReadInteger(kScreen, QStringLiteral("top"), 0);
@@ -97,7 +107,8 @@ void LoadSettings() {
 }
 
 void SaveSettings() {
-  TIniFile ini(SettingsFileName());
+  TIniFile& ini = SettingsFile();
+  ini.BeginUpdate();
   ini.WriteString(kSetParam, QStringLiteral("strCurrentStep"), strCurrentStep);
   ini.WriteString(kSetParam, QStringLiteral("strPhase"), strPhase);
   ini.WriteInteger(kSetParam, QStringLiteral("iTestTime"), iTestTime);
@@ -107,6 +118,7 @@ void SaveSettings() {
   ini.WriteInteger(kCommunication, QStringLiteral("giCommStyle"), giCommStyle);
   ini.WriteInteger(kCommunication, QStringLiteral("giCommPort"), giCommPort);
   ini.WriteInteger(kCommunication, QStringLiteral("giBaudRate"), giBaudRate);
+  ini.EndUpdate();
 }
 
 void Delay(std::uint16_t ms) {
@@ -137,10 +149,8 @@ QString DateTimeFileText(const QDateTime& t) {
 }
 
 std::int32_t BaudRateOf(std::uint32_t index) {
-  static const std::int32_t kRates[] = {300,   600,   1200,  2400,  4800,   9600,  19200,
-                                        38400, 43000, 56000, 57600, 115200, 256000};
-  if (index < 1 || index > 13) return 57600;
-  return kRates[index - 1];
+  if (index < 1 || index > static_cast<std::uint32_t>(kBaudRateCount)) return 57600;
+  return kBaudRates[index - 1];
 }
 
 QString CurrentStepName(std::int32_t index) {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+class TIniFile;
+
 // ---- Working parameters -------------------------------------------------
 extern std::int32_t iTestTime;      // load time of a live test, seconds
 extern QString strCurrentStep;      // "100A" or "200A"
@@ -37,12 +39,31 @@ extern std::int32_t giScreenHeight;
 // Byte limit of the tester, test place and device number, in GBK bytes.
 constexpr int kShortTextBytes = 20;
 
+// Values of the working parameters before the settings file is read, and
+// for keys it lacks.
+namespace Defaults {
+inline constexpr std::int32_t kTestTime = 5;
+inline const QString kCurrentStep = QStringLiteral("100A");
+inline const QString kPhase = QStringLiteral("单相");
+inline constexpr std::int32_t kCommStyle = 1;  // the serial line
+inline constexpr std::int32_t kCommPort = 3;
+inline constexpr std::int32_t kBaudRate = 6;   // 9600
+}  // namespace Defaults
+
+// The baud rates of the settings dialog's list; giBaudRate is 1-based into it.
+inline constexpr std::int32_t kBaudRates[] = {300,   600,   1200,  2400,   4800,  9600, 19200,
+                                              38400, 43000, 56000, 57600, 115200, 256000};
+inline constexpr int kBaudRateCount = static_cast<int>(sizeof kBaudRates / sizeof kBaudRates[0]);
+
 // ---- Files ----------------------------------------------------------------
 // Folder of the running executable; tests point it at a scratch folder.
 QString AppDir();
 void SetAppDir(const QString& dir);  // empty restores the executable's folder
 // AppDir() + "/SystemFile.ini".
 QString SettingsFileName();
+// The settings file as one document in memory, read once (LoadSettings
+// reads it afresh) and stored at the points that write it.
+TIniFile& SettingsFile();
 
 // Resets every working parameter to its value before LoadSettings.
 void ResetWorkingParameters();

@@ -75,11 +75,7 @@ TFrmSetComm::TFrmSetComm(QWidget* parent) : QDialog(parent) {
   lblBaudRate = Label(PanComm, "lblBaudRate", QStringLiteral("波特率："), 10, 66);
   lblBaudRate->setFixedWidth(55);
   cbrate = DropDownList(PanComm, "cbrate", 72, 62, 89);
-  cbrate->addItems({QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("1200"),
-                    QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
-                    QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("43000"),
-                    QStringLiteral("56000"), QStringLiteral("57600"), QStringLiteral("115200"),
-                    QStringLiteral("256000")});
+  for (const std::int32_t rate : kBaudRates) cbrate->addItem(QString::number(rate));
   PanComm->raise();
 
   BtnOK = Button(this, "BtnOK", QStringLiteral("OK"), 40, 135);

@@ -333,12 +333,14 @@ void TFrmMain::FormClose() {
   FreeReport();
   // The other-settings dialog writes "save" when it closes, so the file, not
   // giSaveScreen, decides.
-  TIniFile ini(SettingsFileName());
+  TIniFile& ini = SettingsFile();
   if (ini.ReadInteger(QStringLiteral("Screen"), QStringLiteral("save"), 0) == 1) {
+    ini.BeginUpdate();
     ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("left"), x());
     ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("top"), y());
     ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("width"), width());
     ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("height"), height());
+    ini.EndUpdate();
   }
 }
 

@@ -54,13 +54,11 @@ TfrmOtherSetting* TfrmOtherSetting::ShowNew(QWidget* owner) {
 }
 
 void TfrmOtherSetting::FormCreate() {
-  const TIniFile ini(SettingsFileName());
-  chkSave->setChecked(ini.ReadInteger(kScreenSection, kSaveKey, 0) == 1);
+  chkSave->setChecked(SettingsFile().ReadInteger(kScreenSection, kSaveKey, 0) == 1);
 }
 
 void TfrmOtherSetting::FormClose() {
-  TIniFile ini(SettingsFileName());
-  ini.WriteInteger(kScreenSection, kSaveKey, chkSave->isChecked() ? 1 : 0);
+  SettingsFile().WriteInteger(kScreenSection, kSaveKey, chkSave->isChecked() ? 1 : 0);
 }
 
 void TfrmOtherSetting::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,9 @@
 #include "platform/IniFile.h"
 
+#include <QFile>
+
+#include <sys/stat.h>
+
 #include <cerrno>
 
 #include "platform/FileIo.h"
@@ -89,20 +93,65 @@ bool IsBlank(const TLine& line) { return line.bytes.trimmed().isEmpty(); }
 
 }  // namespace
 
+namespace {
+int gFileReads = 0;
+int gFileStores = 0;
+}  // namespace
+
+int TIniFile::FileReads() { return gFileReads; }
+int TIniFile::FileStores() { return gFileStores; }
+
 TIniFile::TIniFile(const QString& fileName) : FFileName(fileName) {}
 
-bool TIniFile::Load(std::vector<TLine>& lines, int& err) const {
-  lines.clear();
+TIniFile::TStamp TIniFile::CurrentStamp() const {
+  TStamp st;
+  struct stat sb {};
+  if (::stat(QFile::encodeName(FFileName).constData(), &sb) != 0) return st;
+  st.exists = true;
+  st.size = sb.st_size;
+  st.mtimeNs = qint64(sb.st_mtim.tv_sec) * 1000000000 + sb.st_mtim.tv_nsec;
+  st.inode = sb.st_ino;
+  return st;
+}
+
+void TIniFile::Load() const {
+  FLines.clear();
+  FLoadError = 0;
+  FStamp = CurrentStamp();
   QByteArray bytes;
-  if (!ReadWholeFile(FFileName, bytes, err)) return err == ENOENT;
-  lines = SplitLines(bytes);
-  return true;
+  int err = 0;
+  ++gFileReads;
+  if (ReadWholeFile(FFileName, bytes, err)) {
+    FLines = SplitLines(bytes);
+  } else if (err != ENOENT) {
+    FLoadError = err;
+  }
+  FLoaded = true;
+}
+
+void TIniFile::EnsureLoaded() const {
+  if (!FLoaded) {
+    Load();
+    return;
+  }
+  // Someone else stored the file since it was read (a look at its state,
+  // not a read): take their version, with this document's unstored changes
+  // on top, so nothing written meanwhile is lost or overlooked.
+  if (!(CurrentStamp() == FStamp)) {
+    Load();
+    for (const TChange& c : FChanges) Apply(FLines, c);
+  }
+}
+
+void TIniFile::Reload() {
+  Load();
+  FChanges.clear();
+  FDirty = false;
 }
 
 bool TIniFile::FindValue(const QString& section, const QString& key, QByteArray& value) const {
-  std::vector<TLine> lines;
-  int err = 0;
-  if (!Load(lines, err)) return false;
+  EnsureLoaded();
+  const std::vector<TLine>& lines = FLines;
   int header = 0, end = 0;
   FindSection(lines, section, header, end);
   if (header < 0) return false;
@@ -135,50 +184,79 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int def) c
   return TryStrToInt(ReadString(section, key, QString()), v) ? v : def;
 }
 
-void TIniFile::WriteString(const QString& section, const QString& key, const QString& text) {
-  std::vector<TLine> lines;
-  int err = 0;
-  if (!Load(lines, err)) {
-    // Whatever the file holds (the port mapping, every parameter) would be
-    // lost if it were replaced by the keys being written now.
-    throw EAppError(CannotReadText(FFileName, err) + QStringLiteral("\n\n为免丢失其中的设置，未写入该文件。"));
-  }
-  // A value is one line: a line break inside it (a pasted text) would start
-  // new lines that read as keys or sections of their own and break the file.
-  QString value = text;
-  value.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-  const QByteArray valueBytes = ToGbk(value);
-
+void TIniFile::Apply(std::vector<TLine>& lines, const TChange& change) {
   // A line that has none gets a line end before another line follows it.
   auto terminate = [&lines](int i) {
     if (i >= 0 && lines[static_cast<size_t>(i)].end.isEmpty()) lines[static_cast<size_t>(i)].end = kLineEnd;
   };
   int header = 0, end = 0;
-  FindSection(lines, section, header, end);
+  FindSection(lines, change.section, header, end);
   if (header < 0) {
     const int last = static_cast<int>(lines.size()) - 1;
     terminate(last);
     if (last >= 0 && !IsBlank(lines.back())) lines.push_back(TLine{QByteArray(), kLineEnd});
-    lines.push_back(TLine{ToGbk(QStringLiteral("[%1]").arg(section)), kLineEnd});
-    lines.push_back(TLine{ToGbk(key) + '=' + valueBytes, kLineEnd});
-  } else {
-    const int i = FindKey(lines, header, end, key);
-    if (i >= 0) {
-      TLine& line = lines[static_cast<size_t>(i)];
-      line.bytes = line.bytes.left(EqualsAt(line)).trimmed() + '=' + valueBytes;
-    } else {
-      // After the section's last non-blank line, so blank separators stay below it.
-      int at = end;
-      while (at > header + 1 && IsBlank(lines[static_cast<size_t>(at - 1)])) --at;
-      terminate(at - 1);
-      lines.insert(lines.begin() + at, TLine{ToGbk(key) + '=' + valueBytes, kLineEnd});
-    }
+    lines.push_back(TLine{ToGbk(QStringLiteral("[%1]").arg(change.section)), kLineEnd});
+    lines.push_back(TLine{ToGbk(change.key) + '=' + change.value, kLineEnd});
+    return;
   }
-  QByteArray bytes;
-  for (const TLine& l : lines) bytes += l.bytes + l.end;
-  ReplaceFileContents(FFileName, bytes);
+  const int i = FindKey(lines, header, end, change.key);
+  if (i >= 0) {
+    TLine& line = lines[static_cast<size_t>(i)];
+    line.bytes = line.bytes.left(EqualsAt(line)).trimmed() + '=' + change.value;
+    return;
+  }
+  // After the section's last non-blank line, so blank separators stay below it.
+  int at = end;
+  while (at > header + 1 && IsBlank(lines[static_cast<size_t>(at - 1)])) --at;
+  terminate(at - 1);
+  lines.insert(lines.begin() + at, TLine{ToGbk(change.key) + '=' + change.value, kLineEnd});
+}
+
+namespace {
+// Whatever a file that could not be read holds (the port mapping, every
+// parameter) would be lost if it were replaced by the keys being written.
+EAppError Unreadable(const QString& fileName, int err) {
+  return EAppError(CannotReadText(fileName, err) + QStringLiteral("\n\n为免丢失其中的设置，未写入该文件。"));
+}
+}  // namespace
+
+void TIniFile::BeginUpdate() {
+  EnsureLoaded();
+  if (FLoadError != 0) throw Unreadable(FFileName, FLoadError);
+  ++FUpdates;
+}
+
+void TIniFile::WriteString(const QString& section, const QString& key, const QString& text) {
+  EnsureLoaded();
+  if (FLoadError != 0) throw Unreadable(FFileName, FLoadError);
+  // A value is one line: a line break inside it (a pasted text) would start
+  // new lines that read as keys or sections of their own and break the file.
+  QString value = text;
+  value.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+  const TChange change{section, key, ToGbk(value)};
+  Apply(FLines, change);
+  FChanges.push_back(change);
+  FDirty = true;
+  if (FUpdates == 0) Store();
 }
 
 void TIniFile::WriteInteger(const QString& section, const QString& key, int value) {
   WriteString(section, key, QString::number(value));
+}
+
+void TIniFile::EndUpdate() {
+  if (FUpdates > 0) --FUpdates;
+  if (FUpdates == 0 && FDirty) Store();
+}
+
+void TIniFile::Store() {
+  EnsureLoaded();
+  if (FLoadError != 0) throw Unreadable(FFileName, FLoadError);
+  QByteArray bytes;
+  for (const TLine& l : FLines) bytes += l.bytes + l.end;
+  ++gFileStores;
+  ReplaceFileContents(FFileName, bytes);
+  FStamp = CurrentStamp();
+  FChanges.clear();
+  FDirty = false;
 }

@@ -150,6 +150,25 @@ TEST_F(MainShell, SaveFlagSetWhileRunningMakesTheExitWriteTheRectangle) {
   EXPECT_EQ(Ini().ReadInteger(QStringLiteral("Screen"), QStringLiteral("height"), -1), 500);
 }
 
+// Starting and closing the window reads the settings file once and stores
+// it once at each point that writes: the rectangle, then the working
+// parameters. A line someone else added meanwhile survives both stores.
+TEST_F(MainShell, StartAndCloseReadTheSettingsOnceAndStoreThemOncePerPoint) {
+  W.reset();
+  Ini().WriteInteger(QStringLiteral("Screen"), QStringLiteral("save"), 1);
+  const int reads = TIniFile::FileReads();
+  const int stores = TIniFile::FileStores();
+  MakeWindow();
+  EXPECT_EQ(TIniFile::FileReads() - reads, 1);
+  Ini().WriteString(QStringLiteral("Ports"), QStringLiteral("COM9"), QStringLiteral("/dev/ttyUSB9"));
+  W->close();
+  W.reset();
+  EXPECT_EQ(TIniFile::FileStores() - stores, 1 + 2);  // the line above, then the two points
+  EXPECT_EQ(Ini().ReadString(QStringLiteral("Ports"), QStringLiteral("COM9"), QString()), QStringLiteral("/dev/ttyUSB9"));
+  EXPECT_EQ(Ini().ReadInteger(QStringLiteral("Screen"), QStringLiteral("width"), -1), 1096);
+  EXPECT_EQ(Ini().ReadInteger(QStringLiteral("SetParam"), QStringLiteral("iTestTime"), -1), 5);
+}
+
 TEST_F(MainShell, StoredRectangleRoundTrips) {
   W.reset();
   TIniFile ini = Ini();
