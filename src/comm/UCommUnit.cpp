@@ -6,6 +6,7 @@
 
 #include "comm/WbfCommUnit.h"
 #include "data/UDataCenter.h"
+#include "platform/Tick.h"
 
 std::int32_t giCommError = 0;
 
@@ -24,7 +25,7 @@ constexpr std::uint32_t kUsbReadTimeout = 100;
 constexpr int kUsbMaxRereads = 8;
 
 // A plain pause: the transaction deliberately handles no window messages.
-void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Pause(int ms) { SleepMs(static_cast<std::uint32_t>(ms)); }
 
 // Frame length as used: negative means nothing to send.
 std::int32_t FrameLength(std::int32_t writeLen) { return std::max<std::int32_t>(writeLen, 0); }

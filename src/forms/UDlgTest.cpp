@@ -15,7 +15,6 @@
 #include <QScopeGuard>
 #include <QShowEvent>
 #include <QTabWidget>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -477,10 +476,10 @@ void TFrmTest::RunTest() {
     if (s == kLiveFinished) {
       if (L != 0) {
         ShowWaitOver(this, LoadTimeNotice(Q(f.LoadTimeText)));
-        QThread::msleep(1000);  // the final value stays in view; events wait
+        SleepMs(1000);  // the final value stays in view; events wait
         if (T - P <= 2 && T != L) {
           ShowWaitOver(this, LoadTimeNotice(QStringLiteral("%1秒").arg(T)));
-          QThread::msleep(1500);
+          SleepMs(1500);
         }
         // A press made during the pause was meant for the button as it read
         // then, "中断": it is handled now, as a stop of a test that has ended

@@ -272,6 +272,7 @@ void TCircleRoad::AddData(const TBuffer& bytes) { AddData(bytes.data(), bytes.si
 
 void TCircleRoad::AddData(const std::uint8_t* bytes, std::size_t count) {
   if (bytes == nullptr || count == 0) return;
+  BytesAdded += count;
   Data.insert(Data.end(), bytes, bytes + count);
   DataLen = static_cast<std::int32_t>(Data.size());
   Parse();

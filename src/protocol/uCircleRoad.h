@@ -94,6 +94,9 @@ class TCircleRoad {
 
   std::uint8_t ExpectKind = 0;
   std::uint8_t Status = 0;
+  // Bytes handed to AddData since the assembler was made (for diagnostics
+  // and tests; the assembler itself does not use it).
+  std::uint64_t BytesAdded = 0;
   std::int32_t DataLen = 0;
   TBuffer Data;
   std::string DeviceType;

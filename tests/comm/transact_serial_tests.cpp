@@ -8,6 +8,7 @@
 #include "comm/UCommUnit.h"
 #include "comm/WbfCommUnit.h"
 #include "data/UDataCenter.h"
+#include "platform/Tick.h"
 #include "platform/IniFile.h"
 #include "support/SimProcess.h"
 
@@ -28,11 +29,16 @@ TBuffer Frame(std::initializer_list<std::uint8_t> bytes, std::size_t size = 200)
 class SerialTransact : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The pauses between and inside attempts pass at once.
+    TickSource::SetInstantSleep(true);
     ResetWorkingParameters();
     giCommStyle = 1;
     giCommError = -1;
   }
-  void TearDown() override { SetAppDir(QString()); }
+  void TearDown() override {
+    SetAppDir(QString());
+    TickSource::Restore();
+  }
 
   // Starts the simulator and maps COM3 to it.
   std::unique_ptr<TSimProcess> StartSim(const QStringList& args = {}) {
@@ -107,10 +113,10 @@ TEST_F(SerialTransact, APortThatCannotBeOpenedFailsAfterFourAttemptsWithCode2) {
   TIniFile(SettingsFileName()).WriteString("Ports", "COM3", dir.path() + "/no-such-device");
   giCommPort = 3;
   TBuffer b = Frame({0xF6});
-  QElapsedTimer t;
-  t.start();
+  // Measured on the program's tick count, which its pauses move.
+  const std::uint32_t start = GetTickCount();
   EXPECT_FALSE(SendCommand(0xF6, b, 9, 1));
-  const qint64 ms = t.elapsed();
+  const std::uint32_t ms = TicksSince(start);
   EXPECT_EQ(giCommError, kCommOpenFailed);
   EXPECT_EQ(LastTransactAttempts(), 4);
   // Four closes of 100 ms and three pauses of 100 ms between the attempts;

@@ -12,6 +12,7 @@
 
 #include "comm/UCommUnit.h"
 #include "data/UDataCenter.h"
+#include "platform/Tick.h"
 #include "forms/UDlgSeries.h"
 #include "platform/IniFile.h"
 #include "support/FakeUsbBridge.h"
@@ -71,10 +72,13 @@ class SeriesDialog : public ::testing::Test {
   void SetUp() override {
     ResetWorkingParameters();
     giCommStyle = 1;
+    // The pauses of the blocking transaction pass at once.
+    TickSource::SetInstantSleep(true);
   }
   void TearDown() override {
     SetAppDir(QString());
     giCommStyle = 1;
+    TickSource::Restore();
   }
   std::unique_ptr<TSimProcess> StartSim(const QStringList& args = {}) {
     auto sim = std::make_unique<TSimProcess>(args);

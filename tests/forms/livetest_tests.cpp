@@ -24,8 +24,12 @@ class LiveTest : public MainRig {
   }
 
   // Simulator, main window and a test dialog as the range query builds it.
+  // Without "--interval" the simulator holds every live frame until the
+  // test lets it go (RunTest does, one frame at a time), so the test runs as
+  // fast as the program shows frames, however loaded the machine is.
   void Start(const QStringList& args, int range = 0, int phase = 0, int seconds = 5) {
-    StartSim(args);
+    Stepped = !args.contains(QStringLiteral("--interval"));
+    StartSim(Stepped ? args + QStringList{QStringLiteral("--step")} : args);
     if (HasFatalFailure()) return;
     Dlg = std::make_unique<TFrmTest>(W.get());
     Dlg->CBCurrentStep->clear();
@@ -42,6 +46,23 @@ class LiveTest : public MainRig {
   // Presses the test button; returns when the test has ended.
   void RunTest() {
     Notices.clear();
+    // Step mode: the first frame goes once the start frame is in; each next
+    // one once the program has taken every byte sent so far and awaits the
+    // next frame, so no two frames ever wait in the line together.
+    const int starts = static_cast<int>(Log().filter(QStringLiteral("F4")).size());
+    const std::uint64_t base = TCircleRoad::Instance()->BytesAdded;
+    int released = 0;
+    TWhenReady step([&] {
+      if (!Stepped) return true;
+      if (Log().filter(QStringLiteral("F4")).size() <= starts) return false;
+      const TCircleRoad* road = TCircleRoad::Instance();
+      if (released == 0 ||
+          (road->BytesAdded >= base + std::uint64_t(released) * kStartTest.replyLength && road->Status == kStatusWaiting)) {
+        Sim->ReleaseLiveFrame();
+        ++released;
+      }
+      return false;
+    });
     TWhenReady watch([this] {
       if (TfrmWait* w = CurrentWait()) {
         const QString t = w->lblMessage->text();
@@ -81,12 +102,13 @@ class LiveTest : public MainRig {
   }
 
   std::unique_ptr<TFrmTest> Dlg;
+  bool Stepped = false;
   QStringList Notices;
   bool RowsTwoThreeTouched = false;
 };
 
 TEST_F(LiveTest, CompleteSinglePhaseTestShowsRowOneOnly) {
-  Start({"--interval", "100"}, 0, 0, 5);
+  Start({}, 0, 0, 5);
   RunTest();
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(Log().mid(0), (QStringList{"F4 05 00 01"}));
@@ -115,7 +137,7 @@ TEST_F(LiveTest, CompleteSinglePhaseTestShowsRowOneOnly) {
 }
 
 TEST_F(LiveTest, CompleteThreePhaseTestAt200AShowsAllRows) {
-  Start({"--interval", "100", "--fixed-values"}, 1, 1, 6);
+  Start({"--fixed-values"}, 1, 1, 6);
   RunTest();
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(Log(), (QStringList{"F4 06 01 03"}));
@@ -172,7 +194,7 @@ TEST_F(LiveTest, OfABurstOfFramesOnlyTheLastIsShown) {
 }
 
 TEST_F(LiveTest, StopByTheOperator) {
-  Start({"--interval", "100"}, 0, 1, 30);
+  Start({}, 0, 1, 30);
   bool pressed = false;
   bool disabledMeanwhile = false;
   QColor stopGlyph;
@@ -210,7 +232,7 @@ TEST_F(LiveTest, StopByTheOperator) {
 }
 
 TEST_F(LiveTest, UnacknowledgedStopAndTheSecondPress) {
-  Start({"--interval", "100", "--mute", "FC@1"}, 0, 1, 30);
+  Start({"--mute", "FC@1"}, 0, 1, 30);
   TWhenReady stop([&] {
     if (Dlg->BtnTest->text() != QStringLiteral("中断") || Dlg->FramesShown() < 1) return false;
     Dlg->BtnTest->click();
@@ -236,7 +258,7 @@ TEST_F(LiveTest, UnacknowledgedStopAndTheSecondPress) {
 }
 
 TEST_F(LiveTest, PressWhileTheStopWaitsForItsAcknowledgementIsIgnored) {
-  Start({"--interval", "100", "--mute", "FC@1"}, 0, 1, 30);
+  Start({"--mute", "FC@1"}, 0, 1, 30);
   TWhenReady stop([&] {
     if (Dlg->BtnTest->text() != QStringLiteral("中断") || Dlg->FramesShown() < 1) return false;
     Dlg->BtnTest->click();
@@ -264,7 +286,8 @@ TEST_F(LiveTest, PressWhileTheStopWaitsForItsAcknowledgementIsIgnored) {
 }
 
 TEST_F(LiveTest, PressDuringThePauseAfterTheFinalFrameStartsNoNewTest) {
-  Start({"--interval", "100"}, 0, 1, 5);
+  TickSource::SetInstantSleep(false);  // the pause itself is under test
+  Start({}, 0, 1, 5);
   // A heartbeat on the user-interface thread. Once the last running frame
   // has been shown, a helper thread waits until the heartbeat stops (the
   // pause that keeps the final value in view) and then queues a press of the
@@ -315,7 +338,7 @@ class LiveError : public LiveTest, public ::testing::WithParamInterface<TErrorCa
 
 TEST_P(LiveError, ErrorFrameEndsTheTestWithItsMessage) {
   const TErrorCase& c = GetParam();
-  Start({"--interval", "100", "--live-state", c.state}, 0, 1, 5);
+  Start({"--live-state", c.state}, 0, 1, 5);
   QString captionAtMessage;
   Msgs.OnShow = [&](const TMsgRequest&) { captionAtMessage = Dlg->BtnTest->text(); };
   RunTest();
@@ -338,7 +361,7 @@ INSTANTIATE_TEST_SUITE_P(States, LiveError,
                                            TErrorCase{"3:82", "超量程！", true}));
 
 TEST_F(LiveTest, FrameWithAnInvalidStateByteIsPassedOver) {
-  Start({"--interval", "100", "--live-state", "2:84"}, 0, 1, 5);
+  Start({"--live-state", "2:84"}, 0, 1, 5);
   RunTest();
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(Dlg->FramesShown(), 4);  // frames 1, 3, 4 and 5
@@ -369,7 +392,7 @@ TEST_F(LiveTest, NoFrameAtAllLeavesTheTestButtonDisabled) {
 }
 
 TEST_F(LiveTest, SilenceAfterSomeFramesEndsTheTest) {
-  Start({"--interval", "100", "--silence-after", "2"}, 0, 1, 10);
+  Start({"--silence-after", "2"}, 0, 1, 10);
   TTickPusher push([&] { return Dlg->FramesShown() >= 2 && Dlg->Running(); }, 500);
   RunTest();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败,测试中断！")});
@@ -384,7 +407,7 @@ TEST_F(LiveTest, SilenceAfterSomeFramesEndsTheTest) {
 }
 
 TEST_F(LiveTest, LineClosedMidTestPassesTheRestoreStepAndReachesTheGeneralErrorBox) {
-  Start({"--interval", "100", "--hangup", "F4:80"}, 0, 1, 10);
+  Start({"--hangup", "F4:80"}, 0, 1, 10);
   bool noticeGoneAtBox = false, portClosedAtBox = false, controlsAtBox = false;
   Msgs.OnShow = [&](const TMsgRequest&) {
     noticeGoneAtBox = CurrentWait() == nullptr;
@@ -404,7 +427,7 @@ TEST_F(LiveTest, LineClosedMidTestPassesTheRestoreStepAndReachesTheGeneralErrorB
 }
 
 TEST_F(LiveTest, CloseRequestedDuringATestTakesEffectAfterIt) {
-  Start({"--interval", "100"}, 0, 1, 5);
+  Start({}, 0, 1, 5);
   bool requested = false;
   TWhenReady closer([&] {
     if (Dlg->FramesShown() < 1) return false;
@@ -420,7 +443,7 @@ TEST_F(LiveTest, CloseRequestedDuringATestTakesEffectAfterIt) {
 }
 
 TEST_F(LiveTest, ArchiveOnceThenRefuseTheSameResult) {
-  Start({"--interval", "100"}, 0, 1, 5);
+  Start({}, 0, 1, 5);
   Dlg->EdtDeviceNum->setText(QStringLiteral("QK-1"));
   Dlg->EdtTestUser->setText(QStringLiteral("张三"));
   Dlg->EdtTestAdd->setText(QStringLiteral("一号站"));
@@ -454,7 +477,7 @@ TEST_F(LiveTest, ArchiveOnceThenRefuseTheSameResult) {
 }
 
 TEST_F(LiveTest, ArchiveWithAnOverLongTesterThenCorrected) {
-  Start({"--interval", "100"}, 0, 0, 5);
+  Start({}, 0, 0, 5);
   RunTest();
   ASSERT_NE(Dlg->TestStamp(), 0);
   Dlg->EdtTestUser->setText(QStringLiteral("一二三四五六七八九十百"));
@@ -474,7 +497,7 @@ TEST_F(LiveTest, ArchiveWithAnOverLongTesterThenCorrected) {
 }
 
 TEST_F(LiveTest, ArchiveAfterTheLoadTimeChangedShowsTheTestsLoadTime) {
-  Start({"--interval", "100"}, 0, 1, 5);
+  Start({}, 0, 1, 5);
   RunTest();
   Dlg->cbTestTime->setEditText(QStringLiteral("20"));
   Dlg->BtnOK->click();
@@ -484,7 +507,7 @@ TEST_F(LiveTest, ArchiveAfterTheLoadTimeChangedShowsTheTestsLoadTime) {
 }
 
 TEST_F(LiveTest, PrintSendsFE00AndLeavesTheTestStartSnapshot) {
-  Start({"--interval", "100", "--print-delay", "200"}, 0, 1, 5);
+  Start({"--print-delay", "200"}, 0, 1, 5);
   Dlg->btnPrint->click();  // before any test
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("无完成测试过程的数据不能打印！")});
   Msgs.Clear();
@@ -529,7 +552,7 @@ TEST_F(LiveTest, PrintSendsFE00AndLeavesTheTestStartSnapshot) {
 }
 
 TEST_F(LiveTest, PrintNotAcknowledgedReportsAndRestores) {
-  Start({"--interval", "100", "--mute", "FE"}, 0, 1, 5);
+  Start({"--mute", "FE"}, 0, 1, 5);
   RunTest();
   const auto stamp = Dlg->TestStamp();
   ASSERT_NE(stamp, 0);
@@ -567,7 +590,7 @@ struct TRestartCase {
 class RestartFails : public LiveTest, public ::testing::WithParamInterface<TRestartCase> {};
 
 TEST_P(RestartFails, LeavesNothingToArchiveOrPrint) {
-  Start({"--interval", "100"}, 0, 1, 5);
+  Start({}, 0, 1, 5);
   RunTest();
   ASSERT_NE(Dlg->TestStamp(), 0);
   if (GetParam().portFails) {

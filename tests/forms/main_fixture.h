@@ -81,6 +81,9 @@ inline bool PumpUntil(const std::function<bool()>& cond, int ms = 5000) {
 
 class MainRig : public ::testing::Test {
  protected:
+  // The program's plain pauses (the view of a final live value, the pauses
+  // of the blocking transaction) move the tick count instead of waiting.
+  void SetUp() override { TickSource::SetInstantSleep(true); }
   void TearDown() override {
     HideWait();
     W.reset();

@@ -1,5 +1,7 @@
 #include "support/SimProcess.h"
 
+#include <signal.h>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -50,6 +52,10 @@ bool TSimProcess::WaitForLogLines(int n, int ms) const {
     PumpOrSleep(5);
   }
   return LogLines().size() >= n;
+}
+
+void TSimProcess::ReleaseLiveFrame() {
+  if (FProc && FProc->state() == QProcess::Running) ::kill(static_cast<pid_t>(FProc->processId()), SIGUSR1);
 }
 
 void TSimProcess::Stop() {

@@ -23,6 +23,8 @@ class TSimProcess {
   QStringList LogLines() const;
   // Waits (pumping events) until the log holds at least n lines or ms pass.
   bool WaitForLogLines(int n, int ms = 3000) const;
+  // Step mode (--step): lets the next held live frame go.
+  void ReleaseLiveFrame();
   // Stops the simulator (SIGTERM) and waits for it.
   void Stop();
   QString Output() const;

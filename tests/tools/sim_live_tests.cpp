@@ -36,6 +36,28 @@ TEST(SimLive, OneFramePerSecondAndTheFinalFrameAtTheLoadTime) {
   EXPECT_TRUE(h.RunFor(10000 * kMs).empty());
 }
 
+// Step mode: a frame goes out only when it is released, one per release,
+// whatever time passes; a stop drops the frames still held.
+TEST(SimLive, StepModeSendsOneFramePerRelease) {
+  TSimConfig c;
+  c.Step = true;
+  TSimHarness h(c);
+  h.Send({0xF4, 3, 0, 3});
+  EXPECT_TRUE(h.RunFor(60000 * kMs).empty());
+  for (int k = 1; k <= 2; ++k) {
+    SCOPED_TRACE(k);
+    ASSERT_TRUE(h.Core.ReleaseLiveFrame(h.Now));
+    const auto out = h.RunFor(10000 * kMs);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].Bytes[38], k);
+  }
+  h.Send({0xFC});
+  EXPECT_FALSE(h.Core.ReleaseLiveFrame(h.Now));
+  const auto out = h.RunFor(1000 * kMs);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].Bytes, std::vector<std::uint8_t>{0xFC});
+}
+
 TEST(SimLive, ZeroLoadTimeGivesOneFinalFrameAtOnce) {
   TSimHarness h;
   const std::uint64_t t0 = h.Now;

@@ -8,6 +8,9 @@
 
 namespace {
 
+// Ready time of a live frame that waits for its release (step mode).
+constexpr std::uint64_t kHeldUs = ~std::uint64_t(0);
+
 bool EndsTest(std::uint8_t state) {
   return state == kLiveWiringError || state == kLiveOverRange || state == kLiveFinished;
 }
@@ -245,7 +248,7 @@ void TSimCore::StartLive(std::uint8_t t, std::uint8_t r, std::uint8_t p, std::ui
     if (forced != FConfig.LiveStates.end()) state = forced->second;
     TReply reply;
     const int slot = k <= burst ? burst : k;  // held back frames go together with frame `burst`
-    reply.ReadyUs = t == 0 ? nowUs : nowUs + std::uint64_t(slot) * intervalUs;
+    reply.ReadyUs = FConfig.Step ? kHeldUs : t == 0 ? nowUs : nowUs + std::uint64_t(slot) * intervalUs;
     reply.Bytes = LiveFrame(k, t == 0 ? 0 : k, r, p, state);
     reply.Live = true;
     reply.Terminal = EndsTest(state);
@@ -365,10 +368,24 @@ std::vector<TimedChunk> TSimCore::Poll(std::uint64_t nowUs) {
   return due;
 }
 
+bool TSimCore::ReleaseLiveFrame(std::uint64_t nowUs) {
+  const auto held = std::find_if(FQueue.begin(), FQueue.end(),
+                                 [](const TReply& r) { return r.Live && r.ReadyUs == kHeldUs; });
+  if (held == FQueue.end()) return false;
+  TReply r = std::move(*held);
+  FQueue.erase(held);
+  r.ReadyUs = nowUs;
+  const auto pos = std::upper_bound(FQueue.begin(), FQueue.end(), r.ReadyUs,
+                                    [](std::uint64_t t, const TReply& q) { return t < q.ReadyUs; });
+  FQueue.insert(pos, std::move(r));
+  return true;
+}
+
 std::optional<std::uint64_t> TSimCore::NextDueUs() const {
   if (!FLine.empty()) return FLine.front().DueUs;
   if (FClosed || FQueue.empty()) return std::nullopt;
   const TReply& r = FQueue.front();
+  if (r.ReadyUs == kHeldUs) return std::nullopt;
   const std::uint64_t start = std::max(r.ReadyUs, FLineFreeUs);
   if (r.ChunkSizes.empty()) return start;
   return start + r.PausesUs[0] + LineTimeUs(r.ChunkSizes[0], FConfig.Baud);

@@ -46,6 +46,7 @@ struct TSimConfig {
   std::optional<int> SilenceAfter;        // no live frames after this one
   int Burst = 0;                          // first frames sent back to back
   bool FixedValues = false;               // live values without jitter
+  bool Step = false;                      // live frames wait for ReleaseLiveFrame
 };
 
 // Reply bytes due at DueUs (the moment their last byte is on the line).
@@ -72,6 +73,9 @@ class TSimCore {
   std::vector<TimedChunk> Poll(std::uint64_t nowUs);
   // Due time of the next chunk; empty when nothing is scheduled.
   std::optional<std::uint64_t> NextDueUs() const;
+  // Step mode: the next held live frame becomes ready at nowUs; false when
+  // none is held.
+  bool ReleaseLiveFrame(std::uint64_t nowUs);
 
   const TSimConfig& Config() const { return FConfig; }
   int RecordCount() const { return FRecordCount; }

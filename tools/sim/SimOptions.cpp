@@ -76,6 +76,10 @@ bool ParseSimOptions(const std::vector<std::string>& args, TSimOptions& o, std::
       c.FixedValues = true;
       continue;
     }
+    if (name == "--step" && !hasValue) {
+      c.Step = true;
+      continue;
+    }
     static const char* const kWithValue[] = {
         "--link", "--log", "--trace", "--mute", "--corrupt", "--truncate", "--hangup", "--noise",
         "--chunks", "--baud", "--live-state", "--silence-after", "--burst", "--interval",
@@ -186,6 +190,8 @@ std::string SimUsage() {
       "  --baud B                pace output as 8N1 at B baud, 0 = no pacing (default 9600)\n"
       "  --fixed-values          live frames carry the same values every time, distinct\n"
       "                          per phase (A 52.4, B 61.9, C 47.3 uOhm)\n"
+      "  --step                  each live frame waits until the simulator gets SIGUSR1\n"
+      "                          (one signal, one frame) instead of its interval\n"
       "\n"
       "Faults (CMD in hex, e.g. F1; @N = only its N-th occurrence, 1-based;\n"
       "the live frames after F4 count as one reply):\n"

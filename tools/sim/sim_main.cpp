@@ -30,6 +30,10 @@ volatile sig_atomic_t gStop = 0;
 
 void OnSignal(int) { gStop = 1; }
 
+// Step mode: live frames released by SIGUSR1 and not yet handed to the core.
+volatile sig_atomic_t gReleases = 0;
+void OnRelease(int) { gReleases = gReleases + 1; }
+
 std::uint64_t MonoUs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -244,19 +248,27 @@ int TServer::Run() {
   sigemptyset(&block);
   sigaddset(&block, SIGTERM);
   sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGUSR1);
   sigprocmask(SIG_BLOCK, &block, &waitMask);
   sigdelset(&waitMask, SIGTERM);
   sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGUSR1);
   struct sigaction sa{};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
+  struct sigaction release{};
+  release.sa_handler = OnRelease;
+  sigemptyset(&release.sa_mask);
+  sigaction(SIGUSR1, &release, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   if (!OpenPty() || !MakeLink()) return 1;
 
   while (!gStop) {
+    // Signals arrive only inside ppoll, so the count cannot change here.
+    for (; gReleases > 0; gReleases = gReleases - 1) FCore.ReleaseLiveFrame(MonoUs());
     for (TimedChunk& c : FCore.Poll(MonoUs())) {
       TPendingWrite w;
       w.Bytes = std::move(c.Bytes);
