@@ -1,10 +1,8 @@
 #include "forms/UDlgSeries.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
 #include <QStyleOptionFrame>

@@ -4,14 +4,12 @@
 #include <QDateTime>
 #include <QFrame>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QScreen>
 #include <QScopeGuard>
 #include <QShowEvent>
 #include <QTabWidget>

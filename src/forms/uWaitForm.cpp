@@ -8,7 +8,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
-#include <QScreen>
 #include <QTimer>
 
 #include <cmath>
