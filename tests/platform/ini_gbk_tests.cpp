@@ -235,7 +235,9 @@ TEST(SystemFileDialogs, ShowEachFilterEntryOnce) {
         << (save ? "save" : "open");
     // The save replaces a chosen file without a question; the dialog speaks
     // Chinese.
-    if (save) EXPECT_FALSE(asksBeforeReplacing);
+    if (save) {
+      EXPECT_FALSE(asksBeforeReplacing);
+    }
     EXPECT_EQ(cancel, QStringLiteral("取消")) << (save ? "save" : "open");
   }
 }
