@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QPointer>
 #include <QWidget>
 
@@ -49,6 +51,7 @@ QList<QPair<QString, QString>> FileFilters(bool forOpening) {
   QList<QPair<QString, QString>> f;
   f << qMakePair(QStringLiteral("测试数据文件(*.xls)"), QStringLiteral("*.xls"));
   f << qMakePair(QStringLiteral("测试数据文件(*.txt)"), QStringLiteral("*.txt"));
+  f << qMakePair(kCsvFilter, QStringLiteral("*.csv"));
   if (forOpening) {
     // the engine reads these as well
     f << qMakePair(QStringLiteral("测试数据文件(*.xlsx)"), QStringLiteral("*.xlsx"));
@@ -126,10 +129,16 @@ void BtnOpenClick(QWidget* owner, TStringGrid* SGSave) {
   r.mustExist = true;
   const QString name = DesktopServices().GetOpenFileName(owner, r);
   if (name.isEmpty()) return;
-  if (IsTextFileName(name)) {
-    ReadTextFile(owner, name, SGSave);
+  OpenFile(owner, name, SGSave);
+}
+
+void OpenFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
+  if (IsTextFileName(fileName)) {
+    ReadTextFile(owner, fileName, SGSave);
+  } else if (IsCsvFileName(fileName)) {
+    ReadCsvFile(owner, fileName, SGSave);
   } else {
-    OpenFromExcel(owner, name, SGSave);
+    OpenFromExcel(owner, fileName, SGSave);
   }
 }
 
@@ -143,6 +152,8 @@ QString DataFolder() {
 
 bool IsTextFileName(const QString& fileName) { return TailOf(fileName, 4) == QLatin1String(".txt"); }
 
+bool IsCsvFileName(const QString& fileName) { return fileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive); }
+
 void SaveFile(QWidget* owner, TStringGrid* grid, TTableKind kind) {
   TFileDialogRequest r;
   r.initialDir = DataFolder();
@@ -152,10 +163,16 @@ void SaveFile(QWidget* owner, TStringGrid* grid, TTableKind kind) {
   r.proposedName = DateTimeFileText(QDateTime::currentDateTime());
   const QString name = DesktopServices().GetSaveFileName(owner, r);
   if (name.isEmpty()) return;
-  if (IsTextFileName(name)) {
-    WriteTextFile(name, grid, kind);
+  SaveFileAs(owner, name, grid, kind);
+}
+
+void SaveFileAs(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind) {
+  if (IsTextFileName(fileName)) {
+    WriteTextFile(fileName, grid, kind);
+  } else if (IsCsvFileName(fileName)) {
+    WriteCsvFile(fileName, grid, kind);
   } else {
-    SaveToExcel(owner, name, grid, kind);
+    SaveToExcel(owner, fileName, grid, kind);
   }
 }
 
@@ -259,6 +276,170 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
     if (end < n && text[end] == QLatin1Char('\r') && end + 1 < n && text[end + 1] == QLatin1Char('\n')) ++end;
     start = end + 1;
   }
+  SGSave->ReplaceDataRows(std::move(rows));
+  giSaveCount = count;
+}
+
+// ---- CSV file ----------------------------------------------------------------
+
+namespace {
+
+// A field as RFC 4180 writes it: quoted when it holds a separator, a quote or
+// a line break, or begins or ends with a blank; quotes inside are doubled.
+QString CsvField(const QString& text) {
+  const bool quote = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+                     text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
+                     text.startsWith(QLatin1Char(' ')) || text.endsWith(QLatin1Char(' '));
+  if (!quote) return text;
+  QString q = text;
+  q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+  return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+// Records of a CSV text; fields may be quoted and hold separators, quotes and
+// line breaks. Blank lines are no records.
+std::vector<QStringList> ParseCsv(const QString& text, QChar sep) {
+  std::vector<QStringList> records;
+  QStringList record;
+  QString field;
+  bool quoted = false;
+  bool fieldStarted = false;
+  auto endField = [&] {
+    record << field;
+    field.clear();
+    fieldStarted = false;
+  };
+  auto endRecord = [&] {
+    endField();
+    const bool blank = record.size() == 1 && record[0].isEmpty();
+    if (!blank) records.push_back(record);
+    record.clear();
+  };
+  const qsizetype n = text.size();
+  for (qsizetype i = 0; i < n; ++i) {
+    const QChar c = text[i];
+    if (quoted) {
+      if (c == QLatin1Char('"')) {
+        if (i + 1 < n && text[i + 1] == QLatin1Char('"')) {
+          field += c;
+          ++i;
+        } else {
+          quoted = false;
+        }
+      } else {
+        field += c;
+      }
+    } else if (c == QLatin1Char('"') && !fieldStarted) {
+      quoted = true;
+      fieldStarted = true;
+    } else if (c == sep) {
+      endField();
+    } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+      if (c == QLatin1Char('\r') && i + 1 < n && text[i + 1] == QLatin1Char('\n')) ++i;
+      endRecord();
+    } else {
+      field += c;
+      fieldStarted = true;
+    }
+  }
+  if (fieldStarted || !field.isEmpty() || !record.isEmpty()) endRecord();
+  return records;
+}
+
+// The text of a CSV file: UTF-8 (with or without a byte-order mark), or GBK
+// as spreadsheet programs in a Chinese locale save it.
+QString CsvText(const QByteArray& bytes) {
+  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
+  auto toUtf8 = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString utf8 = toUtf8(bytes);
+  if (!toUtf8.hasError()) return utf8;
+  return FromGbk(bytes);
+}
+
+// Column of a caption, as the text file's keys are read; -1 when unknown.
+int CaptionColumn(const QString& caption) {
+  const int col = LineColumn(TrimText(caption));
+  return col == kNewRecord ? 0 : col;
+}
+
+}  // namespace
+
+QByteArray CsvFileBytes(TStringGrid* grid, int count) {
+  QString text;
+  text.reserve((count + 1) * 160);
+  for (int r = 0; r <= count; ++r) {
+    for (int c = 0; c < kColumns; ++c) {
+      if (c > 0) text += QLatin1Char(',');
+      text += CsvField(TrimText(grid->Cells(c, r)));
+    }
+    text += kLineEnd;
+  }
+  return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+void WriteCsvFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
+  ReplaceFileContents(fileName, CsvFileBytes(grid, RowsToSave(grid, kind)));
+  DesktopServices().OpenFolder(QFileInfo(fileName).absolutePath());
+}
+
+void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
+  if (!QFileInfo::exists(fileName)) {
+    MsgBox(owner, QStringLiteral("指定的文件'") + fileName + QStringLiteral("'不存在"), TMsgIcon::Error);
+    return;
+  }
+  QByteArray bytes;
+  int err = 0;
+  if (!ReadWholeFile(fileName, bytes, err)) throw EAppError(CannotReadText(fileName, err));
+  const QString text = CsvText(bytes);
+  if (TrimText(text).isEmpty()) {
+    MsgBox(owner, kEmptyFileText, TMsgIcon::Error);
+    SGSave->ReplaceDataRows({EmptyRow()});
+    giSaveCount = 0;
+    return;
+  }
+  // Spreadsheet programs of some locales separate with semicolons.
+  const qsizetype firstEnd = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+  const QString first = text.left(firstEnd < 0 ? text.size() : firstEnd);
+  const QChar sep = !first.contains(QLatin1Char(',')) && first.contains(QLatin1Char(';')) ? QLatin1Char(';')
+                                                                                          : QLatin1Char(',');
+  const std::vector<QStringList> records = ParseCsv(text, sep);
+
+  // The caption row says which column is which; without known captions the
+  // columns are taken in the program's order.
+  std::vector<int> columnOf;
+  const QStringList& captions = records.front();
+  bool known = false;
+  for (const QString& caption : captions) {
+    columnOf.push_back(CaptionColumn(caption));
+    known = known || columnOf.back() >= 0;
+  }
+  if (!known) {
+    columnOf.clear();
+    for (int c = 0; c < captions.size(); ++c) columnOf.push_back(c < kColumns ? c : -1);
+  }
+  // The rows are built aside; the archive changes only when all were read.
+  std::vector<QStringList> rows;
+  rows.reserve(records.size());
+  for (size_t i = 1; i < records.size(); ++i) {
+    QStringList row = EmptyRow();
+    for (int f = 0; f < records[i].size() && f < static_cast<int>(columnOf.size()); ++f) {
+      if (columnOf[static_cast<size_t>(f)] >= 0) row[columnOf[static_cast<size_t>(f)]] = records[i][f];
+    }
+    int number = 0;
+    if (!TryStrToInt(TrimText(row[0]), number)) {
+      MsgBox(owner,
+             QStringLiteral("文件'%1'第%2行的序号不是整数：'%3'\n\n请检查该文件，测试数据归档未改变。")
+                 .arg(fileName)
+                 .arg(i + 1)
+                 .arg(row[0]),
+             TMsgIcon::Error);
+      return;
+    }
+    row[0] = QString::asprintf("%2d", number);
+    rows.push_back(std::move(row));
+  }
+  const auto count = static_cast<std::int32_t>(rows.size());
+  if (rows.empty()) rows.push_back(EmptyRow());
   SGSave->ReplaceDataRows(std::move(rows));
   giSaveCount = count;
 }

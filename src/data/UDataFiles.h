@@ -51,6 +51,26 @@ QString DataFolder();
 void SaveFile(QWidget* owner, TStringGrid* grid, TTableKind kind);
 // True when the name's last four characters are exactly ".txt".
 bool IsTextFileName(const QString& fileName);
+// True when the name ends with ".csv" (any case).
+bool IsCsvFileName(const QString& fileName);
+// What the open button does with a chosen name: a text file, a CSV file or a
+// spreadsheet into the archive table.
+void OpenFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave);
+// What the save buttons do with a chosen name: text file, CSV file or
+// spreadsheet, by the name.
+void SaveFileAs(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind);
+
+// CSV file: the caption row, then rows 1..count; all 11 columns; UTF-8 with
+// a byte-order mark and CR LF line ends, so a spreadsheet program in a
+// Chinese locale opens it right; fields quoted where RFC 4180 needs it.
+QByteArray CsvFileBytes(TStringGrid* grid, int count);
+// Writes it as WriteTextFile does and opens the file's folder.
+void WriteCsvFile(const QString& fileName, TStringGrid* grid, TTableKind kind);
+// Loads a CSV file (UTF-8 with or without byte-order mark, or GBK; comma or
+// semicolon) into the archive table; the caption row maps the columns. A
+// record number that is not an integer is reported and leaves the archive as
+// it was.
+void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave);
 
 // Writes rows 1..count of the table as a text file (replacing an existing
 // file only once the new one is complete) and opens the file's folder.
@@ -97,6 +117,7 @@ inline const QString kStartFailedText = QStringLiteral("启动Excel失败！");
 inline const QString kConvertFailedText = QStringLiteral("转换成Excel格式失败！");
 inline const QString kProgressTip = QStringLiteral("正在进行Excel报表转换，请稍候...");
 inline const QString kFolderName = QStringLiteral("测试记录");
+inline const QString kCsvFilter = QStringLiteral("CSV文件(*.csv)");
 inline const QString kSaveTitle = QStringLiteral("保存当前测试数据");
 inline const QString kOpenTitle = QStringLiteral("打开试验数据");
 

@@ -63,9 +63,10 @@ TEST_F(TextFile, SaveDialogAndFolder) {
   EXPECT_EQ(r.initialDir, Folder());
   EXPECT_TRUE(QFileInfo(Folder()).isDir());  // made before the dialog
   EXPECT_EQ(r.defaultSuffix, QStringLiteral("xls"));
-  ASSERT_EQ(r.filters.size(), 2);
+  ASSERT_EQ(r.filters.size(), 3);
   EXPECT_EQ(r.filters[0], qMakePair(QStringLiteral("测试数据文件(*.xls)"), QStringLiteral("*.xls")));
   EXPECT_EQ(r.filters[1], qMakePair(QStringLiteral("测试数据文件(*.txt)"), QStringLiteral("*.txt")));
+  EXPECT_EQ(r.filters[2], qMakePair(QStringLiteral("CSV文件(*.csv)"), QStringLiteral("*.csv")));
   EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d$"))
                   .match(r.proposedName)
                   .hasMatch())
@@ -85,11 +86,12 @@ TEST_F(TextFile, OpenDialog) {
   EXPECT_EQ(r.initialDir, Folder());
   EXPECT_TRUE(r.mustExist);
   EXPECT_TRUE(r.proposedName.isEmpty());
-  ASSERT_EQ(r.filters.size(), 4);
+  ASSERT_EQ(r.filters.size(), 5);
   EXPECT_EQ(r.filters[0].second, QStringLiteral("*.xls"));
   EXPECT_EQ(r.filters[1].second, QStringLiteral("*.txt"));
-  EXPECT_EQ(r.filters[2].second, QStringLiteral("*.xlsx"));
-  EXPECT_EQ(r.filters[3].second, QStringLiteral("*.ods"));
+  EXPECT_EQ(r.filters[2].second, QStringLiteral("*.csv"));
+  EXPECT_EQ(r.filters[3].second, QStringLiteral("*.xlsx"));
+  EXPECT_EQ(r.filters[4].second, QStringLiteral("*.ods"));
   EXPECT_TRUE(messages.Boxes.isEmpty());
 }
 
