@@ -3,6 +3,7 @@
 // how long printing all pages to a PDF file takes.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -105,6 +106,9 @@ int main(int argc, char** argv) {
               static_cast<long long>(printMs), static_cast<long long>(QFileInfo(pdf).size() / 1024));
   std::printf("print button returned after:      %6lld ms\n", static_cast<long long>(closedMs));
   if (!messages.Boxes.isEmpty()) std::printf("messages: %s\n", qPrintable(messages.Texts().join('|')));
+  // QK_BENCH_KEEP_PDF=FILE keeps a copy of the PDF to look at.
+  const QString keep = qEnvironmentVariable("QK_BENCH_KEEP_PDF");
+  if (!keep.isEmpty()) QFile::copy(pdf, keep);
   FreeReport();
   return openMs >= 0 ? 0 : 1;
 }

@@ -13,16 +13,27 @@ QStringList Installed(const QStringList& candidates) {
   return out;
 }
 
-QStringList ChineseFallbacks() {
+// Faces that write Chinese, best first. On paper and in PDF files a glyph's
+// text comes from the face's character map: Noto CJK maps the glyphs of
+// 人 一 工 入 口 to the Kangxi radicals as well, so text copied out of a report
+// would read "测试⼈员". WenQuanYi Zen Hei and AR PL UMing map every glyph to
+// one character, so they come first there; on screen Noto, drawn best at
+// small sizes, leads.
+QStringList ChineseFallbacks(TFontMedium medium) {
+  if (medium == TFontMedium::Print) {
+    return Installed({QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("AR PL UMing CN"),
+                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Serif CJK SC")});
+  }
   return Installed({QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei"),
                     QStringLiteral("Noto Serif CJK SC")});
 }
 
 }  // namespace
 
-QStringList FontFamilies(const QString& family) {
+QStringList FontFamilies(const QString& family, TFontMedium medium) {
   static QHash<QString, QStringList> cache;
-  const auto hit = cache.constFind(family);
+  const QString cacheKey = family + (medium == TFontMedium::Print ? QStringLiteral("\x01print") : QString());
+  const auto hit = cache.constFind(cacheKey);
   if (hit != cache.constEnd()) return *hit;
 
   QStringList out;
@@ -40,14 +51,16 @@ QStringList FontFamilies(const QString& family) {
     if (!latin.isEmpty()) out << latin.first();
   } else if (family == QStringLiteral("宋体") || key == QLatin1String("simsun")) {
     out << Installed({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun")});
+    // 宋体 is a serif (Song/Ming) face: on paper a Ming face stands in for it.
+    if (medium == TFontMedium::Print) out << Installed({QStringLiteral("AR PL UMing CN")});
   } else if (!family.isEmpty()) {
     out << family;
   }
-  for (const QString& f : ChineseFallbacks()) {
+  for (const QString& f : ChineseFallbacks(medium)) {
     if (!out.contains(f)) out << f;
   }
   if (out.isEmpty()) out << family;
-  cache.insert(family, out);
+  cache.insert(cacheKey, out);
   return out;
 }
 
@@ -59,8 +72,8 @@ QFont PixelFont(const QString& family, int pixelSize) {
   return f;
 }
 
-QFont PointFont(const QString& family, double pointSize, bool bold) {
-  const QStringList families = FontFamilies(family);
+QFont PointFont(const QString& family, double pointSize, bool bold, TFontMedium medium) {
+  const QStringList families = FontFamilies(family, medium);
   QFont f(families.first());
   f.setFamilies(families);
   f.setPointSizeF(pointSize);

@@ -6,9 +6,14 @@
 #include <QString>
 #include <QStringList>
 
+// Where a font is used: on screen, or on paper and in PDF files (the report
+// and its preview).
+enum class TFontMedium { Screen, Print };
+
 // Installed families for family, in the order they are tried.
-QStringList FontFamilies(const QString& family);
+QStringList FontFamilies(const QString& family, TFontMedium medium = TFontMedium::Screen);
 // family at a height in pixels.
 QFont PixelFont(const QString& family, int pixelSize);
 // family at a size in points.
-QFont PointFont(const QString& family, double pointSize, bool bold = false);
+QFont PointFont(const QString& family, double pointSize, bool bold = false,
+                TFontMedium medium = TFontMedium::Screen);

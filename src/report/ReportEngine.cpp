@@ -19,7 +19,7 @@
 // ---- Fonts -------------------------------------------------------------------
 
 QFont ReportFont(const QString& family, double pointSize, bool bold) {
-  return PointFont(family, pointSize, bold);
+  return PointFont(family, pointSize, bold, TFontMedium::Print);
 }
 
 // ---- Layout ------------------------------------------------------------------

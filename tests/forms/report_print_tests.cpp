@@ -279,6 +279,19 @@ TEST_F(ReportPdf, AnEmptyCellPrintsNothingAndTheRowKeepsItsPlace) {
   EXPECT_NEAR(rows[2].Y - rows[1].Y, 8.47 * kPtPerMm, 0.5);
 }
 
+// Text copied out of the PDF is the text printed: no Kangxi radicals for
+// 人 一 工 入 口, whose glyphs some Chinese faces share with the radicals.
+TEST_F(ReportPdf, ChineseTextComesOutOfThePdfExactly) {
+  Fill(SGSave, 2);
+  SGSave.SetCells(3, 2, QStringLiteral("一工入口人"));
+  QString pdf;
+  PrintArchive(2, [&](TFrmPreview* w) { pdf = PrintToPdf(w, QStringLiteral("kangxi.pdf")); });
+  const QString all = PdfText(pdf);
+  EXPECT_TRUE(all.contains(QStringLiteral("测试人员"))) << all.toStdString();
+  EXPECT_TRUE(all.contains(QStringLiteral("一工入口人"))) << all.toStdString();
+  for (const QChar c : all) EXPECT_FALSE(c.unicode() >= 0x2F00 && c.unicode() <= 0x2FDF) << all.toStdString();
+}
+
 TEST_F(ReportPdf, ThePageRendersAsACleanReport) {
   Fill(SGSave, 40);
   QString pdf;

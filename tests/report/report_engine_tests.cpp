@@ -93,7 +93,7 @@ QStringList Numbered(int from, int to) {
 
 TEST(ReportFonts, LayoutFamiliesFallBackToInstalledFontsThatWriteChinese) {
   for (const QString& family : {QStringLiteral("Arial"), QStringLiteral("宋体")}) {
-    const QStringList families = FontFamilies(family);
+    const QStringList families = FontFamilies(family, TFontMedium::Print);
     ASSERT_FALSE(families.isEmpty()) << family.toStdString();
     for (const QString& f : families) EXPECT_TRUE(QFontDatabase::hasFamily(f)) << f.toStdString();
     const QFontInfo info(ReportFont(family, 9));
@@ -105,7 +105,7 @@ TEST(ReportFonts, LayoutFamiliesFallBackToInstalledFontsThatWriteChinese) {
     EXPECT_TRUE(families.contains(info.family())) << info.family().toStdString();
   }
   // Arial's stand-in is a Latin face first, Chinese only as the fallback.
-  const QString arial = FontFamilies(QStringLiteral("Arial")).first();
+  const QString arial = FontFamilies(QStringLiteral("Arial"), TFontMedium::Print).first();
   EXPECT_FALSE(QFontDatabase::writingSystems(arial).contains(QFontDatabase::SimplifiedChinese))
       << arial.toStdString();
   const QFont bold = ReportFont(QStringLiteral("宋体"), 14, true);

@@ -53,8 +53,7 @@ QString Unescape(QString s) {
 
 QString PdfText(const QString& pdf) {
   return Run(QStringLiteral("pdftotext"),
-             {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf, QStringLiteral("-")})
-      .normalized(QString::NormalizationForm_KC);
+             {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf, QStringLiteral("-")});
 }
 
 QStringList PdfPages(const QString& pdf) {
@@ -85,7 +84,7 @@ QList<TPdfWord> PdfWords(const QString& pdf) {
     w.YMin = m.captured(2).toDouble();
     w.XMax = m.captured(3).toDouble();
     w.YMax = m.captured(4).toDouble();
-    w.Text = Unescape(m.captured(5)).normalized(QString::NormalizationForm_KC);
+    w.Text = Unescape(m.captured(5));
     words << w;
   }
   return words;
