@@ -13,6 +13,7 @@
 #include "platform/MessageService.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/SpreadsheetBook.h"
+#include "spreadsheet/XlsWrite.h"
 
 namespace {
 
@@ -127,6 +128,19 @@ void WriteWorkbookFile(const TWorkbook& book, const QString& fileName) {
     throw ESpreadsheetError(e.Text());
   }
   const QByteArray tempPath = QFile::encodeName(replacement->TempName());
+
+  // A name ending in .xls gets the Excel 97-2003 format, so that no program
+  // warns that the format and the name do not match.
+  if (fileName.endsWith(QLatin1String(".xls"), Qt::CaseInsensitive)) {
+    const QByteArray bytes = XlsFileBytes(book);
+    try {
+      ReplaceFileContents(replacement->TempName(), bytes);
+      replacement->Commit();
+    } catch (const EAppError& e) {
+      throw ESpreadsheetError(e.Text());
+    }
+    return;
+  }
 
   lxw_workbook_options options{};
   options.constant_memory = LXW_FALSE;

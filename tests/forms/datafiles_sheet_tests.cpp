@@ -178,7 +178,7 @@ TEST_F(SheetExchange, SavingStoresCaptionsAndRowsAsText) {
 // centred and in the text format "@".
 TEST_F(SheetExchange, TheStoredLayoutIsCentredTextWithTheTimeColumnWidened) {
   Fill(SGData.get(), 2);
-  const QString name = InFolder(QStringLiteral("layout.xls"));
+  const QString name = InFolder(QStringLiteral("layout.xlsx"));
   desktop.SaveNames << name;
   BtnSaveClick(nullptr, SGData.get());
   ASSERT_TRUE(messages.Boxes.isEmpty());

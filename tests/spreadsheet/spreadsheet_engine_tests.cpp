@@ -76,7 +76,7 @@ TEST(SpreadsheetEngine, SaveWritesUnderTheNameOfSaveAs) {
   QTemporaryDir dir;
   auto app = NewBook();
   EXPECT_THROW(app->ActiveWorkbookSave(), ESpreadsheetError);  // no name yet
-  const QString name = dir.filePath(QStringLiteral("book.xls"));
+  const QString name = dir.filePath(QStringLiteral("book.xlsx"));
   app->ActiveWorkbookSaveAs(name);
   const qint64 emptySize = QFileInfo(name).size();
   for (int r = 1; r <= 50; ++r) app->SetCellValue(r, 1, QStringLiteral("row %1").arg(r));

@@ -60,7 +60,7 @@ void WriteTableLikeTheExchange(const QString& name, int dataRows) {
 
 TEST(SpreadsheetFiles, WrittenWorkbookAsLiborcusReadsIt) {
   QTemporaryDir dir;
-  const QString name = dir.filePath(QStringLiteral("table.xls"));
+  const QString name = dir.filePath(QStringLiteral("table.xlsx"));
   WriteTableLikeTheExchange(name, 3);
   ASSERT_TRUE(ReadAll(name).startsWith("PK\x03\x04"));
 
@@ -109,7 +109,7 @@ TEST(SpreadsheetFiles, WrittenWorkbookAsLiborcusReadsIt) {
 
 TEST(SpreadsheetFiles, SheetXmlCarriesWidthsAndTextFormat) {
   QTemporaryDir dir;
-  const QString name = dir.filePath(QStringLiteral("table.xls"));
+  const QString name = dir.filePath(QStringLiteral("table.xlsx"));
   WriteTableLikeTheExchange(name, 1);
   const QString sheetXml = ZipEntry(name, "xl/worksheets/sheet1.xml");
   const QString styles = ZipEntry(name, "xl/styles.xml");
@@ -124,7 +124,7 @@ TEST(SpreadsheetFiles, SheetXmlCarriesWidthsAndTextFormat) {
 
 TEST(SpreadsheetFiles, SaveAsReplacesAtomically) {
   QTemporaryDir dir;
-  const QString name = dir.filePath(QStringLiteral("old.xls"));
+  const QString name = dir.filePath(QStringLiteral("old.xlsx"));
   WriteFixtureFile(name, "old contents");
   auto app = NewEmbeddedSpreadsheet();
   app->WorkbooksAdd(1);
@@ -132,12 +132,12 @@ TEST(SpreadsheetFiles, SaveAsReplacesAtomically) {
   app->SetCellValue(1, 1, QString(40000, QLatin1Char('x')));
   EXPECT_THROW(app->ActiveWorkbookSaveAs(name), ESpreadsheetError);
   EXPECT_EQ(ReadAll(name), QByteArray("old contents"));
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.xls")});
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.xlsx")});
 
   app->SetCellValue(1, 1, QStringLiteral("new"));
   app->ActiveWorkbookSaveAs(name);
   EXPECT_TRUE(ReadAll(name).startsWith("PK"));
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.xls")});
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.xlsx")});
 }
 
 // The same sheet in every format the engine reads, each under a name that
