@@ -46,6 +46,19 @@ QStringList EmptyRow() {
   return row;
 }
 
+// The bytes of a data file chosen for opening. A missing file is reported
+// ("指定的文件'name'不存在") and gives false; a file that cannot be read throws
+// EAppError with the cause.
+bool ReadDataFile(QWidget* owner, const QString& fileName, QByteArray& bytes) {
+  if (!QFileInfo::exists(fileName)) {
+    MsgBox(owner, QStringLiteral("指定的文件'") + fileName + QStringLiteral("'不存在"), TMsgIcon::Error);
+    return false;
+  }
+  int err = 0;
+  if (!ReadWholeFile(fileName, bytes, err)) throw EAppError(CannotReadText(fileName, err));
+  return true;
+}
+
 QList<QPair<QString, QString>> FileFilters(bool forOpening) {
   // "测试数据文件(*%s)|*%s|测试数据文件(*%s)|*%s" with .xls, .xls, .txt, .txt
   QList<QPair<QString, QString>> f;
@@ -238,13 +251,8 @@ void PutLineValue(std::vector<QStringList>& rows, int col, const QString& line) 
 }
 
 void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
-  if (!QFileInfo::exists(fileName)) {
-    MsgBox(owner, QStringLiteral("指定的文件'") + fileName + QStringLiteral("'不存在"), TMsgIcon::Error);
-    return;
-  }
   QByteArray bytes;
-  int err = 0;
-  if (!ReadWholeFile(fileName, bytes, err)) throw EAppError(CannotReadText(fileName, err));
+  if (!ReadDataFile(owner, fileName, bytes)) return;
   const QString text = FromGbk(bytes);
 
   std::vector<QStringList> rows;
@@ -383,13 +391,8 @@ void WriteCsvFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
 }
 
 void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
-  if (!QFileInfo::exists(fileName)) {
-    MsgBox(owner, QStringLiteral("指定的文件'") + fileName + QStringLiteral("'不存在"), TMsgIcon::Error);
-    return;
-  }
   QByteArray bytes;
-  int err = 0;
-  if (!ReadWholeFile(fileName, bytes, err)) throw EAppError(CannotReadText(fileName, err));
+  if (!ReadDataFile(owner, fileName, bytes)) return;
   const QString text = CsvText(bytes);
   if (TrimText(text).isEmpty()) {
     MsgBox(owner, kEmptyFileText, TMsgIcon::Error);
