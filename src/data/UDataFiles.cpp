@@ -226,9 +226,10 @@ QString LineValue(const QString& line) {
 }
 
 int LineColumn(const QString& line) {
-  const int eq = static_cast<int>(line.indexOf(QLatin1Char('=')));
-  const QString key = eq < 0 ? line : line.left(eq);
-  auto has = [&key](const char16_t* word) { return key.contains(QString::fromUtf16(word)); };
+  const qsizetype eq = line.indexOf(QLatin1Char('='));
+  // Views, not copies: a file of 100,000 records has 1.4 million lines.
+  const QStringView key = eq < 0 ? QStringView(line) : QStringView(line).left(eq);
+  auto has = [key](const char16_t* word) { return key.contains(QStringView(word)); };
   if (has(u"序号")) return kNewRecord;
   if (has(u"时间")) return has(u"载流时间") ? 6 : 1;
   if (has(u"设备编号")) return 2;
