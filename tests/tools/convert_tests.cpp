@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Gbk.h"
+#include "support/SpreadsheetFixtures.h"
 
 namespace {
 
@@ -57,10 +58,7 @@ class ConvertRoundTrip : public ::testing::TestWithParam<const char*> {};
 TEST_P(ConvertRoundTrip, TextThroughEachKindAndBack) {
   QTemporaryDir dir;
   const QString in = dir.filePath(QStringLiteral("in.txt"));
-  QFile f(in);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(TextArchive());
-  f.close();
+  WriteFixtureFile(in, TextArchive());
   const QString middle = dir.filePath(QStringLiteral("middle.") + QString::fromLatin1(GetParam()));
   const QString back = dir.filePath(QStringLiteral("back.txt"));
   TRun a = Convert({in, middle});
@@ -82,19 +80,13 @@ TEST(Convert, FailuresAreReportedInChineseWithANonZeroStatus) {
   EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("out.csv"))));
 
   const QString blank = dir.filePath(QStringLiteral("blank.txt"));
-  QFile f(blank);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("\r\n");
-  f.close();
+  WriteFixtureFile(blank, "\r\n");
   TRun empty = Convert({blank, dir.filePath(QStringLiteral("out.csv"))});
   EXPECT_EQ(empty.exitCode, 1);
   EXPECT_TRUE(empty.err.contains(QStringLiteral("指定的文件沒有內容"))) << empty.err.toStdString();
 
   const QString notSheet = dir.filePath(QStringLiteral("garbage.xls"));
-  QFile g(notSheet);
-  ASSERT_TRUE(g.open(QIODevice::WriteOnly));
-  g.write("not a workbook");
-  g.close();
+  WriteFixtureFile(notSheet, "not a workbook");
   TRun bad = Convert({notSheet, dir.filePath(QStringLiteral("out.txt"))});
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_TRUE(bad.err.contains(QStringLiteral("转换成Excel格式失败！"))) << bad.err.toStdString();
