@@ -10,18 +10,61 @@
 
 // ---- Sheet ------------------------------------------------------------------
 
-void TSheet::Set(int row, int col, TSheetCell cell) {
-  if (row < 0 || col < 0) return;
+namespace {
+TSheetCell* CellSlot(std::vector<std::vector<TSheetCell>>& rows, int row, int col) {
+  if (row < 0 || col < 0) return nullptr;
   const auto r = static_cast<size_t>(row);
   const auto c = static_cast<size_t>(col);
-  if (cell.kind == TSheetCell::Kind::Empty) {
-    if (r < rows.size() && c < rows[r].size()) rows[r][c] = TSheetCell{};
-    return;
-  }
   if (r >= rows.size()) rows.resize(r + 1);
   auto& line = rows[r];
   if (c >= line.size()) line.resize(c + 1);
-  line[c] = std::move(cell);
+  return &line[c];
+}
+}  // namespace
+
+void TSheet::SetText(int row, int col, const QString& text) {
+  TSheetCell* cell = CellSlot(rows, row, col);
+  if (!cell) return;
+  if (cell->kind == TSheetCell::Kind::Text) {
+    texts[cell->index] = text;  // a cell written again reuses its slot
+    return;
+  }
+  cell->kind = TSheetCell::Kind::Text;
+  cell->index = std::uint32_t(texts.size());
+  texts.push_back(text);
+}
+
+void TSheet::SetTextIndex(int row, int col, std::uint32_t index) {
+  TSheetCell* cell = CellSlot(rows, row, col);
+  if (!cell) return;
+  cell->kind = TSheetCell::Kind::Text;
+  cell->index = index;
+}
+
+void TSheet::SetNumber(int row, int col, double value) {
+  TSheetCell* cell = CellSlot(rows, row, col);
+  if (!cell) return;
+  if (cell->kind == TSheetCell::Kind::Number) {
+    numbers[cell->index] = value;
+    return;
+  }
+  cell->kind = TSheetCell::Kind::Number;
+  cell->index = std::uint32_t(numbers.size());
+  numbers.push_back(value);
+}
+
+void TSheet::SetBoolean(int row, int col, bool value) {
+  TSheetCell* cell = CellSlot(rows, row, col);
+  if (!cell) return;
+  cell->kind = TSheetCell::Kind::Boolean;
+  cell->index = value ? 1 : 0;
+}
+
+void TSheet::Clear(int row, int col) {
+  if (row < 0 || col < 0) return;
+  const auto r = static_cast<size_t>(row);
+  const auto c = static_cast<size_t>(col);
+  if (r < rows.size() && c < rows[r].size()) rows[r][c] = TSheetCell{};
 }
 
 const TSheetCell* TSheet::At(int row, int col) const {
@@ -204,20 +247,18 @@ class TEmbeddedSpreadsheet : public ISpreadsheetApp {
   void SetCellValue(std::int32_t row, std::int32_t column, const QString& text) override {
     TSheet& s = ActiveSheet();
     CheckCell(row, column);
-    TSheetCell cell;
-    if (!text.isEmpty()) {
-      bool number = false;
-      double v = 0;
-      if (s.numberFormat != QLatin1String("@")) v = ParseNumber(text, &number);
-      if (number) {
-        cell.kind = TSheetCell::Kind::Number;
-        cell.number = v;
-      } else {
-        cell.kind = TSheetCell::Kind::Text;
-        cell.text = text;
-      }
+    if (text.isEmpty()) {
+      s.Clear(row - 1, column - 1);
+      return;
     }
-    s.Set(row - 1, column - 1, std::move(cell));
+    bool number = false;
+    double v = 0;
+    if (s.numberFormat != QLatin1String("@")) v = ParseNumber(text, &number);
+    if (number) {
+      s.SetNumber(row - 1, column - 1, v);
+    } else {
+      s.SetText(row - 1, column - 1, text);
+    }
   }
 
   QString CellValue(std::int32_t row, std::int32_t column) const override {
@@ -227,9 +268,9 @@ class TEmbeddedSpreadsheet : public ISpreadsheetApp {
     if (!c) return {};
     switch (c->kind) {
       case TSheetCell::Kind::Empty: return {};
-      case TSheetCell::Kind::Text: return c->text;
-      case TSheetCell::Kind::Number: return GeneralNumberText(c->number);
-      case TSheetCell::Kind::Boolean: return c->number != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+      case TSheetCell::Kind::Text: return s.Text(*c);
+      case TSheetCell::Kind::Number: return GeneralNumberText(s.Number(*c));
+      case TSheetCell::Kind::Boolean: return c->index != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
     }
     return {};
   }

@@ -93,15 +93,15 @@ void WriteSheet(lxw_workbook* wb, const TSheet& sheet, const QString& name) {
         case TSheetCell::Kind::Empty:
           break;
         case TSheetCell::Kind::Text: {
-          const QByteArray t = cell.text.toUtf8();
+          const QByteArray t = sheet.Text(cell).toUtf8();
           Check(worksheet_write_string(ws, rr, cc, t.constData(), fmt), QStringLiteral("无法写入单元格"));
           break;
         }
         case TSheetCell::Kind::Number:
-          Check(worksheet_write_number(ws, rr, cc, cell.number, fmt), QStringLiteral("无法写入单元格"));
+          Check(worksheet_write_number(ws, rr, cc, sheet.Number(cell), fmt), QStringLiteral("无法写入单元格"));
           break;
         case TSheetCell::Kind::Boolean:
-          Check(worksheet_write_boolean(ws, rr, cc, cell.number != 0 ? 1 : 0, fmt),
+          Check(worksheet_write_boolean(ws, rr, cc, cell.index != 0 ? 1 : 0, fmt),
                 QStringLiteral("无法写入单元格"));
           break;
       }

@@ -180,13 +180,14 @@ QByteArray Worksheet(const TSheet& sheet, std::vector<QString>& strings, QHash<Q
         case TSheetCell::Kind::Empty:
           continue;
         case TSheetCell::Kind::Text: {
-          if (cell.text.size() > kCellChars) {
+          const QString& text = sheet.Text(cell);
+          if (text.size() > kCellChars) {
             throw ESpreadsheetError(QStringLiteral("第%1行第%2列的文字超过 32767 个字符，无法保存").arg(r + 1).arg(c + 1));
           }
-          auto it = index.find(cell.text);
+          auto it = index.find(text);
           if (it == index.end()) {
-            it = index.insert(cell.text, quint32(strings.size()));
-            strings.push_back(cell.text);
+            it = index.insert(text, quint32(strings.size()));
+            strings.push_back(text);
           }
           ++total;
           Put32(b, *it);
@@ -194,11 +195,11 @@ QByteArray Worksheet(const TSheet& sheet, std::vector<QString>& strings, QHash<Q
           break;
         }
         case TSheetCell::Kind::Number:
-          PutDouble(b, cell.number);
+          PutDouble(b, sheet.Number(cell));
           Record(out, 0x0203, b);
           break;
         case TSheetCell::Kind::Boolean:
-          b.append(char(cell.number != 0 ? 1 : 0));
+          b.append(char(cell.index != 0 ? 1 : 0));
           b.append(char(0));
           Record(out, 0x0205, b);
           break;

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <freexl.h>
 #include <gtest/gtest.h>
 
 #include "spreadsheet/Spreadsheet.h"
@@ -26,17 +27,11 @@ TWorkbook Book(int rows, const QString& longText = QString()) {
   s.numberFormat = QStringLiteral("@");
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < 11; ++c) {
-      TSheetCell cell;
-      cell.kind = TSheetCell::Kind::Text;
-      cell.text = r == 0 ? QStringLiteral("列%1").arg(c) : QStringLiteral("第%1行%2 μΩ").arg(r).arg(c);
-      s.Set(r, c, cell);
+      s.SetText(r, c, r == 0 ? QStringLiteral("列%1").arg(c) : QStringLiteral("第%1行%2 μΩ").arg(r).arg(c));
     }
   }
   if (!longText.isEmpty()) {
-    TSheetCell cell;
-    cell.kind = TSheetCell::Kind::Text;
-    cell.text = longText;
-    s.Set(rows, 0, cell);
+    s.SetText(rows, 0, longText);
   }
   return book;
 }
@@ -52,9 +47,8 @@ void Write(const QString& path, const QByteArray& bytes) {
 TEST(XlsWrite, EveryTextReadsBackThroughTheProgramsReader) {
   QTemporaryDir dir;
   const QString name = dir.filePath(QStringLiteral("big.xls"));
-  // A text split over two records (FreeXL 1.0 cannot read a text split over
-  // more than two; LibreOffice can, see below).
-  const QString longText = QString(5000, QChar(0x6D4B));
+  // A text split over three records.
+  const QString longText = QString(12000, QChar(0x6D4B));
   Write(name, XlsFileBytes(Book(1500, longText)));
   auto app = NewEmbeddedSpreadsheet();
   app->WorkbooksOpen(name);
@@ -67,13 +61,36 @@ TEST(XlsWrite, EveryTextReadsBackThroughTheProgramsReader) {
   EXPECT_TRUE(back == longText) << "the text split across records differs";
 }
 
+// FreeXL, a reader written by others, sees the same sheet: its dimensions,
+// the texts and the shared strings over several CONTINUE records.
+TEST(XlsWrite, FreeXlReadsTheSameCells) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("other.xls"));
+  Write(name, XlsFileBytes(Book(3000, QString())));
+  const void* handle = nullptr;
+  ASSERT_EQ(freexl_open(QFile::encodeName(name).constData(), &handle), FREEXL_OK);
+  unsigned int sheets = 0;
+  EXPECT_EQ(freexl_get_info(handle, FREEXL_BIFF_SHEET_COUNT, &sheets), FREEXL_OK);
+  EXPECT_EQ(sheets, 1u);
+  ASSERT_EQ(freexl_select_active_worksheet(handle, 0), FREEXL_OK);
+  unsigned int rows = 0;
+  unsigned short cols = 0;
+  ASSERT_EQ(freexl_worksheet_dimensions(handle, &rows, &cols), FREEXL_OK);
+  EXPECT_EQ(rows, 3000u);
+  EXPECT_EQ(cols, 11);
+  for (const auto& [r, c, text] : {std::tuple{0u, 0, "列0"}, {1u, 10, "第1行10 μΩ"}, {2999u, 5, "第2999行5 μΩ"}}) {
+    FreeXL_CellValue v;
+    ASSERT_EQ(freexl_get_cell_value(handle, r, static_cast<unsigned short>(c), &v), FREEXL_OK);
+    ASSERT_EQ(v.type, FREEXL_CELL_SST_TEXT);
+    EXPECT_STREQ(v.value.text_value, text);
+  }
+  freexl_close(handle);
+}
+
 TEST(XlsWrite, MoreRowsThanTheFormatHoldsAreRefused) {
   TWorkbook book;
   book.sheets.emplace_back();
-  TSheetCell cell;
-  cell.kind = TSheetCell::Kind::Text;
-  cell.text = QStringLiteral("x");
-  book.sheets.back().Set(65536, 0, cell);
+  book.sheets.back().SetText(65536, 0, QStringLiteral("x"));
   try {
     XlsFileBytes(book);
     FAIL() << "no error";

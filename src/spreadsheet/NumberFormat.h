@@ -1,0 +1,31 @@
+#pragma once
+// What a cell's number format makes of its number: the workbook readers show
+// a date, a time or a date with time as the program itself writes them
+// ("yy-mm-dd hh:nn", "yy-mm-dd", "hh:nn"); every other number keeps the text
+// of a general number.
+#include <QString>
+
+#include <cstdint>
+
+enum class TNumberShow : std::uint8_t { Number, Date, Time, DateTime };
+
+// The kind of a built-in number format of Excel (ECMA-376 part 1, 18.8.30;
+// ids 27 to 36 and 50 to 58 are the East Asian date and time formats).
+TNumberShow BuiltInFormatShow(int id);
+// The kind of a format code ("yy-mm-dd hh:mm", "0.00%", "[h]:mm:ss",
+// "yyyy\"年\"m\"月\"d\"日\"", ...). Only the first section counts; quoted
+// texts, escaped characters, colours and locale tags are not format letters.
+TNumberShow FormatCodeShow(const QString& code);
+
+// The text of a spreadsheet serial number (days since 1899-12-30, or since
+// 1904-01-01 when date1904) shown as kind. A serial outside the years 1900 to
+// 9999 cannot be a date and comes back as the general number text.
+QString SerialText(double serial, TNumberShow kind, bool date1904 = false);
+
+// The text of an ISO 8601 date or date with time ("2024-05-02",
+// "2024-05-02T09:07:00"), as OpenDocument stores them; empty when the text is
+// no such date.
+QString IsoDateText(const QString& iso);
+// The text of an ISO 8601 duration used as a time of day ("PT09H07M00S");
+// empty when the text is no such duration.
+QString IsoTimeText(const QString& iso);

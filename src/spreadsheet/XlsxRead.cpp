@@ -1,0 +1,358 @@
+// Office Open XML workbooks (.xlsx, .xlsm), read after ECMA-376 part 1:
+// the package relationships lead to the workbook, its relationships to the
+// shared strings, the styles and the sheets. Only the active sheet's cells
+// are read, token by token, as the member inflates.
+#include <QHash>
+
+#include <vector>
+
+#include "spreadsheet/NumberFormat.h"
+#include "spreadsheet/SheetReaders.h"
+#include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/ZipXml.h"
+
+namespace {
+
+bool Is(const QXmlStreamReader& x, QLatin1String local) { return x.name() == local; }
+
+QString Attr(const QXmlStreamReader& x, QLatin1String local) {
+  for (const QXmlStreamAttribute& a : x.attributes()) {
+    if (a.name() == local) return a.value().toString();
+  }
+  return {};
+}
+
+QStringView AttrView(const QXmlStreamReader& x, QLatin1String local) {
+  for (const QXmlStreamAttribute& a : x.attributes()) {
+    if (a.name() == local) return a.value();
+  }
+  return {};
+}
+
+bool TrueText(QStringView v) { return v == u"1" || v == u"true"; }
+
+// "_x000D_" and the like stand for characters XML cannot hold.
+QString DecodeEscapes(const QString& s) {
+  if (!s.contains(QLatin1String("_x"))) return s;
+  QString out;
+  out.reserve(s.size());
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    if (s[i] == u'_' && i + 6 < s.size() && s[i + 1] == u'x' && s[i + 6] == u'_') {
+      bool ok = false;
+      const uint code = QStringView(s).mid(i + 2, 4).toUInt(&ok, 16);
+      if (ok) {
+        out += QChar(char16_t(code));
+        i += 6;
+        continue;
+      }
+    }
+    out += s[i];
+  }
+  return out;
+}
+
+// "AB12" -> column 27 and row 11 (0-based); false for anything else.
+bool CellReference(QStringView r, std::int64_t& row, std::int64_t& col) {
+  qsizetype i = 0;
+  std::int64_t c = 0;
+  while (i < r.size() && ((r[i] >= u'A' && r[i] <= u'Z') || (r[i] >= u'a' && r[i] <= u'z'))) {
+    c = c * 26 + (r[i].toUpper().unicode() - u'A' + 1);
+    if (c > 1'000'000) return false;
+    ++i;
+  }
+  if (i == 0 || i == r.size()) return false;
+  std::int64_t n = 0;
+  for (; i < r.size(); ++i) {
+    if (r[i] < u'0' || r[i] > u'9') return false;
+    n = n * 10 + (r[i].unicode() - u'0');
+    if (n > 1'000'000'000) return false;
+  }
+  if (n < 1) return false;
+  row = n - 1;
+  col = c - 1;
+  return true;
+}
+
+struct TRelation {
+  QString type;
+  QString target;
+};
+
+// Id -> relation of a part's relationships.
+QHash<QString, TRelation> ReadRelations(const TZipArchive& zip, const QString& part) {
+  const int slash = int(part.lastIndexOf(u'/'));
+  const QString relsName = part.left(slash + 1) + QStringLiteral("_rels/") + part.mid(slash + 1) +
+                           QStringLiteral(".rels");
+  QHash<QString, TRelation> out;
+  if (!zip.Has(relsName)) return out;
+  TZipXml x(zip, relsName);
+  while (x.Next() != QXmlStreamReader::EndDocument) {
+    if (x.Xml().isStartElement() && Is(x.Xml(), QLatin1String("Relationship"))) {
+      if (Attr(x.Xml(), QLatin1String("TargetMode")) == QLatin1String("External")) continue;
+      out.insert(Attr(x.Xml(), QLatin1String("Id")),
+                 TRelation{Attr(x.Xml(), QLatin1String("Type")),
+                           ResolvePartName(part, Attr(x.Xml(), QLatin1String("Target")))});
+    }
+  }
+  return out;
+}
+
+QString RelationOfType(const QHash<QString, TRelation>& rels, QLatin1String typeEnd) {
+  for (const TRelation& r : rels) {
+    if (r.type.endsWith(typeEnd)) return r.target;
+  }
+  return {};
+}
+
+// The text of an <si> or <is>: its <t>, or the <t> of every run, leaving out
+// phonetic guides.
+QString StringItem(TZipXml& x) {
+  QString text;
+  int depth = 1;
+  int phonetic = 0;
+  while (depth > 0) {
+    switch (x.Next()) {
+      case QXmlStreamReader::StartElement:
+        ++depth;
+        if (Is(x.Xml(), QLatin1String("rPh")) || Is(x.Xml(), QLatin1String("phoneticPr"))) {
+          ++phonetic;
+        } else if (Is(x.Xml(), QLatin1String("t")) && phonetic == 0) {
+          text += x.ElementText();
+          --depth;
+        }
+        break;
+      case QXmlStreamReader::EndElement:
+        --depth;
+        if (Is(x.Xml(), QLatin1String("rPh")) || Is(x.Xml(), QLatin1String("phoneticPr"))) --phonetic;
+        break;
+      case QXmlStreamReader::EndDocument: return DecodeEscapes(text);
+      default: break;
+    }
+  }
+  return DecodeEscapes(text);
+}
+
+std::vector<QString> ReadSharedStrings(const TZipArchive& zip, const QString& part) {
+  std::vector<QString> out;
+  if (part.isEmpty() || !zip.Has(part)) return out;
+  TZipXml x(zip, part);
+  while (x.Next() != QXmlStreamReader::EndDocument) {
+    if (!x.Xml().isStartElement()) continue;
+    if (Is(x.Xml(), QLatin1String("sst"))) {
+      const auto unique = AttrView(x.Xml(), QLatin1String("uniqueCount")).toLongLong();
+      if (unique > 0 && unique <= kMaxSheetCells) out.reserve(size_t(unique));
+    } else if (Is(x.Xml(), QLatin1String("si"))) {
+      if (std::int64_t(out.size()) >= kMaxSheetCells) {
+        throw ESpreadsheetError(QStringLiteral("共享字符串超过 %1 个，内存不足以读入").arg(kMaxSheetCells));
+      }
+      out.push_back(StringItem(x));
+    }
+  }
+  return out;
+}
+
+// What each cell style (the s attribute of a cell) makes of a number.
+std::vector<TNumberShow> ReadStyles(const TZipArchive& zip, const QString& part) {
+  std::vector<TNumberShow> out;
+  if (part.isEmpty() || !zip.Has(part)) return out;
+  QHash<int, TNumberShow> custom;
+  TZipXml x(zip, part);
+  bool inCellXfs = false;
+  while (x.Next() != QXmlStreamReader::EndDocument) {
+    const QXmlStreamReader& r = x.Xml();
+    if (r.isStartElement()) {
+      if (Is(r, QLatin1String("numFmt"))) {
+        custom.insert(AttrView(r, QLatin1String("numFmtId")).toInt(),
+                      FormatCodeShow(Attr(r, QLatin1String("formatCode"))));
+      } else if (Is(r, QLatin1String("cellXfs"))) {
+        inCellXfs = true;
+      } else if (inCellXfs && Is(r, QLatin1String("xf"))) {
+        const int id = AttrView(r, QLatin1String("numFmtId")).toInt();
+        const auto it = custom.constFind(id);
+        out.push_back(it != custom.cend() ? *it : BuiltInFormatShow(id));
+        x.Skip();
+      }
+    } else if (r.isEndElement() && Is(r, QLatin1String("cellXfs"))) {
+      inCellXfs = false;
+    }
+  }
+  return out;
+}
+
+struct TSheetEntry {
+  QString name;
+  QString part;
+};
+
+struct TWorkbookPart {
+  std::vector<TSheetEntry> sheets;
+  int activeTab = 0;
+  bool date1904 = false;
+};
+
+TWorkbookPart ReadWorkbookPart(const TZipArchive& zip, const QString& part,
+                               const QHash<QString, TRelation>& rels) {
+  TWorkbookPart out;
+  TZipXml x(zip, part);
+  while (x.Next() != QXmlStreamReader::EndDocument) {
+    const QXmlStreamReader& r = x.Xml();
+    if (!r.isStartElement()) continue;
+    if (Is(r, QLatin1String("workbookPr"))) {
+      out.date1904 = TrueText(AttrView(r, QLatin1String("date1904")));
+    } else if (Is(r, QLatin1String("workbookView"))) {
+      out.activeTab = AttrView(r, QLatin1String("activeTab")).toInt();
+    } else if (Is(r, QLatin1String("sheet"))) {
+      QString id;
+      for (const QXmlStreamAttribute& a : r.attributes()) {
+        if (a.name() == QLatin1String("id") && !a.namespaceUri().isEmpty()) id = a.value().toString();
+      }
+      const auto rel = rels.constFind(id);
+      out.sheets.push_back(TSheetEntry{Attr(r, QLatin1String("name")), rel != rels.cend() ? rel->target : QString()});
+    } else if (Is(r, QLatin1String("definedNames"))) {
+      x.Skip();
+    }
+  }
+  return out;
+}
+
+void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, std::vector<QString>& shared,
+                    const std::vector<TNumberShow>& styles, bool date1904) {
+  // The shared strings become the sheet's texts: a cell refers to its
+  // string by the same index, and equal texts share one copy.
+  sheet.texts = std::move(shared);
+  const auto sharedCount = std::int64_t(sheet.texts.size());
+  TCellBudget budget;
+  TZipXml x(zip, part);
+  std::int64_t row = -1;
+  std::int64_t col = -1;
+  while (x.Next() != QXmlStreamReader::EndDocument) {
+    QXmlStreamReader& r = x.Xml();
+    if (!r.isStartElement()) continue;
+    if (Is(r, QLatin1String("row"))) {
+      const QStringView n = AttrView(r, QLatin1String("r"));
+      if (!n.isEmpty()) {
+        bool ok = false;
+        const std::int64_t v = n.toLongLong(&ok);
+        if (!ok || v < 1) throw ESpreadsheetError(QStringLiteral("行号“%1”不正确").arg(n.toString()));
+        row = v - 1;
+      } else {
+        ++row;
+      }
+      col = -1;
+      continue;
+    }
+    if (!Is(r, QLatin1String("c"))) continue;
+    const QStringView ref = AttrView(r, QLatin1String("r"));
+    if (!ref.isEmpty()) {
+      std::int64_t rr = 0;
+      if (!CellReference(ref, rr, col)) {
+        throw ESpreadsheetError(QStringLiteral("单元格地址“%1”不正确").arg(ref.toString()));
+      }
+      row = rr;
+    } else {
+      ++col;
+    }
+    if (row < 0) row = 0;
+    const QString type = Attr(r, QLatin1String("t"));
+    const int style = AttrView(r, QLatin1String("s")).toInt();
+    QString value;
+    bool hasValue = false;
+    QString inlineText;
+    bool hasInline = false;
+    int depth = 1;
+    while (depth > 0) {
+      const auto t = x.Next();
+      if (t == QXmlStreamReader::EndDocument) break;
+      if (t == QXmlStreamReader::EndElement) {
+        --depth;
+      } else if (t == QXmlStreamReader::StartElement) {
+        if (Is(r, QLatin1String("v"))) {
+          value = x.ElementText();
+          hasValue = true;
+        } else if (Is(r, QLatin1String("is"))) {
+          inlineText = StringItem(x);
+          hasInline = true;
+        } else {
+          x.Skip();  // the formula and extensions: the cached value is what counts
+        }
+      }
+    }
+    const int rowIndex = int(row);
+    const int colIndex = int(col);
+    if (type == QLatin1String("inlineStr")) {
+      if (!hasInline || inlineText.isEmpty()) continue;
+      budget.Take(row, col);
+      sheet.SetText(rowIndex, colIndex, inlineText);
+      continue;
+    }
+    if (!hasValue) continue;
+    if (type == QLatin1String("s")) {
+      bool ok = false;
+      const std::int64_t i = value.trimmed().toLongLong(&ok);
+      if (!ok || i < 0 || i >= sharedCount) {
+        throw ESpreadsheetError(QStringLiteral("单元格引用的共享字符串“%1”不存在").arg(value));
+      }
+      if (sheet.texts[size_t(i)].isEmpty()) continue;
+      budget.Take(row, col);
+      sheet.SetTextIndex(rowIndex, colIndex, std::uint32_t(i));
+    } else if (type == QLatin1String("str") || type == QLatin1String("e")) {
+      if (value.isEmpty()) continue;
+      budget.Take(row, col);
+      sheet.SetText(rowIndex, colIndex, DecodeEscapes(value));
+    } else if (type == QLatin1String("b")) {
+      budget.Take(row, col);
+      sheet.SetBoolean(rowIndex, colIndex, TrueText(QStringView(value).trimmed()));
+    } else if (type == QLatin1String("d")) {
+      const QString text = IsoDateText(value);
+      if (text.isEmpty()) continue;
+      budget.Take(row, col);
+      sheet.SetText(rowIndex, colIndex, text);
+    } else {
+      bool ok = false;
+      const double v = value.trimmed().toDouble(&ok);
+      if (!ok) continue;
+      budget.Take(row, col);
+      const TNumberShow show =
+          style >= 0 && size_t(style) < styles.size() ? styles[size_t(style)] : TNumberShow::Number;
+      if (show == TNumberShow::Number) {
+        sheet.SetNumber(rowIndex, colIndex, v);
+      } else {
+        sheet.SetText(rowIndex, colIndex, SerialText(v, show, date1904));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<TWorkbook> ReadXlsxBytes(const QByteArray& bytes) {
+  TZipArchive zip(bytes);
+  QString workbookPart = RelationOfType(ReadRelations(zip, QString()), QLatin1String("/officeDocument"));
+  if (workbookPart.isEmpty()) workbookPart = QStringLiteral("xl/workbook.xml");
+  if (!zip.Has(workbookPart)) {
+    if (zip.Has(QStringLiteral("xl/workbook.bin"))) {
+      throw ESpreadsheetError(QStringLiteral("不支持二进制工作簿（.xlsb），请在表格程序中另存为 .xlsx"));
+    }
+    throw ESpreadsheetError(QStringLiteral("压缩包中没有工作簿"));
+  }
+  const QHash<QString, TRelation> rels = ReadRelations(zip, workbookPart);
+  const TWorkbookPart wb = ReadWorkbookPart(zip, workbookPart, rels);
+  auto book = std::make_unique<TWorkbook>();
+  for (const TSheetEntry& e : wb.sheets) {
+    TSheet s;
+    if (!e.name.isEmpty()) s.name = e.name;
+    book->sheets.push_back(std::move(s));
+  }
+  if (wb.sheets.empty()) return book;
+  const int active = wb.activeTab >= 0 && size_t(wb.activeTab) < wb.sheets.size() ? wb.activeTab : 0;
+  book->activeSheet = active;
+  const QString sheetPart = wb.sheets[size_t(active)].part;
+  if (sheetPart.isEmpty() || !zip.Has(sheetPart)) {
+    throw ESpreadsheetError(QStringLiteral("工作表“%1”不在文件中").arg(wb.sheets[size_t(active)].name));
+  }
+  std::vector<QString> shared =
+      ReadSharedStrings(zip, RelationOfType(rels, QLatin1String("/sharedStrings")));
+  const std::vector<TNumberShow> styles = ReadStyles(zip, RelationOfType(rels, QLatin1String("/styles")));
+  ReadSheetCells(zip, sheetPart, book->sheets[size_t(active)], shared, styles, wb.date1904);
+  return book;
+}
