@@ -547,6 +547,14 @@ void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave)
         app->WorkbooksOpen(fileName);
         ReadSheet(*app, SGSave);
         loaded = true;
+      } catch (const ESpreadsheetError& e) {
+        // The reason goes under the message: a file beyond a limit, a row
+        // whose number is no number.
+        MsgBoxWithDetail(parent, kConvertFailedText, e.Text(), TMsgIcon::Warning);
+        reported = true;
+      } catch (const std::bad_alloc&) {
+        MsgBoxWithDetail(parent, kConvertFailedText, QStringLiteral("内存不足，无法读入这个工作表"), TMsgIcon::Warning);
+        reported = true;
       } catch (...) {
         MsgBox(parent, kConvertFailedText, TMsgIcon::Warning);
         reported = true;

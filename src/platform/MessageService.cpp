@@ -30,6 +30,7 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const TMsgRequest& 
   auto box = std::make_unique<QMessageBox>(parent);
   box->setWindowTitle(r.caption);
   box->setText(r.text);
+  if (!r.detail.isEmpty()) box->setInformativeText(r.detail);
   switch (r.icon) {
     case TMsgIcon::None: box->setIcon(QMessageBox::NoIcon); break;
     case TMsgIcon::Information: box->setIcon(QMessageBox::Information); break;
@@ -71,6 +72,12 @@ void SetMessageService(IMessageService* service) { gService = service ? service 
 
 TMsgResult MsgBox(QWidget* parent, const QString& text, TMsgIcon icon, TMsgButtons buttons) {
   return MessageService().Show(parent, TMsgRequest{kMsgCaption, text, icon, buttons});
+}
+
+TMsgResult MsgBoxWithDetail(QWidget* parent, const QString& text, const QString& detail, TMsgIcon icon) {
+  TMsgRequest r{kMsgCaption, text, icon, TMsgButtons::Ok};
+  r.detail = detail;
+  return MessageService().Show(parent, r);
 }
 
 void ShowGeneralError(const QString& text) {

@@ -24,6 +24,8 @@ struct TMsgRequest {
   QString text;
   TMsgIcon icon = TMsgIcon::None;
   TMsgButtons buttons = TMsgButtons::Ok;
+  // Shown under the text in a smaller face: why an operation failed.
+  QString detail;
 };
 
 class IMessageService {
@@ -49,6 +51,8 @@ void SetMessageService(IMessageService* service);
 // A box with the standard caption.
 TMsgResult MsgBox(QWidget* parent, const QString& text, TMsgIcon icon = TMsgIcon::None,
                   TMsgButtons buttons = TMsgButtons::Ok);
+// A box with the standard caption, an OK button and the reason under the text.
+TMsgResult MsgBoxWithDetail(QWidget* parent, const QString& text, const QString& detail, TMsgIcon icon);
 
 // An error raised by an operation of the program; its text is shown as it is.
 class EAppError : public std::runtime_error {

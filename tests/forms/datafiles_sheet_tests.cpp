@@ -534,3 +534,49 @@ TEST_F(SheetExchange, AFileThatIsNoWorkbookFailsToOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+QString ProducerFixture(const char* name) {
+  return QStringLiteral(QT_TESTCASE_SOURCEDIR "/spreadsheet/fixtures/") + QString::fromUtf8(name);
+}
+
+// Inline strings on the second, active sheet, a date typed in the program's
+// own format: the archive holds the records as the spreadsheet shows them.
+TEST_F(SheetExchange, AWorkbookOfAScriptLoadsItsActiveSheet) {
+  Fill(SGSave.get(), 5);
+  OpenFromExcel(nullptr, ProducerFixture("openpyxl.xlsx"), SGSave.get());
+  EXPECT_TRUE(messages.Boxes.isEmpty()) << Texts().join(QLatin1Char('|')).toStdString();
+  ASSERT_EQ(giSaveCount, 3);
+  EXPECT_EQ(Row(SGSave.get(), 1), (QStringList{" 1", "24-05-02 09:07", "0815", "张三", "时间广场", "200A", "30 秒",
+                                                "三相", "12.5", "13", "0.75"}));
+  EXPECT_EQ(Row(SGSave.get(), 2), (QStringList{" 2", "24-05-03", "QK-2", "李四", "开关站", "100A", "09:07", "单相",
+                                                "0.25", "8.5", "TRUE"}));
+}
+
+struct TRefusedFile {
+  const char* file;
+  const char* reason;
+};
+
+class RefusedWorkbook : public SheetExchange, public ::testing::WithParamInterface<TRefusedFile> {};
+
+// The message says why; the archive stays as it was.
+TEST_P(RefusedWorkbook, SaysWhyAndLeavesTheArchive) {
+  Fill(SGSave.get(), 2);
+  OpenFromExcel(nullptr, ProducerFixture(GetParam().file), SGSave.get());
+  ASSERT_EQ(messages.Boxes.size(), 1);
+  EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("转换成Excel格式失败！"));
+  EXPECT_TRUE(messages.Boxes[0].detail.contains(QString::fromUtf8(GetParam().reason)))
+      << messages.Boxes[0].detail.toStdString();
+  EXPECT_EQ(giSaveCount, 2);
+  ASSERT_EQ(SGSave->RowCount(), 3);
+  EXPECT_EQ(Row(SGSave.get(), 2), RecordRow(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RefusedWorkbook,
+                         ::testing::Values(TRefusedFile{"zip-bomb.xlsx", "解压后超过"},
+                                           TRefusedFile{"openpyxl-far-cell.xlsx", "第2行A列不是整数"}),
+                         [](const ::testing::TestParamInfo<TRefusedFile>& i) { return i.index == 0 ? "ZipBomb" : "FarCell"; });
+
+}  // namespace

@@ -49,6 +49,7 @@ class TStderrMessages : public IMessageService {
   TMsgResult Show(QWidget*, const TMsgRequest& r) override {
     QString text = r.text;
     text.replace(QStringLiteral("\n\n"), QStringLiteral(" "));
+    if (!r.detail.isEmpty()) text += QStringLiteral(" ") + r.detail;
     Print(stderr, QStringLiteral("qk4820-convert: %1\n").arg(text));
     if (r.icon == TMsgIcon::Warning || r.icon == TMsgIcon::Error) Failed = true;
     return r.buttons == TMsgButtons::YesNo ? TMsgResult::No : TMsgResult::Ok;
