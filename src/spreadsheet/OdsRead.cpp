@@ -11,24 +11,8 @@
 
 namespace {
 
-bool Is(const QXmlStreamReader& x, QLatin1String local) { return x.name() == local; }
-
-QStringView AttrView(const QXmlStreamReader& x, QLatin1String local) {
-  for (const QXmlStreamAttribute& a : x.attributes()) {
-    if (a.name() == local) return a.value();
-  }
-  return {};
-}
-
-bool HasAttr(const QXmlStreamReader& x, QLatin1String local) {
-  for (const QXmlStreamAttribute& a : x.attributes()) {
-    if (a.name() == local) return true;
-  }
-  return false;
-}
-
-std::int64_t Repeat(const QXmlStreamReader& x, QLatin1String attr) {
-  const QStringView v = AttrView(x, attr);
+std::int64_t Repeat(const TZipXml& x, const char* attr) {
+  const QByteArrayView v = x.AttrRaw(attr);
   if (v.isEmpty()) return 1;
   bool ok = false;
   const std::int64_t n = v.toLongLong(&ok);
@@ -38,9 +22,8 @@ std::int64_t Repeat(const QXmlStreamReader& x, QLatin1String attr) {
 QString ActiveTableName(const TZipArchive& zip) {
   if (!zip.Has(QStringLiteral("settings.xml"))) return {};
   TZipXml x(zip, QStringLiteral("settings.xml"));
-  while (x.Next() != QXmlStreamReader::EndDocument) {
-    if (x.Xml().isStartElement() && Is(x.Xml(), QLatin1String("config-item")) &&
-        AttrView(x.Xml(), QLatin1String("name")) == u"ActiveTable") {
+  for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
+    if (t == TZipXml::Start && x.Is("config-item") && x.AttrRaw("name") == "ActiveTable") {
       return x.ElementText();
     }
   }
@@ -55,26 +38,25 @@ QString CellText(TZipXml& x) {
   int depth = 1;
   while (depth > 0) {
     switch (x.Next()) {
-      case QXmlStreamReader::StartElement: {
-        const QXmlStreamReader& r = x.Xml();
+      case TZipXml::Start: {
         ++depth;
-        if (Is(r, QLatin1String("p")) || Is(r, QLatin1String("h"))) {
+        if (x.Is("p") || x.Is("h")) {
           if (paragraphs++ > 0) text += u'\n';
-        } else if (Is(r, QLatin1String("s"))) {
-          text += QString(int(Repeat(r, QLatin1String("c"))), u' ');
-        } else if (Is(r, QLatin1String("tab"))) {
+        } else if (x.Is("s")) {
+          text += QString(int(Repeat(x, "c")), u' ');
+        } else if (x.Is("tab")) {
           text += u'\t';
-        } else if (Is(r, QLatin1String("line-break"))) {
+        } else if (x.Is("line-break")) {
           text += u'\n';
-        } else if (Is(r, QLatin1String("annotation")) || Is(r, QLatin1String("note"))) {
+        } else if (x.Is("annotation") || x.Is("note")) {
           x.Skip();  // a comment is not the cell's text
           --depth;
         }
         break;
       }
-      case QXmlStreamReader::EndElement: --depth; break;
-      case QXmlStreamReader::Characters: text += x.Xml().text(); break;
-      case QXmlStreamReader::EndDocument: return text;
+      case TZipXml::End: --depth; break;
+      case TZipXml::Text: text += x.TextValue(); break;
+      case TZipXml::EndDocument: return text;
       default: break;
     }
   }
@@ -90,27 +72,26 @@ struct TOdsValue {
 };
 
 TOdsValue CellValue(TZipXml& x, bool empty) {
-  const QXmlStreamReader& r = x.Xml();
   TOdsValue v;
-  const QString type = AttrView(r, QLatin1String("value-type")).toString();
-  const QString value = AttrView(r, QLatin1String("value")).toString();
+  const QString type = x.Attr("value-type");
+  const QString value = x.Attr("value");
   if (type == QLatin1String("float") || type == QLatin1String("percentage") || type == QLatin1String("currency")) {
     bool ok = false;
     v.number = value.toDouble(&ok);
     if (ok) v.kind = TOdsValue::Number;
   } else if (type == QLatin1String("date")) {
-    v.text = IsoDateText(AttrView(r, QLatin1String("date-value")).toString());
+    v.text = IsoDateText(x.Attr("date-value"));
     if (!v.text.isEmpty()) v.kind = TOdsValue::Text;
   } else if (type == QLatin1String("time")) {
-    v.text = IsoTimeText(AttrView(r, QLatin1String("time-value")).toString());
+    v.text = IsoTimeText(x.Attr("time-value"));
     if (!v.text.isEmpty()) v.kind = TOdsValue::Text;
   } else if (type == QLatin1String("boolean")) {
-    const QStringView b = AttrView(r, QLatin1String("boolean-value"));
+    const QByteArrayView b = x.AttrRaw("boolean-value");
     v.kind = TOdsValue::Boolean;
-    v.boolean = b == u"true" || b == u"1";
+    v.boolean = b == "true" || b == "1";
   }
-  const bool stringValue = HasAttr(r, QLatin1String("string-value"));
-  QString stored = AttrView(r, QLatin1String("string-value")).toString();
+  const bool stringValue = x.HasAttr("string-value");
+  QString stored = x.Attr("string-value");
   QString text;
   if (!empty) text = CellText(x);  // reads to the end of the cell
   if (v.kind == TOdsValue::None && !type.isEmpty() && type != QLatin1String("void")) {
@@ -131,10 +112,10 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
   TCellBudget budget;
   TZipXml x(zip, QStringLiteral("content.xml"));
   int activeIndex = -1;
-  while (x.Next() != QXmlStreamReader::EndDocument) {
-    if (!x.Xml().isStartElement() || !Is(x.Xml(), QLatin1String("table"))) continue;
+  for (auto tok = x.Next(); tok != TZipXml::EndDocument; tok = x.Next()) {
+    if (tok != TZipXml::Start || !x.Is("table")) continue;
     TSheet sheet;
-    const QString name = AttrView(x.Xml(), QLatin1String("name")).toString();
+    const QString name = x.Attr("name");
     if (!name.isEmpty()) sheet.name = name;
     const int index = int(book->sheets.size());
     const bool active = activeIndex < 0 && (activeName.isEmpty() ? index == 0 : name == activeName);
@@ -149,24 +130,23 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
     int depth = 1;
     while (depth > 0) {
       const auto t = x.Next();
-      if (t == QXmlStreamReader::EndDocument) break;
-      if (t == QXmlStreamReader::EndElement) {
+      if (t == TZipXml::EndDocument) break;
+      if (t == TZipXml::End) {
         --depth;
         continue;
       }
-      if (t != QXmlStreamReader::StartElement) continue;
-      const QXmlStreamReader& r = x.Xml();
-      if (!Is(r, QLatin1String("table-row"))) {
+      if (t != TZipXml::Start) continue;
+      if (!x.Is("table-row")) {
         // Row groups and header rows hold rows; columns, shapes and the like do not.
-        if (Is(r, QLatin1String("table-row-group")) || Is(r, QLatin1String("table-header-rows")) ||
-            Is(r, QLatin1String("table-rows"))) {
+        if (x.Is("table-row-group") || x.Is("table-header-rows") ||
+            x.Is("table-rows")) {
           ++depth;
         } else {
           x.Skip();
         }
         continue;
       }
-      const std::int64_t rowRepeat = Repeat(r, QLatin1String("number-rows-repeated"));
+      const std::int64_t rowRepeat = Repeat(x, "number-rows-repeated");
       // The cells of the row, as (column, value, repeat) for a repeated row.
       std::int64_t col = 0;
       bool anyValue = false;
@@ -179,17 +159,17 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
       int rowDepth = 1;
       while (rowDepth > 0) {
         const auto u = x.Next();
-        if (u == QXmlStreamReader::EndDocument) break;
-        if (u == QXmlStreamReader::EndElement) {
+        if (u == TZipXml::EndDocument) break;
+        if (u == TZipXml::End) {
           --rowDepth;
           continue;
         }
-        if (u != QXmlStreamReader::StartElement) continue;
-        if (!Is(r, QLatin1String("table-cell")) && !Is(r, QLatin1String("covered-table-cell"))) {
+        if (u != TZipXml::Start) continue;
+        if (!x.Is("table-cell") && !x.Is("covered-table-cell")) {
           x.Skip();
           continue;
         }
-        const std::int64_t colRepeat = Repeat(r, QLatin1String("number-columns-repeated"));
+        const std::int64_t colRepeat = Repeat(x, "number-columns-repeated");
         TOdsValue v = CellValue(x, false);
         if (v.kind != TOdsValue::None) {
           anyValue = true;

@@ -44,6 +44,11 @@ struct TSheet {
   // Sets a cell to a text already in texts (a shared string read ahead).
   void SetTextIndex(int row, int col, std::uint32_t index);
   const TSheetCell* At(int row, int col) const;
+  // A reader is done with the row: it keeps no spare room (a million rows
+  // of eleven cells would otherwise hold room for sixteen).
+  void FinishRow(int row) {
+    if (row >= 0 && size_t(row) < rows.size()) rows[size_t(row)].shrink_to_fit();
+  }
   const QString& Text(const TSheetCell& cell) const { return texts[cell.index]; }
   double Number(const TSheetCell& cell) const {
     return cell.kind == TSheetCell::Kind::Boolean ? double(cell.index) : numbers[cell.index];

@@ -4,6 +4,9 @@
 // are read, token by token, as the member inflates.
 #include <QHash>
 
+#include <algorithm>
+#include <cstring>
+
 #include <vector>
 
 #include "spreadsheet/NumberFormat.h"
@@ -13,23 +16,7 @@
 
 namespace {
 
-bool Is(const QXmlStreamReader& x, QLatin1String local) { return x.name() == local; }
-
-QString Attr(const QXmlStreamReader& x, QLatin1String local) {
-  for (const QXmlStreamAttribute& a : x.attributes()) {
-    if (a.name() == local) return a.value().toString();
-  }
-  return {};
-}
-
-QStringView AttrView(const QXmlStreamReader& x, QLatin1String local) {
-  for (const QXmlStreamAttribute& a : x.attributes()) {
-    if (a.name() == local) return a.value();
-  }
-  return {};
-}
-
-bool TrueText(QStringView v) { return v == u"1" || v == u"true"; }
+bool TrueText(QByteArrayView v) { return v == "1" || v == "true"; }
 
 // "_x000D_" and the like stand for characters XML cannot hold.
 QString DecodeEscapes(const QString& s) {
@@ -52,19 +39,19 @@ QString DecodeEscapes(const QString& s) {
 }
 
 // "AB12" -> column 27 and row 11 (0-based); false for anything else.
-bool CellReference(QStringView r, std::int64_t& row, std::int64_t& col) {
+bool CellReference(QByteArrayView r, std::int64_t& row, std::int64_t& col) {
   qsizetype i = 0;
   std::int64_t c = 0;
-  while (i < r.size() && ((r[i] >= u'A' && r[i] <= u'Z') || (r[i] >= u'a' && r[i] <= u'z'))) {
-    c = c * 26 + (r[i].toUpper().unicode() - u'A' + 1);
+  while (i < r.size() && ((r[i] >= 'A' && r[i] <= 'Z') || (r[i] >= 'a' && r[i] <= 'z'))) {
+    c = c * 26 + ((r[i] & ~0x20) - 'A' + 1);
     if (c > 1'000'000) return false;
     ++i;
   }
   if (i == 0 || i == r.size()) return false;
   std::int64_t n = 0;
   for (; i < r.size(); ++i) {
-    if (r[i] < u'0' || r[i] > u'9') return false;
-    n = n * 10 + (r[i].unicode() - u'0');
+    if (r[i] < '0' || r[i] > '9') return false;
+    n = n * 10 + (r[i] - '0');
     if (n > 1'000'000'000) return false;
   }
   if (n < 1) return false;
@@ -86,12 +73,12 @@ QHash<QString, TRelation> ReadRelations(const TZipArchive& zip, const QString& p
   QHash<QString, TRelation> out;
   if (!zip.Has(relsName)) return out;
   TZipXml x(zip, relsName);
-  while (x.Next() != QXmlStreamReader::EndDocument) {
-    if (x.Xml().isStartElement() && Is(x.Xml(), QLatin1String("Relationship"))) {
-      if (Attr(x.Xml(), QLatin1String("TargetMode")) == QLatin1String("External")) continue;
-      out.insert(Attr(x.Xml(), QLatin1String("Id")),
-                 TRelation{Attr(x.Xml(), QLatin1String("Type")),
-                           ResolvePartName(part, Attr(x.Xml(), QLatin1String("Target")))});
+  for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
+    if (t == TZipXml::Start && x.Is("Relationship")) {
+      if (x.Attr("TargetMode") == QLatin1String("External")) continue;
+      out.insert(x.Attr("Id"),
+                 TRelation{x.Attr("Type"),
+                           ResolvePartName(part, x.Attr("Target"))});
     }
   }
   return out;
@@ -112,20 +99,20 @@ QString StringItem(TZipXml& x) {
   int phonetic = 0;
   while (depth > 0) {
     switch (x.Next()) {
-      case QXmlStreamReader::StartElement:
+      case TZipXml::Start:
         ++depth;
-        if (Is(x.Xml(), QLatin1String("rPh")) || Is(x.Xml(), QLatin1String("phoneticPr"))) {
+        if (x.Is("rPh") || x.Is("phoneticPr")) {
           ++phonetic;
-        } else if (Is(x.Xml(), QLatin1String("t")) && phonetic == 0) {
+        } else if (x.Is("t") && phonetic == 0) {
           text += x.ElementText();
           --depth;
         }
         break;
-      case QXmlStreamReader::EndElement:
+      case TZipXml::End:
         --depth;
-        if (Is(x.Xml(), QLatin1String("rPh")) || Is(x.Xml(), QLatin1String("phoneticPr"))) --phonetic;
+        if (x.Is("rPh") || x.Is("phoneticPr")) --phonetic;
         break;
-      case QXmlStreamReader::EndDocument: return DecodeEscapes(text);
+      case TZipXml::EndDocument: return DecodeEscapes(text);
       default: break;
     }
   }
@@ -136,12 +123,12 @@ std::vector<QString> ReadSharedStrings(const TZipArchive& zip, const QString& pa
   std::vector<QString> out;
   if (part.isEmpty() || !zip.Has(part)) return out;
   TZipXml x(zip, part);
-  while (x.Next() != QXmlStreamReader::EndDocument) {
-    if (!x.Xml().isStartElement()) continue;
-    if (Is(x.Xml(), QLatin1String("sst"))) {
-      const auto unique = AttrView(x.Xml(), QLatin1String("uniqueCount")).toLongLong();
+  for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
+    if (t != TZipXml::Start) continue;
+    if (x.Is("sst")) {
+      const auto unique = x.AttrRaw("uniqueCount").toLongLong();
       if (unique > 0 && unique <= kMaxSheetCells) out.reserve(size_t(unique));
-    } else if (Is(x.Xml(), QLatin1String("si"))) {
+    } else if (x.Is("si")) {
       if (std::int64_t(out.size()) >= kMaxSheetCells) {
         throw ESpreadsheetError(QStringLiteral("共享字符串超过 %1 个，内存不足以读入").arg(kMaxSheetCells));
       }
@@ -158,21 +145,20 @@ std::vector<TNumberShow> ReadStyles(const TZipArchive& zip, const QString& part)
   QHash<int, TNumberShow> custom;
   TZipXml x(zip, part);
   bool inCellXfs = false;
-  while (x.Next() != QXmlStreamReader::EndDocument) {
-    const QXmlStreamReader& r = x.Xml();
-    if (r.isStartElement()) {
-      if (Is(r, QLatin1String("numFmt"))) {
-        custom.insert(AttrView(r, QLatin1String("numFmtId")).toInt(),
-                      FormatCodeShow(Attr(r, QLatin1String("formatCode"))));
-      } else if (Is(r, QLatin1String("cellXfs"))) {
+  for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
+    if (t == TZipXml::Start) {
+      if (x.Is("numFmt")) {
+        custom.insert(x.AttrRaw("numFmtId").toInt(),
+                      FormatCodeShow(x.Attr("formatCode")));
+      } else if (x.Is("cellXfs")) {
         inCellXfs = true;
-      } else if (inCellXfs && Is(r, QLatin1String("xf"))) {
-        const int id = AttrView(r, QLatin1String("numFmtId")).toInt();
+      } else if (inCellXfs && x.Is("xf")) {
+        const int id = x.AttrRaw("numFmtId").toInt();
         const auto it = custom.constFind(id);
         out.push_back(it != custom.cend() ? *it : BuiltInFormatShow(id));
         x.Skip();
       }
-    } else if (r.isEndElement() && Is(r, QLatin1String("cellXfs"))) {
+    } else if (t == TZipXml::End && x.Is("cellXfs")) {
       inCellXfs = false;
     }
   }
@@ -194,21 +180,17 @@ TWorkbookPart ReadWorkbookPart(const TZipArchive& zip, const QString& part,
                                const QHash<QString, TRelation>& rels) {
   TWorkbookPart out;
   TZipXml x(zip, part);
-  while (x.Next() != QXmlStreamReader::EndDocument) {
-    const QXmlStreamReader& r = x.Xml();
-    if (!r.isStartElement()) continue;
-    if (Is(r, QLatin1String("workbookPr"))) {
-      out.date1904 = TrueText(AttrView(r, QLatin1String("date1904")));
-    } else if (Is(r, QLatin1String("workbookView"))) {
-      out.activeTab = AttrView(r, QLatin1String("activeTab")).toInt();
-    } else if (Is(r, QLatin1String("sheet"))) {
-      QString id;
-      for (const QXmlStreamAttribute& a : r.attributes()) {
-        if (a.name() == QLatin1String("id") && !a.namespaceUri().isEmpty()) id = a.value().toString();
-      }
+  for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
+    if (t != TZipXml::Start) continue;
+    if (x.Is("workbookPr")) {
+      out.date1904 = TrueText(x.AttrRaw("date1904"));
+    } else if (x.Is("workbookView")) {
+      out.activeTab = x.AttrRaw("activeTab").toInt();
+    } else if (x.Is("sheet")) {
+      const QString id = x.Attr("id");  // r:id
       const auto rel = rels.constFind(id);
-      out.sheets.push_back(TSheetEntry{Attr(r, QLatin1String("name")), rel != rels.cend() ? rel->target : QString()});
-    } else if (Is(r, QLatin1String("definedNames"))) {
+      out.sheets.push_back(TSheetEntry{x.Attr("name"), rel != rels.cend() ? rel->target : QString()});
+    } else if (x.Is("definedNames")) {
       x.Skip();
     }
   }
@@ -225,15 +207,15 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
   TZipXml x(zip, part);
   std::int64_t row = -1;
   std::int64_t col = -1;
-  while (x.Next() != QXmlStreamReader::EndDocument) {
-    QXmlStreamReader& r = x.Xml();
-    if (!r.isStartElement()) continue;
-    if (Is(r, QLatin1String("row"))) {
-      const QStringView n = AttrView(r, QLatin1String("r"));
+  for (auto tok = x.Next(); tok != TZipXml::EndDocument; tok = x.Next()) {
+    if (tok != TZipXml::Start) continue;
+    if (x.Is("row")) {
+      sheet.FinishRow(int(row));
+      const QByteArrayView n = x.AttrRaw("r");
       if (!n.isEmpty()) {
         bool ok = false;
         const std::int64_t v = n.toLongLong(&ok);
-        if (!ok || v < 1) throw ESpreadsheetError(QStringLiteral("行号“%1”不正确").arg(n.toString()));
+        if (!ok || v < 1) throw ESpreadsheetError(QStringLiteral("行号“%1”不正确").arg(QString::fromUtf8(n)));
         row = v - 1;
       } else {
         ++row;
@@ -241,20 +223,22 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
       col = -1;
       continue;
     }
-    if (!Is(r, QLatin1String("c"))) continue;
-    const QStringView ref = AttrView(r, QLatin1String("r"));
+    if (!x.Is("c")) continue;
+    const QByteArrayView ref = x.AttrRaw("r");
     if (!ref.isEmpty()) {
       std::int64_t rr = 0;
       if (!CellReference(ref, rr, col)) {
-        throw ESpreadsheetError(QStringLiteral("单元格地址“%1”不正确").arg(ref.toString()));
+        throw ESpreadsheetError(QStringLiteral("单元格地址“%1”不正确").arg(QString::fromUtf8(ref)));
       }
       row = rr;
     } else {
       ++col;
     }
     if (row < 0) row = 0;
-    const QString type = Attr(r, QLatin1String("t"));
-    const int style = AttrView(r, QLatin1String("s")).toInt();
+    const QByteArrayView typeRaw = x.AttrRaw("t");
+    char type[12] = {0};  // "s", "str", "inlineStr", "b", "e", "d", "n"
+    std::memcpy(type, typeRaw.data(), size_t(std::min<qsizetype>(typeRaw.size(), 11)));
+    const int style = x.AttrRaw("s").toInt();
     QString value;
     bool hasValue = false;
     QString inlineText;
@@ -262,14 +246,14 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
     int depth = 1;
     while (depth > 0) {
       const auto t = x.Next();
-      if (t == QXmlStreamReader::EndDocument) break;
-      if (t == QXmlStreamReader::EndElement) {
+      if (t == TZipXml::EndDocument) break;
+      if (t == TZipXml::End) {
         --depth;
-      } else if (t == QXmlStreamReader::StartElement) {
-        if (Is(r, QLatin1String("v"))) {
+      } else if (t == TZipXml::Start) {
+        if (x.Is("v")) {
           value = x.ElementText();
           hasValue = true;
-        } else if (Is(r, QLatin1String("is"))) {
+        } else if (x.Is("is")) {
           inlineText = StringItem(x);
           hasInline = true;
         } else {
@@ -279,14 +263,14 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
     }
     const int rowIndex = int(row);
     const int colIndex = int(col);
-    if (type == QLatin1String("inlineStr")) {
+    if (std::strcmp(type, "inlineStr") == 0) {
       if (!hasInline || inlineText.isEmpty()) continue;
       budget.Take(row, col);
       sheet.SetText(rowIndex, colIndex, inlineText);
       continue;
     }
     if (!hasValue) continue;
-    if (type == QLatin1String("s")) {
+    if (std::strcmp(type, "s") == 0) {
       bool ok = false;
       const std::int64_t i = value.trimmed().toLongLong(&ok);
       if (!ok || i < 0 || i >= sharedCount) {
@@ -295,14 +279,14 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
       if (sheet.texts[size_t(i)].isEmpty()) continue;
       budget.Take(row, col);
       sheet.SetTextIndex(rowIndex, colIndex, std::uint32_t(i));
-    } else if (type == QLatin1String("str") || type == QLatin1String("e")) {
+    } else if (std::strcmp(type, "str") == 0 || std::strcmp(type, "e") == 0) {
       if (value.isEmpty()) continue;
       budget.Take(row, col);
       sheet.SetText(rowIndex, colIndex, DecodeEscapes(value));
-    } else if (type == QLatin1String("b")) {
+    } else if (std::strcmp(type, "b") == 0) {
       budget.Take(row, col);
-      sheet.SetBoolean(rowIndex, colIndex, TrueText(QStringView(value).trimmed()));
-    } else if (type == QLatin1String("d")) {
+      sheet.SetBoolean(rowIndex, colIndex, TrueText(value.trimmed().toLatin1()));
+    } else if (std::strcmp(type, "d") == 0) {
       const QString text = IsoDateText(value);
       if (text.isEmpty()) continue;
       budget.Take(row, col);
@@ -321,6 +305,7 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
       }
     }
   }
+  sheet.FinishRow(int(row));
 }
 
 }  // namespace
