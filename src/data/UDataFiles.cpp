@@ -79,7 +79,10 @@ QString RecordNumberText(const QString& cell, int sheetRow) {
   if (!TryStrToInt(TrimText(cell), v)) {
     throw ESpreadsheetError(QStringLiteral("第%1行A列不是整数：'%2'").arg(sheetRow).arg(cell));
   }
-  return QString::asprintf("%2d", v);
+  QString text = QString::asprintf("%2d", v);
+  // The cell's own text when it is the same: a million records share it
+  // with the workbook instead of holding a copy.
+  return text == cell ? cell : text;
 }
 
 // Closes every workbook without saving and ends the engine. A failure here
