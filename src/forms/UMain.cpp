@@ -379,7 +379,7 @@ void TFrmMain::BtnExitClick() { close(); }
 
 // ---- Serial link -------------------------------------------------------------------
 
-bool TFrmMain::OpenPort(QString& errorText) {
+bool TFrmMain::OpenPort(QString& errorText, QString* detail) {
   if (FComPort->IsOpen()) FComPort->Close();
   try {
     FComPort->SetPort(QStringLiteral("COM%1").arg(giCommPort));
@@ -388,6 +388,10 @@ bool TFrmMain::OpenPort(QString& errorText) {
     FComPort->SetParity(TParity::None);
     FComPort->SetStopBits(TStopBits::One);
     FComPort->Open();
+  } catch (const EAppError& e) {
+    errorText = kPortError;
+    if (detail) *detail = e.Text();
+    return false;
   } catch (const std::exception&) {
     errorText = kPortError;
     return false;
@@ -397,8 +401,9 @@ bool TFrmMain::OpenPort(QString& errorText) {
 
 bool TFrmMain::OpenPortOrWarn(QWidget* box) {
   QString err;
-  if (OpenPort(err)) return true;
-  MsgBox(box ? box : this, err, TMsgIcon::Warning);
+  QString detail;
+  if (OpenPort(err, &detail)) return true;
+  MsgBoxWithDetail(box ? box : this, err, detail, TMsgIcon::Warning);
   return false;
 }
 

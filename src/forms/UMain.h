@@ -89,8 +89,9 @@ class TFrmMain : public QWidget {
   ISerialPort* ComPort() const { return FComPort.get(); }
   // Closes the port when open, then opens "COM" + giCommPort at 9600 baud, 8
   // data bits, no parity, one stop bit. On failure returns false with the
-  // error text "端口不存在，或端口已被打开。".
-  bool OpenPort(QString& errorText);
+  // error text "端口不存在，或端口已被打开。" and, in detail, the device
+  // tried and why it failed.
+  bool OpenPort(QString& errorText, QString* detail = nullptr);
   // OpenPort; on failure its error text in a warning box over box (the main
   // window when null), and false.
   bool OpenPortOrWarn(QWidget* box = nullptr);

@@ -1,9 +1,14 @@
 #include "platform/SerialPort.h"
 
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSerialPort>
+
+#include <sys/file.h>
+
+#include "platform/PortDiagnosis.h"
 
 #include "platform/MessageService.h"
 
@@ -57,10 +62,28 @@ class TQtSerialPort : public QObject, public ISerialPort {
     FPort->setStopBits(StopBits());
     FPort->setFlowControl(QSerialPort::NoFlowControl);
     FPort->clearError();
+    // A program that holds the device would take the instrument's replies:
+    // the port is not shared.
+    TPortCheck check;
+    check.device = device;
+    check.holders = PortHolders(device);
+    if (!check.holders.empty()) {
+      check.state = TPortState::Held;
+      throw EAppError(check.Explanation());
+    }
     if (!FPort->open(QIODevice::ReadWrite)) {
       const QString why = FPort->errorString();
       FPort->clearError();
-      throw EAppError(QStringLiteral("无法打开串口%1（%2）：%3").arg(FName, device, why));
+      throw EAppError(CheckPort(device).Explanation() + QStringLiteral("\n（%1）").arg(why));
+    }
+    // Held exclusively while open, the way other serial programs on Linux
+    // lock a line (flock on the descriptor).
+    if (::flock(int(FPort->handle()), LOCK_EX | LOCK_NB) != 0) {
+      FPort->close();
+      check.state = TPortState::Held;
+      check.holders = PortHolders(device);
+      if (check.holders.empty()) throw EAppError(QStringLiteral("设备：%1\n原因：另一个程序锁定了这个设备").arg(device));
+      throw EAppError(check.Explanation());
     }
     // Pseudo-terminals and some adapters have no modem lines; the line works
     // without them.

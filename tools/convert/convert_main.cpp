@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
   Guarded([&] { DataFiles::OpenFile(nullptr, in, &archive); });
   if (!messages.Failed && giSaveCount <= 0) {
     // As the save button refuses an empty archive.
-    messages.Show(nullptr, TMsgRequest{kMsgCaption, DataFiles::kNoDataText, TMsgIcon::Warning, TMsgButtons::Ok});
+    messages.Show(nullptr, TMsgRequest{kMsgCaption, DataFiles::kNoDataText, TMsgIcon::Warning, TMsgButtons::Ok, QString()});
   }
   if (!messages.Failed) {
     Guarded([&] { DataFiles::SaveFileAs(nullptr, out, &archive, DataFiles::TTableKind::Save); });
