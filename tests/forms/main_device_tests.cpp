@@ -360,6 +360,9 @@ TEST_F(MainDevice, PortThatCannotBeOpenedIsReportedByEveryOperation) {
     ASSERT_FALSE(Msgs.Boxes.isEmpty()) << b->objectName().toStdString();
     EXPECT_EQ(Msgs.Boxes.last().text, kWarnPort) << b->objectName().toStdString();
     EXPECT_EQ(Msgs.Boxes.last().icon, TMsgIcon::Warning);
+    // Under the message: the device tried and why it failed.
+    EXPECT_TRUE(Msgs.Boxes.last().detail.startsWith(QStringLiteral("设备：/"))) << Msgs.Boxes.last().detail.toStdString();
+    EXPECT_TRUE(Msgs.Boxes.last().detail.contains(QStringLiteral("设备不存在"))) << Msgs.Boxes.last().detail.toStdString();
   }
   // Neither the state nor the status text changed.
   EXPECT_TRUE(gbConnected);
