@@ -1,6 +1,7 @@
 #include "forms/UDlgSetComm.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -10,13 +11,17 @@
 #include <memory>
 
 #include "data/UDataCenter.h"
+#include "forms/UDlgChooseDevice.h"
+#include "platform/IniFile.h"
 #include "platform/MessageService.h"
+#include "platform/PortNames.h"
 #include "platform/WindowPlacement.h"
 
 namespace {
 
-// Outer size 247 x 214 with a 4 px frame on each side and a 19 px caption.
-constexpr int kClientWidth = 239;
+// The lists and buttons of the settings keep their places; the device the
+// port resolves to and "选择设备…" stand to the right of the port list.
+constexpr int kClientWidth = 479;
 constexpr int kClientHeight = 187;
 
 QComboBox* DropDownList(QWidget* parent, const char* name, int left, int top, int width) {
@@ -78,6 +83,11 @@ TFrmSetComm::TFrmSetComm(QWidget* parent) : QDialog(parent) {
   for (const std::int32_t rate : kBaudRates) cbrate->addItem(QString::number(rate));
   PanComm->raise();
 
+  lblDevice = Label(this, "lblDevice", QString(), 220, 34);
+  lblDevice->setFixedWidth(250);
+  BtnChooseDevice = Button(this, "BtnChooseDevice", QStringLiteral("选择设备…"), 220, 66);
+  BtnChooseDevice->setFixedWidth(100);
+
   BtnOK = Button(this, "BtnOK", QStringLiteral("OK"), 40, 135);
   BtnOK->setDefault(true);
   BtnCancel = Button(this, "BtnCancel", QStringLiteral("退出"), 126, 135);
@@ -88,6 +98,7 @@ TFrmSetComm::TFrmSetComm(QWidget* parent) : QDialog(parent) {
   setTabOrder(cbCommPort, cbrate);
   setTabOrder(cbrate, BtnOK);
   setTabOrder(BtnOK, BtnCancel);
+  setTabOrder(BtnCancel, BtnChooseDevice);
 
   connect(cbCommStyle, qOverload<int>(&QComboBox::currentIndexChanged), this,
           [this](int) { Guarded([this] { cbCommStyleChange(); }); });
@@ -96,6 +107,9 @@ TFrmSetComm::TFrmSetComm(QWidget* parent) : QDialog(parent) {
     accept();
   });
   connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(cbCommPort, qOverload<int>(&QComboBox::currentIndexChanged), this,
+          [this](int) { Guarded([this] { ShowDevice(); }); });
+  connect(BtnChooseDevice, &QPushButton::clicked, this, [this] { Guarded([this] { BtnChooseDeviceClick(); }); });
 
   Guarded([this] { FormCreate(); });
   cbCommStyle->setFocus(Qt::OtherFocusReason);
@@ -135,10 +149,44 @@ void TFrmSetComm::cbCommStyleChange() {
   cbrate->setEnabled(serial);
   lblcommPort->setEnabled(serial);
   lblBaudRate->setEnabled(serial);
+  BtnChooseDevice->setEnabled(serial);
+  ShowDevice();
+}
+
+QString TFrmSetComm::DeviceOf(const QString& portName) const {
+  const auto it = FMapped.constFind(portName);
+  return it != FMapped.cend() ? *it : ResolvePortDevice(portName, SettingsFileName());
+}
+
+void TFrmSetComm::ShowDevice() {
+  const QString port = cbCommPort->currentText();
+  if (port.isEmpty()) {
+    lblDevice->clear();
+    return;
+  }
+  const QString device = DeviceOf(port);
+  const QString real = QFileInfo(device).canonicalFilePath();
+  QString text = QStringLiteral("→ %1").arg(device);
+  if (!real.isEmpty() && real != device) text += QStringLiteral("（%1）").arg(real);
+  if (real.isEmpty()) text += QStringLiteral("（不存在）");
+  lblDevice->setToolTip(text);
+  lblDevice->setText(lblDevice->fontMetrics().elidedText(text, Qt::ElideMiddle, lblDevice->width()));
+}
+
+void TFrmSetComm::BtnChooseDeviceClick() {
+  const QString port = cbCommPort->currentText();
+  if (port.isEmpty()) return;
+  const QString chosen = TFrmChooseDevice::Choose(this, DeviceOf(port));
+  if (chosen.isEmpty()) return;
+  FMapped.insert(port, chosen);
+  ShowDevice();
 }
 
 void TFrmSetComm::BtnOKClick() {
   giCommStyle = 1;
   giCommPort = cbCommPort->currentIndex() + 1;
   giBaudRate = cbrate->currentIndex() + 1;
+  if (FMapped.isEmpty()) return;
+  TIniFile& ini = SettingsFile();
+  for (auto it = FMapped.cbegin(); it != FMapped.cend(); ++it) ini.WriteString(QStringLiteral("Ports"), it.key(), *it);
 }

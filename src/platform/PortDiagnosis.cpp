@@ -1,9 +1,10 @@
 #include "platform/PortDiagnosis.h"
 
+#include "platform/SerialDevices.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 #include <grp.h>
 #include <pwd.h>
@@ -102,10 +103,7 @@ std::vector<TPortHolder> PortHolders(const QString& device) {
 
 QStringList SerialDevicesPresent() {
   QStringList out;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    if (QFileInfo::exists(info.systemLocation())) out << info.systemLocation();
-  }
-  out.sort();
+  for (const TSerialDevice& d : SerialDevices()) out << d.path;
   return out;
 }
 

@@ -7,11 +7,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 #include "data/UDataCenter.h"
+#include "forms/UDlgChooseDevice.h"
 #include "forms/UDlgSetComm.h"
+#include "platform/PortNames.h"
+#include "platform/SerialDevices.h"
 
 namespace {
 
@@ -76,8 +80,9 @@ TEST_F(SetCommDialog, TheCoveredTransportListHasTheFocusAndGreysThePortListsForU
   QApplication::setActiveWindow(&dlg);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
   EXPECT_EQ(QApplication::focusWidget(), dlg.cbCommStyle);
-  // Tab order: transport, port, rate, OK, cancel, and round again.
-  const QList<QWidget*> order{dlg.cbCommPort, dlg.cbrate, dlg.BtnOK, dlg.BtnCancel, dlg.cbCommStyle};
+  // Tab order: transport, port, rate, OK, cancel, the device choice, and round again.
+  const QList<QWidget*> order{dlg.cbCommPort, dlg.cbrate, dlg.BtnOK, dlg.BtnCancel, dlg.BtnChooseDevice,
+                              dlg.cbCommStyle};
   for (QWidget* next : order) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
@@ -219,6 +224,62 @@ TEST_F(SetCommDialog, OpensCentredOnTheMainWindow) {
   });
   TFrmSetComm::Execute(&owner);
   EXPECT_LE((dialogCentre - ownerCentre).manhattanLength(), 2) << dialogCentre.x() << "," << dialogCentre.y();
+}
+
+}  // namespace
+
+namespace {
+
+// "选择设备…" lists the system's serial devices, maps the selected COM name
+// to the one chosen (by its stable name), and OK stores the mapping.
+TEST_F(SetCommDialog, ADeviceChosenFromTheListIsMappedAndStored) {
+  SetSerialDeviceSource([] {
+    return std::vector<TSerialDevice>{{"/dev/ttyS0", "", "", "", ""},
+                                      {"/dev/ttyUSB7", "/dev/serial/by-id/usb-QK_4820_A1-if00-port0",
+                                       "QK4820 USB 串口", "QK", "A1"}};
+  });
+  TFrmSetComm dlg;
+  dlg.show();
+  EXPECT_TRUE(dlg.lblDevice->text().contains(QStringLiteral("/dev/ttyS2"))) << dlg.lblDevice->text().toStdString();
+  QString listed;
+  QTimer::singleShot(0, [&] {
+    auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());
+    ASSERT_NE(chooser, nullptr);
+    for (int i = 0; i < chooser->lvDevices->topLevelItemCount(); ++i) {
+      listed += chooser->lvDevices->topLevelItem(i)->text(0) + u'|';
+    }
+    QTreeWidgetItem* usb = chooser->lvDevices->topLevelItem(1);
+    EXPECT_EQ(usb->text(1), QStringLiteral("QK4820 USB 串口"));
+    EXPECT_EQ(usb->text(2), QStringLiteral("A1"));
+    chooser->lvDevices->setCurrentItem(usb);
+    chooser->BtnOK->click();
+  });
+  dlg.BtnChooseDevice->click();
+  SetSerialDeviceSource({});
+  EXPECT_EQ(listed, QStringLiteral("/dev/ttyS0|/dev/ttyUSB7|"));
+  EXPECT_TRUE(dlg.lblDevice->toolTip().contains(QStringLiteral("/dev/serial/by-id/usb-QK_4820_A1-if00-port0")));
+  // Nothing is stored before OK.
+  EXPECT_EQ(ResolvePortDevice(QStringLiteral("COM3"), SettingsFileName()), QStringLiteral("/dev/ttyS2"));
+  dlg.BtnOK->click();
+  EXPECT_EQ(ResolvePortDevice(QStringLiteral("COM3"), SettingsFileName()),
+            QStringLiteral("/dev/serial/by-id/usb-QK_4820_A1-if00-port0"));
+}
+
+TEST_F(SetCommDialog, CancellingTheDeviceListOrTheDialogMapsNothing) {
+  SetSerialDeviceSource([] { return std::vector<TSerialDevice>{{"/dev/ttyUSB0", "", "", "", ""}}; });
+  TFrmSetComm dlg;
+  dlg.show();
+  QTimer::singleShot(0, [] {
+    auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());
+    ASSERT_NE(chooser, nullptr);
+    chooser->lvDevices->setCurrentItem(chooser->lvDevices->topLevelItem(0));
+    chooser->BtnOK->click();
+  });
+  dlg.BtnChooseDevice->click();
+  SetSerialDeviceSource({});
+  EXPECT_TRUE(dlg.lblDevice->text().contains(QStringLiteral("/dev/ttyUSB0")));
+  dlg.BtnCancel->click();
+  EXPECT_EQ(ResolvePortDevice(QStringLiteral("COM3"), SettingsFileName()), QStringLiteral("/dev/ttyS2"));
 }
 
 }  // namespace

@@ -1,0 +1,75 @@
+#include "forms/UDlgChooseDevice.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <memory>
+
+TFrmChooseDevice::TFrmChooseDevice(const QString& current, QWidget* parent)
+    : QDialog(parent), FDevices(SerialDevices()) {
+  setObjectName(QStringLiteral("FrmChooseDevice"));
+  setWindowTitle(QStringLiteral("选择设备"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+  lvDevices = new QTreeWidget(this);
+  lvDevices->setObjectName(QStringLiteral("lvDevices"));
+  lvDevices->setRootIsDecorated(false);
+  lvDevices->setHeaderLabels(
+      {QStringLiteral("设备"), QStringLiteral("说明"), QStringLiteral("序列号"), QStringLiteral("固定名称")});
+  const QString currentReal = QFileInfo(current).canonicalFilePath();
+  for (const TSerialDevice& d : FDevices) {
+    QString what = d.description;
+    if (!d.manufacturer.isEmpty() && !what.contains(d.manufacturer)) what = d.manufacturer + u' ' + what;
+    auto* item = new QTreeWidgetItem(lvDevices, {d.path, what.trimmed(), d.serialNumber, d.stableName});
+    if (d.MappingName() == current || (!currentReal.isEmpty() && d.path == currentReal)) {
+      lvDevices->setCurrentItem(item);
+    }
+  }
+  for (int c = 0; c < 4; ++c) lvDevices->resizeColumnToContents(c);
+  lvDevices->setMinimumSize(560, 180);
+
+  lblHint = new QLabel(this);
+  lblHint->setObjectName(QStringLiteral("lblHint"));
+  lblHint->setWordWrap(true);
+  lblHint->setText(FDevices.empty() ? QStringLiteral("没有找到串口设备。请插好仪器的连线后重新打开本窗口。")
+                                    : QStringLiteral("选择仪器所接的设备。有固定名称的设备按固定名称保存，"
+                                                     "重新插拔后仍能找到。"));
+
+  BtnOK = new QPushButton(QStringLiteral("确定"), this);
+  BtnOK->setObjectName(QStringLiteral("BtnOK"));
+  BtnOK->setDefault(true);
+  BtnCancel = new QPushButton(QStringLiteral("取消"), this);
+  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+  BtnOK->setEnabled(lvDevices->currentItem() != nullptr);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(BtnOK);
+  buttons->addWidget(BtnCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(lvDevices);
+  layout->addWidget(lblHint);
+  layout->addLayout(buttons);
+
+  connect(lvDevices, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* item) { BtnOK->setEnabled(item != nullptr); });
+  connect(lvDevices, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
+  connect(BtnOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QString TFrmChooseDevice::Chosen() const {
+  const int i = lvDevices->currentItem() ? lvDevices->indexOfTopLevelItem(lvDevices->currentItem()) : -1;
+  return i >= 0 && size_t(i) < FDevices.size() ? FDevices[size_t(i)].MappingName() : QString();
+}
+
+QString TFrmChooseDevice::Choose(QWidget* parent, const QString& current) {
+  auto dlg = std::make_unique<TFrmChooseDevice>(current, parent);
+  if (dlg->exec() != QDialog::Accepted) return {};
+  return dlg->Chosen();
+}

@@ -1,0 +1,42 @@
+#include "platform/SerialDevices.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+namespace {
+
+std::function<std::vector<TSerialDevice>()> gSource;
+
+std::vector<TSerialDevice> SystemDevices() {
+  // Stable names: the links under /dev/serial/by-id, by the device they name.
+  QHash<QString, QString> stable;
+  const QDir byId(QStringLiteral("/dev/serial/by-id"));
+  for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+    const QString target = link.canonicalFilePath();
+    if (!target.isEmpty()) stable.insert(target, link.absoluteFilePath());
+  }
+  std::vector<TSerialDevice> out;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    const QString path = info.systemLocation();
+    if (!QFileInfo::exists(path)) continue;
+    TSerialDevice d;
+    d.path = path;
+    d.stableName = stable.value(QFileInfo(path).canonicalFilePath());
+    d.description = info.description();
+    d.manufacturer = info.manufacturer();
+    d.serialNumber = info.serialNumber();
+    out.push_back(d);
+  }
+  std::sort(out.begin(), out.end(), [](const TSerialDevice& a, const TSerialDevice& b) { return a.path < b.path; });
+  return out;
+}
+
+}  // namespace
+
+std::vector<TSerialDevice> SerialDevices() { return gSource ? gSource() : SystemDevices(); }
+
+void SetSerialDeviceSource(std::function<std::vector<TSerialDevice>()> source) { gSource = std::move(source); }
