@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -127,6 +128,13 @@ QString TStatusBar::PanelText(int i) const {
 void TStatusBar::SetPanelText(int i, const QString& text) {
   if (i < 0 || i >= PanelCount()) return;
   FPanels[static_cast<size_t>(i)].text = text;
+  update();
+}
+
+void TStatusBar::SetPanelWidth(int i, int width) {
+  if (i < 0 || i >= PanelCount()) return;
+  FPanels[static_cast<size_t>(i)].width = width;
+  PlaceOwnerDrawn();
   update();
 }
 
@@ -282,6 +290,7 @@ void TFrmMain::FormCreate() {
   // draws the window.
   StatusBar1->SetPanelText(0, kDisconnected);
   Guarded([] { LoadSettings(); });
+  ShowPortInUse();
   SetupGrids();
   ResetState();
   EnableButtons();
@@ -383,6 +392,7 @@ bool TFrmMain::OpenPort(QString& errorText, QString* detail) {
   if (FComPort->IsOpen()) FComPort->Close();
   try {
     FComPort->SetPort(QStringLiteral("COM%1").arg(giCommPort));
+    ShowPortInUse();
     FComPort->SetBaudRate(9600);
     FComPort->SetDataBits(8);
     FComPort->SetParity(TParity::None);
@@ -405,6 +415,18 @@ bool TFrmMain::OpenPortOrWarn(QWidget* box) {
   if (OpenPort(err, &detail)) return true;
   MsgBoxWithDetail(box ? box : this, err, detail, TMsgIcon::Warning);
   return false;
+}
+
+void TFrmMain::ShowPortInUse() {
+  const QString port = QStringLiteral("COM%1").arg(giCommPort);
+  const QString device = ResolvePortDevice(port, SettingsFile());
+  const QString real = QFileInfo(device).canonicalFilePath();
+  // A stable name (/dev/serial/by-id/…) is long; the device it names is what
+  // the operator recognises, the stable name is in the tip.
+  const QString text = QStringLiteral("%1 → %2").arg(port, real.isEmpty() ? device : real);
+  StatusBar1->SetPanelText(2, text);
+  StatusBar1->SetPanelWidth(2, std::max(50, StatusBar1->fontMetrics().horizontalAdvance(text) + 16));
+  StatusBar1->setToolTip(real.isEmpty() || real == device ? text : QStringLiteral("%1（%2）").arg(text, device));
 }
 
 void TFrmMain::ClosePort() {
@@ -685,7 +707,10 @@ void TFrmMain::btnSaveExcelClick() { DataFiles::btnSaveExcelClick(this, SGSave);
 void TFrmMain::BtnSaveClick() { DataFiles::BtnSaveClick(this, SGData); }
 void TFrmMain::btnPrintSaveClick() { PrintSaveGrid(this, *SGSave); }
 void TFrmMain::BtnPrintClick() { PrintDataGrid(this, *SGData); }
-void TFrmMain::BtnSetCommClick() { TFrmSetComm::Execute(this); }
+void TFrmMain::BtnSetCommClick() {
+  TFrmSetComm::Execute(this);
+  ShowPortInUse();
+}
 void TFrmMain::btnOtherSettingClick() { TfrmOtherSetting::ShowNew(this); }
 void TFrmMain::BtnSeriesClick() {
   // The serial-number dialog talks to the instrument over the same line with

@@ -32,6 +32,7 @@ class TStatusBar : public QWidget {
   QString PanelText(int i) const;
   void SetPanelText(int i, const QString& text);
   int PanelWidth(int i) const;
+  void SetPanelWidth(int i, int width);
   // Rectangle of panel i inside the bar.
   QRect PanelRect(int i) const;
   // Called for every owner-drawn panel whenever the bar is laid out or
@@ -96,6 +97,9 @@ class TFrmMain : public QWidget {
   // window when null), and false.
   bool OpenPortOrWarn(QWidget* box = nullptr);
   void ClosePort();
+  // Status panel 2: the port in use and its device ("COM3 → /dev/ttyUSB0"),
+  // as wide as the text needs.
+  void ShowPortInUse();
   // Writes the first count bytes of frame as one write and returns when it
   // has been handed to the driver; a failing write throws EAppError.
   void SendBuffer(const TBuffer& frame, std::int32_t count);

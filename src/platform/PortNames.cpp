@@ -6,13 +6,17 @@
 #include "platform/IniFile.h"
 
 QString ResolvePortDevice(const QString& portName, const QString& settingsFile) {
+  return ResolvePortDevice(portName, TIniFile(settingsFile));
+}
+
+QString ResolvePortDevice(const QString& portName, const TIniFile& settings) {
 #ifdef Q_OS_WIN
-  Q_UNUSED(settingsFile);
+  Q_UNUSED(settings);
   return portName;
 #else
   // A device path is used by its bytes as they stand in the file, whatever
   // wrote it (the program, a script, a UTF-8 editor): file names are bytes.
-  const QString mapped = QFile::decodeName(TIniFile(settingsFile).ReadBytes(QStringLiteral("Ports"), portName));
+  const QString mapped = QFile::decodeName(settings.ReadBytes(QStringLiteral("Ports"), portName));
   if (!mapped.isEmpty()) return mapped;
   static const QRegularExpression re(QStringLiteral("^COM(\\d+)$"), QRegularExpression::CaseInsensitiveOption);
   const auto m = re.match(portName);

@@ -5,5 +5,9 @@
 // the name is the device.
 #include <QString>
 
+class TIniFile;
+
 // Device path for portName ("COM3"), using [Ports] of settingsFile.
 QString ResolvePortDevice(const QString& portName, const QString& settingsFile);
+// The same from a settings document already read.
+QString ResolvePortDevice(const QString& portName, const TIniFile& settings);

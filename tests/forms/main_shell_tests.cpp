@@ -107,18 +107,21 @@ TEST_F(MainShell, StartsDisconnectedWithEmptyTablesOnTheArchiveTab) {
   EXPECT_EQ(giDataCount, 0);
 }
 
+// Panel 2 shows the port in use and its device, as wide as that text.
 TEST_F(MainShell, StatusBarHasThreePanelsAndTheSecondNeverShowsAnything) {
   ASSERT_EQ(W->StatusBar1->PanelCount(), 3);
   EXPECT_EQ(W->StatusBar1->PanelWidth(0), 500);
   EXPECT_EQ(W->StatusBar1->PanelWidth(1), 200);
-  EXPECT_EQ(W->StatusBar1->PanelWidth(2), 50);
+  const QString port = W->StatusBar1->PanelText(2);
+  EXPECT_TRUE(port.startsWith(QStringLiteral("COM%1 → /").arg(giCommPort))) << port.toStdString();
+  EXPECT_GE(W->StatusBar1->PanelWidth(2), W->StatusBar1->fontMetrics().horizontalAdvance(port));
   EXPECT_EQ(W->StatusBar1->height(), 29);
   for (QSize s : {QSize(900, 400), QSize(1300, 700), QSize(700, 300)}) {
     W->resize(s);
     PumpOrSleep(0);
     EXPECT_TRUE(W->PBar->isHidden());
     EXPECT_TRUE(W->StatusBar1->PanelText(1).isEmpty());
-    EXPECT_TRUE(W->StatusBar1->PanelText(2).isEmpty());
+    EXPECT_EQ(W->StatusBar1->PanelText(2), port);
     // The hidden bar is placed in panel 1.
     const QRect r = W->StatusBar1->PanelRect(1);
     EXPECT_EQ(W->PBar->geometry(), QRect(r.left(), r.top() + 1, 200 - 4, r.height() - 2));
