@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <memory>
 
@@ -53,7 +55,29 @@ QString AppDir() {
 
 void SetAppDir(const QString& dir) { gAppDir = dir; }
 
-QString SettingsFileName() { return QDir(AppDir()).filePath(QStringLiteral("SystemFile.ini")); }
+bool KeepsFilesBesideExecutable() {
+  if (!gAppDir.isEmpty()) return true;
+  const QString dir = AppDir();
+  const bool installed = QFileInfo(dir).fileName() == QLatin1String("bin") &&
+                         QFileInfo::exists(dir + QStringLiteral("/../share/qk4820"));
+  return !installed && QFileInfo(dir).isWritable();
+}
+
+QString SettingsDir() {
+  if (KeepsFilesBesideExecutable()) return AppDir();
+  const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  const QString dir = QDir(config).filePath(QStringLiteral("qk4820"));
+  QDir().mkpath(dir);  // a failure shows when the file is written
+  return dir;
+}
+
+QString RecordsParentDir() {
+  if (KeepsFilesBesideExecutable()) return AppDir();
+  const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  return docs.isEmpty() ? QDir::homePath() : docs;
+}
+
+QString SettingsFileName() { return QDir(SettingsDir()).filePath(QStringLiteral("SystemFile.ini")); }
 
 TIniFile& SettingsFile() {
   static std::unique_ptr<TIniFile> doc;

@@ -59,7 +59,17 @@ inline constexpr int kBaudRateCount = static_cast<int>(sizeof kBaudRates / sizeo
 // Folder of the running executable; tests point it at a scratch folder.
 QString AppDir();
 void SetAppDir(const QString& dir);  // empty restores the executable's folder
-// AppDir() + "/SystemFile.ini".
+// Whether the settings and the records stay beside the executable: in a
+// build tree or a portable copy, yes; not when the executable's folder is
+// not writable or the program is installed (<prefix>/bin beside
+// <prefix>/share/qk4820), and never when a test set the folder.
+bool KeepsFilesBesideExecutable();
+// The folder of SystemFile.ini: AppDir(), or ~/.config/qk4820 when the
+// files are not kept beside the executable.
+QString SettingsDir();
+// The folder that holds "测试记录": AppDir(), or the user's documents folder.
+QString RecordsParentDir();
+// SettingsDir() + "/SystemFile.ini".
 QString SettingsFileName();
 // The settings file as one document in memory, read once (LoadSettings
 // reads it afresh) and stored at the points that write it.

@@ -161,7 +161,7 @@ void OpenFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
 // ---- Dialog and dispatch -----------------------------------------------------
 
 QString DataFolder() {
-  const QString folder = QDir(AppDir()).filePath(kFolderName);
+  const QString folder = QDir(RecordsParentDir()).filePath(kFolderName);
   QDir().mkpath(folder);  // a failure is ignored; the dialog starts where it can
   return folder;
 }

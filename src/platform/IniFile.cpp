@@ -179,6 +179,18 @@ QByteArray TIniFile::ReadBytes(const QString& section, const QString& key) const
   return value;
 }
 
+QStringList TIniFile::ReadSectionKeys(const QString& section) const {
+  EnsureLoaded();
+  int header = 0, end = 0;
+  FindSection(FLines, section, header, end);
+  QStringList keys;
+  for (int i = header + 1; header >= 0 && i < end; ++i) {
+    const QString k = KeyOf(FLines[static_cast<size_t>(i)]);
+    if (!k.isNull()) keys << k;
+  }
+  return keys;
+}
+
 int TIniFile::ReadInteger(const QString& section, const QString& key, int def) const {
   int v = def;
   return TryStrToInt(ReadString(section, key, QString()), v) ? v : def;

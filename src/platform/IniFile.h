@@ -33,6 +33,8 @@ class TIniFile {
   // The value's bytes as they stand in the file (for device paths, which are
   // used by their bytes whatever the file's encoding); empty when missing.
   QByteArray ReadBytes(const QString& section, const QString& key) const;
+  // The keys of a section in file order; none when it is missing.
+  QStringList ReadSectionKeys(const QString& section) const;
   // Each write changes the document and stores the file at once, unless an
   // update is open (BeginUpdate): then the file is stored once, at
   // EndUpdate. Throw EAppError naming the file and the cause when it cannot
