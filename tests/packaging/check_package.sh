@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build tree given, checks its files,
+# validates its desktop entry and metainfo, and starts the program from the
+# unpacked layout with a scratch home: the settings must live there.
+set -euo pipefail
+build=${1:?build folder}
+if ! command -v cpack >/dev/null; then
+  echo "cpack is not installed: the package is not checked"
+  exit 77
+fi
+work=$(mktemp -d)
+trap 'kill "${gui:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/pkg/qk4820_*_amd64.deb 2>/dev/null | head -1)
+[ -n "$deb" ] || fail "no package made"
+echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
+
+dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
+for f in ./usr/bin/qk4820 ./usr/bin/qk4820-sim ./usr/bin/qk4820-decode ./usr/bin/qk4820-convert \
+         ./usr/share/applications/cn.qk4820.qk4820.desktop \
+         ./usr/share/icons/hicolor/scalable/apps/cn.qk4820.qk4820.svg \
+         ./usr/share/metainfo/cn.qk4820.qk4820.metainfo.xml \
+         ./usr/share/doc/qk4820/60-qk4820-serial.rules.example; do
+  grep -qxF "$f" "$work/files" || fail "the package lacks $f"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+for d in libqt6serialport6 libqt6widgets6 libxlsxwriter4 libzip4 qt6-qpa-plugins; do
+  case "$depends" in *"$d"*) ;; *) fail "the package does not depend on $d ($depends)";; esac
+done
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+desktop-file-validate "$root/usr/share/applications/cn.qk4820.qk4820.desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$root/usr/share/metainfo/cn.qk4820.qk4820.metainfo.xml" >/dev/null \
+  || fail "appstreamcli validate"
+
+# The installed program keeps its settings and records in the user's folders.
+home="$work/home"
+mkdir -p "$home"
+out=$(env -u XDG_CONFIG_HOME -u XDG_DOCUMENTS_DIR HOME="$home" "$root/usr/bin/qk4820" --diagnose || true)
+echo "$out" | grep -qF "设置文件：$home/.config/qk4820/SystemFile.ini" || { echo "$out"; fail "settings not in the home"; }
+env HOME="$home" "$root/usr/bin/qk4820" --version | grep -q "^qk4820 " || fail "--version"
+
+# The window starts from the installed layout (offscreen) and stays up.
+env -u XDG_CONFIG_HOME HOME="$home" QT_QPA_PLATFORM=offscreen "$root/usr/bin/qk4820" >"$work/gui.log" 2>&1 &
+gui=$!
+sleep 3
+kill -0 "$gui" 2>/dev/null || { cat "$work/gui.log"; fail "the installed program did not stay up"; }
+kill "$gui"
+wait "$gui" 2>/dev/null || true
+[ -d "$home/.config/qk4820" ] || fail "no settings folder in the home"
+[ ! -e "$root/usr/bin/SystemFile.ini" ] || fail "settings written beside the installed program"
+echo "package checked"
