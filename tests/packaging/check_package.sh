@@ -52,4 +52,10 @@ kill "$gui"
 wait "$gui" 2>/dev/null || true
 [ -d "$home/.config/qk4820" ] || fail "no settings folder in the home"
 [ ! -e "$root/usr/bin/SystemFile.ini" ] || fail "settings written beside the installed program"
+# scripts/run-demo against the installed program: its settings in the home.
+demo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/run-demo
+out=$(env -u XDG_CONFIG_HOME HOME="$home" XDG_RUNTIME_DIR="$work" PATH="$root/usr/bin:$PATH" \
+      bash "$demo" --installed --diagnose --records 2 2>&1) || { echo "$out"; fail "run-demo --installed"; }
+echo "$out" | grep -qF "结果：COM3 可以打开" || { echo "$out"; fail "run-demo --installed did not reach the simulator"; }
+grep -q "qk4820-demo.tty" "$home/.config/qk4820/SystemFile.ini" || fail "run-demo did not map the port in the home's settings"
 echo "package checked"
