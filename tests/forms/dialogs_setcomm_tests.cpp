@@ -252,12 +252,14 @@ TEST_F(SetCommDialog, ADeviceChosenFromTheListIsMappedAndStored) {
     EXPECT_EQ(usb->text(1), QStringLiteral("QK4820 USB 串口"));
     EXPECT_EQ(usb->text(2), QStringLiteral("A1"));
     chooser->lvDevices->setCurrentItem(usb);
+    chooser->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/choose-device.png"));  // to be looked at
     chooser->BtnOK->click();
   });
   dlg.BtnChooseDevice->click();
   SetSerialDeviceSource({});
   EXPECT_EQ(listed, QStringLiteral("/dev/ttyS0|/dev/ttyUSB7|"));
   EXPECT_TRUE(dlg.lblDevice->toolTip().contains(QStringLiteral("/dev/serial/by-id/usb-QK_4820_A1-if00-port0")));
+  dlg.grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/setcomm-device.png"));
   // Nothing is stored before OK.
   EXPECT_EQ(ResolvePortDevice(QStringLiteral("COM3"), SettingsFileName()), QStringLiteral("/dev/ttyS2"));
   dlg.BtnOK->click();
