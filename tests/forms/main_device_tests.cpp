@@ -10,6 +10,13 @@
 
 #include "main_fixture.h"
 
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "forms/UDlgChooseDevice.h"
+#include "forms/UDlgSetComm.h"
+#include "platform/SerialDevices.h"
+
 namespace {
 
 using MainDevice = MainRig;
@@ -485,6 +492,43 @@ TEST_F(MainDevice, EraseWhoseWriteFailsReportsCommunicationFailure) {
   EXPECT_FALSE(W->ComPort()->IsOpen());
   EXPECT_EQ(TBrokenPort::OpenedAs, QStringList{QStringLiteral("COM7")});
   EXPECT_EQ(TBrokenPort::OpenedBaud, QList<int>{9600});
+}
+
+}  // namespace
+
+namespace {
+
+// The operator picks the instrument's device in "通讯设置" → "选择设备…" (the
+// simulator's terminal stands in the device list for a USB-serial cable);
+// the main window then reaches the instrument there and shows the port.
+TEST_F(MainDevice, ADeviceChosenInTheSettingsIsWhereTheProgramConnects) {
+  StartWithoutInstrument();
+  Sim = std::make_unique<TSimProcess>();
+  ASSERT_TRUE(Sim->Started()) << Sim->Output().toStdString();
+  const QString link = Sim->LinkPath();
+  SetSerialDeviceSource([link] { return std::vector<TSerialDevice>{{link, "", "qk4820-sim", "", ""}}; });
+  bool chose = false;
+  QTimer::singleShot(0, [&] {
+    auto* settings = qobject_cast<TFrmSetComm*>(QApplication::activeModalWidget());
+    ASSERT_NE(settings, nullptr);
+    QTimer::singleShot(0, [&] {
+      auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());
+      ASSERT_NE(chooser, nullptr);
+      chooser->lvDevices->setCurrentItem(chooser->lvDevices->topLevelItem(0));
+      chooser->BtnOK->click();
+      chose = true;
+    });
+    settings->BtnChooseDevice->click();
+    settings->BtnOK->click();
+  });
+  W->BtnSetComm->click();
+  SetSerialDeviceSource({});
+  ASSERT_TRUE(chose);
+  EXPECT_TRUE(W->StatusBar1->PanelText(2).startsWith(QStringLiteral("COM3 → /dev/pts/")))
+      << W->StatusBar1->PanelText(2).toStdString();
+  W->btnUpdateList->click();
+  EXPECT_TRUE(gbConnected) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("已连接"));
 }
 
 }  // namespace
