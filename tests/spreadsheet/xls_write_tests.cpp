@@ -12,6 +12,7 @@
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/SpreadsheetBook.h"
 #include "spreadsheet/XlsWrite.h"
+#include "spreadsheet/XlsxWrite.h"
 
 namespace {
 
@@ -100,13 +101,22 @@ TEST(XlsWrite, MoreRowsThanTheFormatHoldsAreRefused) {
 }
 
 // LibreOffice opens the file as Excel 97-2003 and sees every cell as text.
-TEST(XlsWrite, LibreOfficeReadsEveryCell) {
+struct TWrittenKind {
+  const char* suffix;
+  QByteArray (*bytes)(const TWorkbook&);
+};
+
+class WrittenByTheProgram : public ::testing::TestWithParam<TWrittenKind> {};
+
+// LibreOffice opens the file (Excel 97-2003 or Office Open XML) and sees every
+// cell as the program wrote it.
+TEST_P(WrittenByTheProgram, LibreOfficeReadsEveryCell) {
   const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
   if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice is not installed";
   QTemporaryDir dir;
-  const QString name = dir.filePath(QStringLiteral("table.xls"));
-  // The last text is split over three records of the shared strings.
-  Write(name, XlsFileBytes(Book(4, QString(9000, QChar(0x6D4B)))));
+  const QString name = dir.filePath(QStringLiteral("table.") + QLatin1String(GetParam().suffix));
+  // In .xls the last text is split over three records of the shared strings.
+  Write(name, GetParam().bytes(Book(4, QString(9000, QChar(0x6D4B)))));
   QProcess p;
   p.setWorkingDirectory(dir.path());
   p.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + dir.filePath(QStringLiteral("profile")),
@@ -122,5 +132,9 @@ TEST(XlsWrite, LibreOfficeReadsEveryCell) {
   EXPECT_EQ(lines[0].trimmed(), QStringLiteral("列0,列1,列2,列3,列4,列5,列6,列7,列8,列9,列10"));
   EXPECT_TRUE(lines[3].startsWith(QStringLiteral("第3行0 μΩ,第3行1 μΩ"))) << lines[3].toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, WrittenByTheProgram,
+                         ::testing::Values(TWrittenKind{"xls", &XlsFileBytes}, TWrittenKind{"xlsx", &XlsxFileBytes}),
+                         [](const ::testing::TestParamInfo<TWrittenKind>& i) { return std::string(i.param.suffix); });
 
 }  // namespace

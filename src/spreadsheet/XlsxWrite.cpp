@@ -1,0 +1,445 @@
+#include "spreadsheet/XlsxWrite.h"
+
+#include <QHash>
+#include <QStringList>
+
+#include <zip.h>
+
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/SpreadsheetBook.h"
+
+namespace {
+
+constexpr int kCellChars = 32767;
+
+const char* const kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+const char* const kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+const char* const kHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+
+// Text as XML character data; characters XML cannot hold as "_xHHHH_", and
+// a "_x" that would read as such an escape protected the same way.
+void AppendEscaped(QByteArray& out, const QString& s) {
+  const QByteArray u = s.toUtf8();
+  for (qsizetype i = 0; i < u.size(); ++i) {
+    const char c = u[i];
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '_':
+        if (i + 6 < u.size() && u[i + 1] == 'x' && u[i + 6] == '_') {
+          out += "_x005F_";
+        } else {
+          out += c;
+        }
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "_x%04X_", unsigned(static_cast<unsigned char>(c)));
+          out += buf;
+        } else {
+          out += c;
+        }
+    }
+  }
+}
+
+void AppendNumber(QByteArray& out, double v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr - buf);
+}
+
+void AppendInt(QByteArray& out, long long v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr - buf);
+}
+
+void AppendColumn(QByteArray& out, int col) {  // 0-based -> "A", "AB"
+  char buf[4];
+  int n = 0;
+  for (int c = col + 1; c > 0; c = (c - 1) / 26) buf[n++] = char('A' + (c - 1) % 26);
+  while (n > 0) out += buf[--n];
+}
+
+// Column width as stored: characters of the maximum digit width (7 pixels)
+// with 5 pixels of padding, in 1/256 of a character, as Excel stores them.
+double StoredWidth(double width) {
+  if (width <= 0) return 0;
+  const int pixels = width < 1 ? int(width * 12 + 0.5) : int(width * 7 + 0.5) + 5;
+  return std::floor(pixels / 7.0 * 256.0) / 256.0;
+}
+
+const char* AlignName(std::int32_t code) {
+  switch (code) {
+    case kAlignLeft: return "left";
+    case kAlignCenter: return "center";
+    case kAlignRight: return "right";
+    case kAlignFill: return "fill";
+    case kAlignJustify: return "justify";
+    case kAlignCenterAcross: return "centerContinuous";
+    default: return nullptr;
+  }
+}
+
+// Sheet names must be unique, at most 31 characters and free of []:*?/\ .
+QString SafeSheetName(const QString& name, int index, const QStringList& taken) {
+  QString s = name;
+  for (const QChar bad : QStringLiteral("[]:*?/\\")) s.replace(bad, QLatin1Char('_'));
+  s = s.left(31);
+  if (s.isEmpty() || taken.contains(s, Qt::CaseInsensitive)) s = QStringLiteral("Sheet%1").arg(index + 1);
+  return s;
+}
+
+bool IsGeneral(const QString& f) { return f.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0; }
+
+struct TStyles {
+  // (number format id, alignment) of cell format 1.. ; 0 is the default.
+  std::vector<std::pair<int, std::int32_t>> xfs;
+  std::map<QString, int> customFormats;  // code -> id from 164
+
+  // The cell format of a sheet: 0 when it has the defaults.
+  int Of(const TSheet& s) {
+    if (s.align == kAlignGeneral && IsGeneral(s.numberFormat)) return 0;
+    int fmt = 0;
+    if (s.numberFormat == QLatin1String("@")) {
+      fmt = 49;  // the built-in text format
+    } else if (!IsGeneral(s.numberFormat)) {
+      auto it = customFormats.find(s.numberFormat);
+      if (it == customFormats.end()) it = customFormats.emplace(s.numberFormat, 164 + int(customFormats.size())).first;
+      fmt = it->second;
+    }
+    const std::pair<int, std::int32_t> key{fmt, s.align};
+    for (size_t i = 0; i < xfs.size(); ++i) {
+      if (xfs[i] == key) return int(i) + 1;
+    }
+    xfs.push_back(key);
+    return int(xfs.size());
+  }
+
+  QByteArray Xml() const {
+    QByteArray x = kHeader;
+    x += "<styleSheet xmlns=\"";
+    x += kMainNs;
+    x += "\">";
+    if (!customFormats.empty()) {
+      x += "<numFmts count=\"" + QByteArray::number(qsizetype(customFormats.size())) + "\">";
+      for (const auto& [code, id] : customFormats) {
+        x += "<numFmt numFmtId=\"" + QByteArray::number(id) + "\" formatCode=\"";
+        AppendEscaped(x, code);
+        x += "\"/>";
+      }
+      x += "</numFmts>";
+    }
+    x += "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
+         "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+         "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+         "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+         "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>";
+    x += "<cellXfs count=\"" + QByteArray::number(qsizetype(xfs.size() + 1)) + "\">";
+    x += "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
+    for (const auto& [fmt, align] : xfs) {
+      x += "<xf numFmtId=\"" + QByteArray::number(fmt) + "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"";
+      if (fmt != 0) x += " applyNumberFormat=\"1\"";
+      const char* a = AlignName(align);
+      if (a) {
+        x += " applyAlignment=\"1\"><alignment horizontal=\"";
+        x += a;
+        x += "\"/></xf>";
+      } else {
+        x += "/>";
+      }
+    }
+    x += "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+         "<dxfs count=\"0\"/><tableStyles count=\"0\"/></styleSheet>";
+    return x;
+  }
+};
+
+struct TSharedStrings {
+  QHash<QString, int> index;
+  std::vector<QString> strings;
+  long long uses = 0;
+
+  int Of(const QString& s) {
+    ++uses;
+    const auto it = index.constFind(s);
+    if (it != index.cend()) return *it;
+    const int i = int(strings.size());
+    index.insert(s, i);
+    strings.push_back(s);
+    return i;
+  }
+
+  QByteArray Xml() const {
+    QByteArray x = kHeader;
+    x.reserve(qsizetype(strings.size()) * 24 + 256);
+    x += "<sst xmlns=\"";
+    x += kMainNs;
+    x += "\" count=\"";
+    AppendInt(x, uses);
+    x += "\" uniqueCount=\"";
+    AppendInt(x, qsizetype(strings.size()));
+    x += "\">";
+    for (const QString& s : strings) {
+      const bool keepBlanks = !s.isEmpty() && (s.front().isSpace() || s.back().isSpace());
+      x += keepBlanks ? "<si><t xml:space=\"preserve\">" : "<si><t>";
+      AppendEscaped(x, s);
+      x += "</t></si>";
+    }
+    x += "</sst>";
+    return x;
+  }
+};
+
+QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedStrings& sst) {
+  QByteArray x = kHeader;
+  size_t cells = 0;
+  int lastCol = -1;
+  int lastRow = -1;
+  for (size_t r = 0; r < sheet.rows.size(); ++r) {
+    for (size_t c = 0; c < sheet.rows[r].size(); ++c) {
+      if (sheet.rows[r][c].kind == TSheetCell::Kind::Empty) continue;
+      ++cells;
+      lastCol = std::max(lastCol, int(c));
+      lastRow = int(r);
+    }
+  }
+  x.reserve(qsizetype(cells) * 36 + 1024);
+  x += "<worksheet xmlns=\"";
+  x += kMainNs;
+  x += "\" xmlns:r=\"";
+  x += kRelNs;
+  x += "\"><dimension ref=\"";
+  if (lastRow < 0) {
+    x += "A1";
+  } else {
+    x += "A1:";
+    AppendColumn(x, lastCol);
+    AppendInt(x, lastRow + 1);
+  }
+  x += "\"/><sheetViews><sheetView ";
+  if (selected) x += "tabSelected=\"1\" ";
+  x += "workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
+
+  // Columns: runs of equal width, the overrides between them, up to the last
+  // column of the sheet when a format applies to all of them.
+  const bool allColumns = style != 0 || sheet.defaultWidth != kStandardColumnWidth;
+  const int last = allColumns ? kMaxSheetColumns - 1 : (sheet.widths.empty() ? -1 : sheet.widths.rbegin()->first);
+  if (last >= 0) {
+    x += "<cols>";
+    int c = 0;
+    while (c <= last) {
+      const double w = sheet.ColumnWidth(c);
+      int end = c;
+      if (sheet.widths.count(c) == 0) {
+        const auto next = sheet.widths.upper_bound(c);
+        end = next == sheet.widths.end() ? last : next->first - 1;
+      }
+      if (allColumns || sheet.widths.count(c) != 0) {
+        x += "<col min=\"";
+        AppendInt(x, c + 1);
+        x += "\" max=\"";
+        AppendInt(x, end + 1);
+        x += "\" width=\"";
+        AppendNumber(x, StoredWidth(w));
+        x += "\"";
+        if (style != 0) {
+          x += " style=\"";
+          AppendInt(x, style);
+          x += "\"";
+        }
+        x += " customWidth=\"1\"/>";
+      }
+      c = end + 1;
+    }
+    x += "</cols>";
+  }
+
+  QByteArray styleAttr;
+  if (style != 0) styleAttr = " s=\"" + QByteArray::number(style) + "\"";
+  x += "<sheetData>";
+  for (size_t r = 0; r < sheet.rows.size(); ++r) {
+    const auto& row = sheet.rows[r];
+    bool open = false;
+    for (size_t c = 0; c < row.size(); ++c) {
+      const TSheetCell& cell = row[c];
+      if (cell.kind == TSheetCell::Kind::Empty) continue;
+      if (!open) {
+        x += "<row r=\"";
+        AppendInt(x, qsizetype(r) + 1);
+        x += "\">";
+        open = true;
+      }
+      x += "<c r=\"";
+      AppendColumn(x, int(c));
+      AppendInt(x, qsizetype(r) + 1);
+      x += "\"";
+      x += styleAttr;
+      switch (cell.kind) {
+        case TSheetCell::Kind::Text: {
+          const QString& text = sheet.Text(cell);
+          if (text.size() > kCellChars) {
+            throw ESpreadsheetError(
+                QStringLiteral("第%1行第%2列的文字超过 32767 个字符，无法保存").arg(r + 1).arg(c + 1));
+          }
+          x += " t=\"s\"><v>";
+          AppendInt(x, sst.Of(text));
+          break;
+        }
+        case TSheetCell::Kind::Number:
+          x += "><v>";
+          AppendNumber(x, sheet.Number(cell));
+          break;
+        case TSheetCell::Kind::Boolean:
+          x += " t=\"b\"><v>";
+          x += cell.index != 0 ? '1' : '0';
+          break;
+        case TSheetCell::Kind::Empty: break;
+      }
+      x += "</v></c>";
+    }
+    if (open) x += "</row>";
+  }
+  x += "</sheetData><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
+       "footer=\"0.3\"/></worksheet>";
+  return x;
+}
+
+// The package in memory: libzip writes the archive into a buffer source.
+class TPackage {
+ public:
+  TPackage() {
+    zip_error_t error;
+    zip_error_init(&error);
+    FSource = zip_source_buffer_create(nullptr, 0, 0, &error);
+    if (FSource) FZip = zip_open_from_source(FSource, ZIP_TRUNCATE, &error);
+    zip_error_fini(&error);
+    if (!FZip) {
+      if (FSource) zip_source_free(FSource);
+      throw ESpreadsheetError(QStringLiteral("无法建立压缩包"));
+    }
+    zip_source_keep(FSource);  // read back after the archive is closed
+  }
+  ~TPackage() {
+    if (FZip) zip_discard(FZip);
+    if (FSource) zip_source_free(FSource);
+  }
+  TPackage(const TPackage&) = delete;
+  TPackage& operator=(const TPackage&) = delete;
+
+  void Add(const char* name, QByteArray data) {
+    FParts.push_back(std::move(data));
+    const QByteArray& d = FParts.back();
+    zip_source_t* s = zip_source_buffer(FZip, d.constData(), zip_uint64_t(d.size()), 0);
+    const zip_int64_t i = s ? zip_file_add(FZip, name, s, ZIP_FL_ENC_UTF_8) : -1;
+    if (i < 0) {
+      if (s) zip_source_free(s);
+      throw ESpreadsheetError(QStringLiteral("无法写入压缩包：%1").arg(QString::fromUtf8(zip_strerror(FZip))));
+    }
+    zip_set_file_compression(FZip, zip_uint64_t(i), ZIP_CM_DEFLATE, 1);
+  }
+
+  QByteArray Bytes() {
+    if (zip_close(FZip) != 0) {
+      throw ESpreadsheetError(QStringLiteral("无法写入压缩包：%1").arg(QString::fromUtf8(zip_strerror(FZip))));
+    }
+    FZip = nullptr;
+    QByteArray out;
+    if (zip_source_open(FSource) != 0) throw ESpreadsheetError(QStringLiteral("无法读取压缩包"));
+    zip_source_seek(FSource, 0, SEEK_END);
+    const zip_int64_t size = zip_source_tell(FSource);
+    zip_source_seek(FSource, 0, SEEK_SET);
+    out.resize(qsizetype(std::max<zip_int64_t>(size, 0)));
+    const zip_int64_t got = size > 0 ? zip_source_read(FSource, out.data(), zip_uint64_t(size)) : 0;
+    zip_source_close(FSource);
+    if (got != size) throw ESpreadsheetError(QStringLiteral("无法读取压缩包"));
+    return out;
+  }
+
+ private:
+  zip_source_t* FSource = nullptr;
+  zip_t* FZip = nullptr;
+  std::vector<QByteArray> FParts;  // the data stay here until the archive is written
+};
+
+}  // namespace
+
+QByteArray XlsxFileBytes(const TWorkbook& book) {
+  std::vector<const TSheet*> sheets;
+  TSheet empty;
+  for (const TSheet& s : book.sheets) sheets.push_back(&s);
+  if (sheets.empty()) sheets.push_back(&empty);
+  const int active = book.activeSheet >= 0 && size_t(book.activeSheet) < sheets.size() ? book.activeSheet : 0;
+
+  TStyles styles;
+  TSharedStrings sst;
+  TPackage pkg;
+  QByteArray types = kHeader;
+  types += "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+           "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+           "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+           "<Override PartName=\"/xl/workbook.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+           "<Override PartName=\"/xl/styles.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+           "<Override PartName=\"/xl/sharedStrings.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
+  QByteArray workbook = kHeader;
+  workbook += "<workbook xmlns=\"";
+  workbook += kMainNs;
+  workbook += "\" xmlns:r=\"";
+  workbook += kRelNs;
+  workbook += "\"><bookViews><workbookView activeTab=\"" + QByteArray::number(active) + "\"/></bookViews><sheets>";
+  QByteArray rels = kHeader;
+  rels += "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+
+  QStringList taken;
+  std::vector<std::pair<QByteArray, QByteArray>> sheetParts;  // name, XML
+  for (size_t i = 0; i < sheets.size(); ++i) {
+    const QByteArray n = QByteArray::number(qsizetype(i) + 1);
+    const QString name = SafeSheetName(sheets[i]->name, int(i), taken);
+    taken << name;
+    const QByteArray part = "xl/worksheets/sheet" + n + ".xml";
+    sheetParts.emplace_back(part, SheetXml(*sheets[i], styles.Of(*sheets[i]), int(i) == active, sst));
+    types += "<Override PartName=\"/" + part +
+             "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+    workbook += "<sheet name=\"";
+    AppendEscaped(workbook, name);
+    workbook += "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
+    rels += "<Relationship Id=\"rId" + n +
+            "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+            "Target=\"worksheets/sheet" + n + ".xml\"/>";
+  }
+  const QByteArray stylesId = QByteArray::number(qsizetype(sheets.size()) + 1);
+  const QByteArray sstId = QByteArray::number(qsizetype(sheets.size()) + 2);
+  rels += "<Relationship Id=\"rId" + stylesId +
+          "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
+          "Target=\"styles.xml\"/><Relationship Id=\"rId" + sstId +
+          "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" "
+          "Target=\"sharedStrings.xml\"/></Relationships>";
+  workbook += "</sheets></workbook>";
+  types += "</Types>";
+
+  pkg.Add("[Content_Types].xml", types);
+  pkg.Add("_rels/.rels", QByteArray(kHeader) +
+                             "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                             "<Relationship Id=\"rId1\" "
+                             "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+                             "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
+  pkg.Add("xl/workbook.xml", workbook);
+  pkg.Add("xl/_rels/workbook.xml.rels", rels);
+  pkg.Add("xl/styles.xml", styles.Xml());
+  for (auto& [name, xml] : sheetParts) pkg.Add(name.constData(), std::move(xml));
+  pkg.Add("xl/sharedStrings.xml", sst.Xml());
+  return pkg.Bytes();
+}
