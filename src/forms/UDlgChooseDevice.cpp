@@ -10,8 +10,35 @@
 
 #include <memory>
 
+#include "data/UDataCenter.h"
+#include "platform/IniFile.h"
+#include "platform/PortNames.h"
+
+namespace {
+
+// The system's serial devices, then the devices the settings already map a
+// port to that the system does not list (a pseudo-terminal of the simulator,
+// a serial bridge), when they exist.
+std::vector<TSerialDevice> ListedDevices() {
+  std::vector<TSerialDevice> out = SerialDevices();
+  TIniFile& ini = SettingsFile();
+  for (const QString& key : ini.ReadSectionKeys(QStringLiteral("Ports"))) {
+    const QString device = ResolvePortDevice(key, ini);
+    const QString real = QFileInfo(device).canonicalFilePath();
+    if (real.isEmpty()) continue;
+    bool listed = false;
+    for (const TSerialDevice& d : out) {
+      listed = listed || d.path == device || d.stableName == device || d.path == real;
+    }
+    if (!listed) out.push_back(TSerialDevice{device, QString(), QStringLiteral("设置文件中%1的设备").arg(key), QString(), QString()});
+  }
+  return out;
+}
+
+}  // namespace
+
 TFrmChooseDevice::TFrmChooseDevice(const QString& current, QWidget* parent)
-    : QDialog(parent), FDevices(SerialDevices()) {
+    : QDialog(parent), FDevices(ListedDevices()) {
   setObjectName(QStringLiteral("FrmChooseDevice"));
   setWindowTitle(QStringLiteral("选择设备"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);

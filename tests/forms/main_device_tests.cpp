@@ -532,3 +532,38 @@ TEST_F(MainDevice, ADeviceChosenInTheSettingsIsWhereTheProgramConnects) {
 }
 
 }  // namespace
+
+namespace {
+
+// A device the settings already map another port to (the simulator's
+// terminal, which the system does not list as a serial device) is offered
+// too: choosing it for COM3 reaches the instrument.
+TEST_F(MainDevice, ADeviceMappedForAnotherPortCanBeChosen) {
+  StartWithoutInstrument();
+  Sim = std::make_unique<TSimProcess>();
+  ASSERT_TRUE(Sim->Started()) << Sim->Output().toStdString();
+  SettingsFile().WriteString(QStringLiteral("Ports"), QStringLiteral("COM5"), Sim->LinkPath());
+  SetSerialDeviceSource([] { return std::vector<TSerialDevice>{}; });
+  QString offered;
+  QTimer::singleShot(0, [&] {
+    auto* settings = qobject_cast<TFrmSetComm*>(QApplication::activeModalWidget());
+    ASSERT_NE(settings, nullptr);
+    QTimer::singleShot(0, [&] {
+      auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());
+      ASSERT_NE(chooser, nullptr);
+      ASSERT_EQ(chooser->lvDevices->topLevelItemCount(), 1);
+      offered = chooser->lvDevices->topLevelItem(0)->text(0) + u'|' + chooser->lvDevices->topLevelItem(0)->text(1);
+      chooser->lvDevices->setCurrentItem(chooser->lvDevices->topLevelItem(0));
+      chooser->BtnOK->click();
+    });
+    settings->BtnChooseDevice->click();
+    settings->BtnOK->click();
+  });
+  W->BtnSetComm->click();
+  SetSerialDeviceSource({});
+  EXPECT_EQ(offered, Sim->LinkPath() + QStringLiteral("|设置文件中COM5的设备"));
+  W->btnUpdateList->click();
+  EXPECT_TRUE(gbConnected) << Msgs.Texts().join('|').toStdString();
+}
+
+}  // namespace
