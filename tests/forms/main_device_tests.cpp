@@ -498,6 +498,30 @@ TEST_F(MainDevice, EraseWhoseWriteFailsReportsCommunicationFailure) {
 
 namespace {
 
+// Opens "通讯设置" from the main window, "选择设备…" there, picks the listed
+// device at index and confirms both; the devices offered, "path|description".
+QStringList ChooseDeviceInTheSettings(TFrmMain* w, int index) {
+  QStringList offered;
+  QTimer::singleShot(0, [&] {
+    auto* settings = qobject_cast<TFrmSetComm*>(QApplication::activeModalWidget());
+    ASSERT_NE(settings, nullptr);
+    QTimer::singleShot(0, [&] {
+      auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());
+      ASSERT_NE(chooser, nullptr);
+      for (int i = 0; i < chooser->lvDevices->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = chooser->lvDevices->topLevelItem(i);
+        offered << item->text(0) + u'|' + item->text(1);
+      }
+      chooser->lvDevices->setCurrentItem(chooser->lvDevices->topLevelItem(index));
+      chooser->BtnOK->click();
+    });
+    settings->BtnChooseDevice->click();
+    settings->BtnOK->click();
+  });
+  w->BtnSetComm->click();
+  return offered;
+}
+
 // The operator picks the instrument's device in "通讯设置" → "选择设备…" (the
 // simulator's terminal stands in the device list for a USB-serial cable);
 // the main window then reaches the instrument there and shows the port.
@@ -507,33 +531,15 @@ TEST_F(MainDevice, ADeviceChosenInTheSettingsIsWhereTheProgramConnects) {
   ASSERT_TRUE(Sim->Started()) << Sim->Output().toStdString();
   const QString link = Sim->LinkPath();
   SetSerialDeviceSource([link] { return std::vector<TSerialDevice>{{link, "", "qk4820-sim", "", ""}}; });
-  bool chose = false;
-  QTimer::singleShot(0, [&] {
-    auto* settings = qobject_cast<TFrmSetComm*>(QApplication::activeModalWidget());
-    ASSERT_NE(settings, nullptr);
-    QTimer::singleShot(0, [&] {
-      auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());
-      ASSERT_NE(chooser, nullptr);
-      chooser->lvDevices->setCurrentItem(chooser->lvDevices->topLevelItem(0));
-      chooser->BtnOK->click();
-      chose = true;
-    });
-    settings->BtnChooseDevice->click();
-    settings->BtnOK->click();
-  });
-  W->BtnSetComm->click();
+  const QStringList offered = ChooseDeviceInTheSettings(W.get(), 0);
   SetSerialDeviceSource({});
-  ASSERT_TRUE(chose);
+  EXPECT_EQ(offered, QStringList{link + QStringLiteral("|qk4820-sim")});
   EXPECT_TRUE(W->StatusBar1->PanelText(2).startsWith(QStringLiteral("COM3 → /dev/pts/")))
       << W->StatusBar1->PanelText(2).toStdString();
   W->btnUpdateList->click();
   EXPECT_TRUE(gbConnected) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("已连接"));
 }
-
-}  // namespace
-
-namespace {
 
 // A device the settings already map another port to (the simulator's
 // terminal, which the system does not list as a serial device) is offered
@@ -544,24 +550,9 @@ TEST_F(MainDevice, ADeviceMappedForAnotherPortCanBeChosen) {
   ASSERT_TRUE(Sim->Started()) << Sim->Output().toStdString();
   SettingsFile().WriteString(QStringLiteral("Ports"), QStringLiteral("COM5"), Sim->LinkPath());
   SetSerialDeviceSource([] { return std::vector<TSerialDevice>{}; });
-  QString offered;
-  QTimer::singleShot(0, [&] {
-    auto* settings = qobject_cast<TFrmSetComm*>(QApplication::activeModalWidget());
-    ASSERT_NE(settings, nullptr);
-    QTimer::singleShot(0, [&] {
-      auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());
-      ASSERT_NE(chooser, nullptr);
-      ASSERT_EQ(chooser->lvDevices->topLevelItemCount(), 1);
-      offered = chooser->lvDevices->topLevelItem(0)->text(0) + u'|' + chooser->lvDevices->topLevelItem(0)->text(1);
-      chooser->lvDevices->setCurrentItem(chooser->lvDevices->topLevelItem(0));
-      chooser->BtnOK->click();
-    });
-    settings->BtnChooseDevice->click();
-    settings->BtnOK->click();
-  });
-  W->BtnSetComm->click();
+  const QStringList offered = ChooseDeviceInTheSettings(W.get(), 0);
   SetSerialDeviceSource({});
-  EXPECT_EQ(offered, Sim->LinkPath() + QStringLiteral("|设置文件中COM5的设备"));
+  EXPECT_EQ(offered, QStringList{Sim->LinkPath() + QStringLiteral("|设置文件中COM5的设备")});
   W->btnUpdateList->click();
   EXPECT_TRUE(gbConnected) << Msgs.Texts().join('|').toStdString();
 }
