@@ -268,7 +268,8 @@ TEST_F(LiveTest, PressWhileTheStopWaitsForItsAcknowledgementIsIgnored) {
   // enabled; a second press must not start a second exchange.
   bool pressedAgain = false;
   TWhenReady again([&] {
-    if (!Dlg->Running() || Dlg->Testing()) return false;
+    // Only after the first press: before the test runs, Running() holds too.
+    if (!stop.Done() || !Dlg->Running() || Dlg->Testing()) return false;
     EXPECT_TRUE(Dlg->BtnTest->isEnabled());
     Dlg->BtnTest->click();
     pressedAgain = true;
