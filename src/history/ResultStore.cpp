@@ -1,0 +1,238 @@
+#include "history/ResultStore.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+#include "history/ResultValues.h"
+#include "platform/MessageService.h"
+
+namespace {
+
+const int kTexts = 11;
+
+QString Why(const QSqlError& e) {
+  const QString t = e.text().trimmed();
+  QString cause;
+  if (t.contains(QLatin1String("readonly"), Qt::CaseInsensitive) ||
+      t.contains(QLatin1String("read-only"), Qt::CaseInsensitive)) {
+    cause = QStringLiteral("数据库为只读");
+  } else if (t.contains(QLatin1String("full"), Qt::CaseInsensitive)) {
+    cause = QStringLiteral("磁盘已满");
+  } else if (t.contains(QLatin1String("locked"), Qt::CaseInsensitive) ||
+             t.contains(QLatin1String("busy"), Qt::CaseInsensitive)) {
+    cause = QStringLiteral("数据库被其他程序占用");
+  } else if (t.contains(QLatin1String("not a database"), Qt::CaseInsensitive)) {
+    cause = QStringLiteral("文件不是历史记录数据库");
+  } else {
+    cause = QStringLiteral("数据库错误");
+  }
+  return t.isEmpty() ? cause : QStringLiteral("%1（%2）").arg(cause, t);
+}
+
+[[noreturn]] void Fail(const QString& what, const QSqlError& e) {
+  throw EAppError(QStringLiteral("%1：%2").arg(what, Why(e)));
+}
+
+void Exec(QSqlQuery& q, const QString& sql, const QString& what) {
+  if (!q.exec(sql)) Fail(what, q.lastError());
+}
+
+// The steps that bring a store from each version to the next; step i makes
+// version i + 1.
+const std::vector<std::vector<const char*>>& Migrations() {
+  static const std::vector<std::vector<const char*>> steps = {
+      {
+          "CREATE TABLE results ("
+          " id INTEGER PRIMARY KEY,"
+          " kind TEXT NOT NULL,"
+          " source_key TEXT NOT NULL UNIQUE,"
+          " device_no TEXT NOT NULL,"
+          " test_time TEXT NOT NULL,"
+          " stored_at TEXT NOT NULL,"
+          " t0 TEXT, t1 TEXT, t2 TEXT, t3 TEXT, t4 TEXT, t5 TEXT, t6 TEXT, t7 TEXT, t8 TEXT, t9 TEXT, t10 TEXT,"
+          " ohm_a REAL, ohm_b REAL, ohm_c REAL,"
+          " start_range INTEGER, start_time INTEGER, start_phase INTEGER)",
+          "CREATE INDEX results_device_time ON results (device_no, test_time)",
+          "CREATE INDEX results_time ON results (test_time)",
+      },
+  };
+  return steps;
+}
+
+QString IsoTime(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")); }
+
+}  // namespace
+
+TResultStore::TResultStore(const QString& file) : FFile(file) {
+  static std::atomic<int> counter{0};
+  FConnection = QStringLiteral("qk-results-%1").arg(++counter);
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
+    db.setDatabaseName(file);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open()) {
+      const QSqlError e = db.lastError();
+      db = QSqlDatabase();
+      QSqlDatabase::removeDatabase(FConnection);
+      Fail(QStringLiteral("无法打开历史记录“%1”").arg(file), e);
+    }
+  }
+  try {
+    Migrate();
+  } catch (...) {
+    QSqlDatabase::database(FConnection, false).close();
+    QSqlDatabase::removeDatabase(FConnection);
+    throw;
+  }
+}
+
+TResultStore::~TResultStore() {
+  {
+    QSqlDatabase db = QSqlDatabase::database(FConnection, false);
+    if (db.isOpen()) db.close();
+  }
+  QSqlDatabase::removeDatabase(FConnection);
+}
+
+int TResultStore::SchemaVersion() const {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'")) || !q.next()) return 0;
+  return q.value(0).toInt();
+}
+
+void TResultStore::Migrate() {
+  QSqlDatabase db = QSqlDatabase::database(FConnection);
+  QSqlQuery q(db);
+  const QString what = QStringLiteral("无法建立历史记录“%1”").arg(FFile);
+  Exec(q, QStringLiteral("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)"), what);
+  int version = SchemaVersion();
+  if (version > kSchemaVersion) {
+    throw EAppError(QStringLiteral("历史记录“%1”来自较新版本的程序（数据库版本 %2），请升级本程序").arg(FFile).arg(version));
+  }
+  const auto& steps = Migrations();
+  for (; version < kSchemaVersion; ++version) {
+    if (!db.transaction()) Fail(what, db.lastError());
+    for (const char* sql : steps[size_t(version)]) {
+      if (!q.exec(QString::fromUtf8(sql))) {
+        const QSqlError e = q.lastError();
+        db.rollback();
+        Fail(what, e);
+      }
+    }
+    q.prepare(QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema_version', ?) "
+                             "ON CONFLICT (key) DO UPDATE SET value = excluded.value"));
+    q.addBindValue(QString::number(version + 1));
+    if (!q.exec()) {
+      const QSqlError e = q.lastError();
+      db.rollback();
+      Fail(what, e);
+    }
+    if (!db.commit()) Fail(what, db.lastError());
+  }
+}
+
+bool TResultStore::Insert(TResultKind kind, const QString& key, const QStringList& texts,
+                          const std::optional<TStartParams>& start) {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.prepare(QStringLiteral(
+      "INSERT INTO results (kind, source_key, device_no, test_time, stored_at,"
+      " t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b, ohm_c, start_range, start_time, start_phase)"
+      " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+      " ON CONFLICT (source_key) DO NOTHING"));
+  const QDateTime now = QDateTime::currentDateTime();
+  QDateTime time = TimeOfText(texts.value(1));
+  if (!time.isValid()) time = now;
+  q.addBindValue(kind == TResultKind::Uploaded ? QStringLiteral("uploaded") : QStringLiteral("archived"));
+  q.addBindValue(key);
+  q.addBindValue(texts.value(2).trimmed());
+  q.addBindValue(IsoTime(time));
+  q.addBindValue(now.toString(Qt::ISODateWithMs));
+  for (int i = 0; i < kTexts; ++i) q.addBindValue(texts.value(i));
+  for (int p = 0; p < 3; ++p) {
+    const std::optional<double> v = OhmsOfText(texts.value(8 + p));
+    q.addBindValue(v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()));
+  }
+  for (const int v : {start ? start->currentStep : 0, start ? start->testTime : 0, start ? start->phase : 0}) {
+    q.addBindValue(start ? QVariant(v) : QVariant(QMetaType::fromType<int>()));
+  }
+  if (!q.exec()) Fail(QStringLiteral("测试结果未能存入历史记录"), q.lastError());
+  return q.numRowsAffected() > 0;
+}
+
+int TResultStore::AddUploaded(const std::vector<QStringList>& rows) {
+  QSqlDatabase db = QSqlDatabase::database(FConnection);
+  if (!db.transaction()) Fail(QStringLiteral("测试结果未能存入历史记录"), db.lastError());
+  int added = 0;
+  try {
+    for (const QStringList& row : rows) {
+      // An instrument record is the same record whatever place the upload
+      // gave it in the table: the sequence number is not part of its key.
+      const QString key = QStringLiteral("uploaded|") + row.mid(1).join(QChar(0x1F));
+      if (Insert(TResultKind::Uploaded, key, row, std::nullopt)) ++added;
+    }
+  } catch (...) {
+    db.rollback();
+    throw;
+  }
+  if (!db.commit()) {
+    const QSqlError e = db.lastError();
+    db.rollback();
+    Fail(QStringLiteral("测试结果未能存入历史记录"), e);
+  }
+  return added;
+}
+
+void TResultStore::AddArchived(const QStringList& texts, const TStartParams& start) {
+  const QString key = QStringLiteral("archived|%1|").arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)) +
+                      texts.mid(1).join(QChar(0x1F));
+  Insert(TResultKind::Archived, key, texts, start);
+}
+
+std::vector<TStoredResult> TResultStore::Results(const QString& device, const QDateTime& from,
+                                                 const QDateTime& to) const {
+  QString sql = QStringLiteral(
+      "SELECT id, kind, device_no, test_time, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b, ohm_c,"
+      " start_range, start_time, start_phase FROM results WHERE 1 = 1");
+  if (!device.isEmpty()) sql += QStringLiteral(" AND device_no = ?");
+  if (from.isValid()) sql += QStringLiteral(" AND test_time >= ?");
+  if (to.isValid()) sql += QStringLiteral(" AND test_time <= ?");
+  sql += QStringLiteral(" ORDER BY test_time DESC, id DESC");
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.setForwardOnly(true);
+  q.prepare(sql);
+  if (!device.isEmpty()) q.addBindValue(device);
+  if (from.isValid()) q.addBindValue(IsoTime(from));
+  if (to.isValid()) q.addBindValue(IsoTime(to));
+  if (!q.exec()) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
+  std::vector<TStoredResult> out;
+  while (q.next()) {
+    TStoredResult r;
+    r.id = q.value(0).toLongLong();
+    r.kind = q.value(1).toString() == QLatin1String("archived") ? TResultKind::Archived : TResultKind::Uploaded;
+    r.device = q.value(2).toString();
+    r.time = QDateTime::fromString(q.value(3).toString(), QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    for (int i = 0; i < kTexts; ++i) r.texts << q.value(4 + i).toString();
+    for (int p = 0; p < 3; ++p) {
+      const QVariant v = q.value(15 + p);
+      if (!v.isNull()) r.ohms[size_t(p)] = v.toDouble();
+    }
+    if (!q.value(18).isNull()) r.start = TStartParams{q.value(18).toInt(), q.value(19).toInt(), q.value(20).toInt()};
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+QStringList TResultStore::Devices() const {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  if (!q.exec(QStringLiteral("SELECT DISTINCT device_no FROM results WHERE device_no <> '' ORDER BY device_no"))) {
+    Fail(QStringLiteral("无法读取历史记录"), q.lastError());
+  }
+  QStringList out;
+  while (q.next()) out << q.value(0).toString();
+  return out;
+}

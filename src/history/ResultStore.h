@@ -1,0 +1,74 @@
+#pragma once
+// The results history: every record an upload brings and every live result
+// the operator archives, kept in a database (SQLite, results.sqlite beside
+// the settings file) as the tables show them, with their values in ohms.
+//
+// Schema version 1:
+//   meta(key, value)             "schema_version"
+//   results(id, kind, source_key UNIQUE, device_no, test_time, stored_at,
+//           t0..t10 the 11 texts of the row, ohm_a, ohm_b, ohm_c,
+//           start_range, start_time, start_phase)
+// An upload of the same instrument records stores them once: source_key is
+// unique in the database, so two writers cannot both add a record.
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+enum class TResultKind { Uploaded, Archived };
+
+// The parameters a live test was started with (indices as the lists use them).
+struct TStartParams {
+  int currentStep = 0;
+  int testTime = 0;
+  int phase = 0;
+};
+
+struct TStoredResult {
+  qint64 id = 0;
+  TResultKind kind = TResultKind::Uploaded;
+  QStringList texts;  // the 11 columns of the record tables
+  QString device;
+  QDateTime time;     // the instrument's or the archive's time
+  std::array<std::optional<double>, 3> ohms;
+  std::optional<TStartParams> start;
+};
+
+class TResultStore {
+ public:
+  static constexpr int kSchemaVersion = 1;
+
+  // Opens the SQLite file, creating it and bringing its schema to the
+  // current version. Throws EAppError with a Chinese reason.
+  explicit TResultStore(const QString& file);
+  ~TResultStore();
+  TResultStore(const TResultStore&) = delete;
+  TResultStore& operator=(const TResultStore&) = delete;
+
+  QString FileName() const { return FFile; }
+  int SchemaVersion() const;
+
+  // Stores uploaded rows (11 texts each) in one transaction; rows stored
+  // before are skipped. Returns how many were added. Throws EAppError.
+  int AddUploaded(const std::vector<QStringList>& rows);
+  // Stores an archived row with the parameters its test started with.
+  // Throws EAppError.
+  void AddArchived(const QStringList& texts, const TStartParams& start);
+
+  // Results, newest first; an empty device means every device, an invalid
+  // time no bound.
+  std::vector<TStoredResult> Results(const QString& device = QString(), const QDateTime& from = QDateTime(),
+                                     const QDateTime& to = QDateTime()) const;
+  // The device numbers stored, sorted.
+  QStringList Devices() const;
+
+ private:
+  void Migrate();
+  bool Insert(TResultKind kind, const QString& key, const QStringList& texts, const std::optional<TStartParams>& start);
+
+  QString FFile;
+  QString FConnection;
+};
