@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
@@ -552,6 +553,10 @@ void TFrmMain::BtnSampleDataClick() {
     SGData->SetRowCount(count + 1);
     for (int r = 1; r <= count; ++r) SGData->ClearRow(r);
     giDataCount = 0;
+    // The records received go to the history as well, also when the upload
+    // stops part-way.
+    std::vector<QStringList> received;
+    auto store = qScopeGuard([&] { StoreUploaded(received); });
     for (int b = count; b >= 1; --b) {
       const int r = count - b + 1;
       ProgressBar1->setValue(r);
@@ -561,6 +566,9 @@ void TFrmMain::BtnSampleDataClick() {
       }
       FillDataRow(r);
       giDataCount = r;
+      QStringList row;
+      for (int c = 0; c < SGData->ColCount(); ++c) row << SGData->Cells(c, r);
+      received.push_back(std::move(row));
     }
   });
 }
@@ -690,6 +698,52 @@ void TFrmMain::ArchiveResult() {
   SGSave->SetCells(9, r, strResultB);
   SGSave->SetCells(10, r, strResultC);
   SGSave->SetRow(r);
+  QStringList row;
+  for (int c = 0; c < SGSave->ColCount(); ++c) row << SGSave->Cells(c, r);
+  StoreArchived(row, TStartParams{iLastCurrentStep, iLastTestTime, iLastPhase});
+}
+
+// ---- Results history ---------------------------------------------------------------
+
+TResultStore* TFrmMain::History() {
+  const QString file = QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite"));
+  if (FHistory && FHistory->FileName() == file) return FHistory.get();
+  FHistory.reset();
+  try {
+    FHistory = std::make_unique<TResultStore>(file);
+    FHistoryError.clear();
+  } catch (const EAppError& e) {
+    FHistoryError = e.Text();
+  }
+  return FHistory.get();
+}
+
+void TFrmMain::HistoryFailed(const QString& why) {
+  FHistoryError = why;
+  if (FHistoryFailureShown) return;
+  FHistoryFailureShown = true;
+  MsgBoxWithDetail(this, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"), why, TMsgIcon::Warning);
+}
+
+void TFrmMain::StoreUploaded(const std::vector<QStringList>& rows) {
+  if (rows.empty()) return;
+  TResultStore* store = History();
+  if (!store) return HistoryFailed(FHistoryError);
+  try {
+    store->AddUploaded(rows);
+  } catch (const EAppError& e) {
+    HistoryFailed(e.Text());
+  }
+}
+
+void TFrmMain::StoreArchived(const QStringList& row, const TStartParams& start) {
+  TResultStore* store = History();
+  if (!store) return HistoryFailed(FHistoryError);
+  try {
+    store->AddArchived(row, start);
+  } catch (const EAppError& e) {
+    HistoryFailed(e.Text());
+  }
 }
 
 void TFrmMain::btnClearSaveClick() {

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
+#include "history/ResultStore.h"
 #include "protocol/uPublic.h"
 
 class ISerialPort;
@@ -126,6 +128,16 @@ class TFrmMain : public QWidget {
   // An instrument exchange of the main window is under way.
   bool Busy() const { return FBusy; }
 
+  // ---- Results history ------------------------------------------------------
+  // The store (results.sqlite beside the settings file), opened at first
+  // use; null when it cannot be opened (HistoryError() says why).
+  TResultStore* History();
+  QString HistoryError() const { return FHistoryError; }
+  // Stores rows in the history. A store that cannot be written leaves the
+  // operation as it was; the operator is told once per run.
+  void StoreUploaded(const std::vector<QStringList>& rows);
+  void StoreArchived(const QStringList& row, const TStartParams& start);
+
  signals:
   // The window has closed; the program ends.
   void Closed();
@@ -184,6 +196,11 @@ class TFrmMain : public QWidget {
   // A close requested during an operation takes effect when it ends.
   bool FCloseWhenIdle = false;
   bool FClosed = false;
+
+  void HistoryFailed(const QString& why);
+  std::unique_ptr<TResultStore> FHistory;
+  QString FHistoryError;
+  bool FHistoryFailureShown = false;
 };
 
 extern TFrmMain* FrmMain;

@@ -619,3 +619,25 @@ INSTANTIATE_TEST_SUITE_P(Ways, RestartFails,
                          [](const ::testing::TestParamInfo<TRestartCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
+
+// The archived result is in the results history as the archive shows it,
+// with the parameters its test was started with.
+TEST_F(LiveTest, AnArchivedResultIsKeptInTheHistory) {
+  Start({}, 1, 0, 5);
+  Dlg->EdtDeviceNum->setText(QStringLiteral("QK-7"));
+  RunTest();
+  Dlg->BtnOK->click();
+  ASSERT_EQ(giSaveCount, 1);
+  ASSERT_NE(W->History(), nullptr) << W->HistoryError().toStdString();
+  const std::vector<TStoredResult> kept = W->History()->Results(QStringLiteral("QK-7"));
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].kind, TResultKind::Archived);
+  QStringList shown;
+  for (int c = 0; c < 11; ++c) shown << W->SGSave->Cells(c, 1);
+  EXPECT_EQ(kept[0].texts, shown);
+  ASSERT_TRUE(kept[0].start);
+  EXPECT_EQ(CurrentStepName(kept[0].start->currentStep), shown[5]);
+  EXPECT_EQ(kept[0].start->testTime, 5);
+  EXPECT_EQ(PhaseName(kept[0].start->phase), shown[7]);
+  EXPECT_TRUE(kept[0].ohms[0]);
+}

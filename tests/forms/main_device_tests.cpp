@@ -558,3 +558,49 @@ TEST_F(MainDevice, ADeviceMappedForAnotherPortCanBeChosen) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every uploaded record goes to the results history once, however often it
+// is uploaded, and is there after the program starts again.
+TEST_F(MainDevice, UploadedRecordsAreKeptInTheHistoryOnce) {
+  StartSim({QStringLiteral("--records"), QStringLiteral("3")});
+  Connect();
+  W->BtnSampleData->click();
+  ASSERT_EQ(giDataCount, 3);
+  W->BtnSampleData->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  ASSERT_NE(W->History(), nullptr) << W->HistoryError().toStdString();
+  std::vector<TStoredResult> kept = W->History()->Results();
+  ASSERT_EQ(kept.size(), 3u);
+  QStringList first;
+  for (int c = 0; c < 11; ++c) first << W->SGData->Cells(c, 1);
+  EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [&](const TStoredResult& r) { return r.texts == first; }));
+
+  W.reset();  // the program ends and starts again
+  MakeWindow();
+  ASSERT_NE(W->History(), nullptr);
+  EXPECT_EQ(W->History()->Results().size(), 3u);
+}
+
+// A store that cannot be written changes nothing of the upload; the
+// operator is told once, with the reason.
+TEST_F(MainDevice, AHistoryThatCannotBeWrittenIsReportedOnceAndTheUploadCompletes) {
+  StartSim({QStringLiteral("--records"), QStringLiteral("2")});
+  QFile broken(QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite")));
+  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+  broken.write(QByteArray(4096, 'x'));
+  broken.close();
+  Connect();
+  W->BtnSampleData->click();
+  EXPECT_EQ(giDataCount, 2);
+  EXPECT_FALSE(W->SGData->Cells(8, 2).isEmpty());
+  ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"));
+  EXPECT_TRUE(Msgs.Boxes[0].detail.contains(QStringLiteral("不是历史记录数据库"))) << Msgs.Boxes[0].detail.toStdString();
+  W->BtnSampleData->click();
+  EXPECT_EQ(Msgs.Boxes.size(), 1);
+  EXPECT_EQ(giDataCount, 2);
+}
+
+}  // namespace
