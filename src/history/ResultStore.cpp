@@ -60,6 +60,11 @@ const std::vector<std::vector<const char*>>& Migrations() {
           "CREATE INDEX results_device_time ON results (device_no, test_time)",
           "CREATE INDEX results_time ON results (test_time)",
       },
+      {
+          "CREATE TABLE criteria ("
+          " device_no TEXT PRIMARY KEY,"
+          " max_uohm REAL, reference_uohm REAL, rise_factor REAL, imbalance_pct REAL)",
+      },
   };
   return steps;
 }
@@ -147,7 +152,9 @@ bool TResultStore::Insert(TResultKind kind, const QString& key, const QStringLis
   const QDateTime now = QDateTime::currentDateTime();
   QDateTime time = TimeOfText(texts.value(1));
   if (!time.isValid()) time = now;
-  q.addBindValue(kind == TResultKind::Uploaded ? QStringLiteral("uploaded") : QStringLiteral("archived"));
+  q.addBindValue(kind == TResultKind::Uploaded   ? QStringLiteral("uploaded")
+                 : kind == TResultKind::Archived ? QStringLiteral("archived")
+                                                 : QStringLiteral("imported"));
   q.addBindValue(key);
   q.addBindValue(texts.value(2).trimmed());
   q.addBindValue(IsoTime(time));
@@ -164,16 +171,20 @@ bool TResultStore::Insert(TResultKind kind, const QString& key, const QStringLis
   return q.numRowsAffected() > 0;
 }
 
-int TResultStore::AddUploaded(const std::vector<QStringList>& rows) {
+int TResultStore::AddUploaded(const std::vector<QStringList>& rows) { return AddRows(TResultKind::Uploaded, rows); }
+
+int TResultStore::AddImported(const std::vector<QStringList>& rows) { return AddRows(TResultKind::Imported, rows); }
+
+int TResultStore::AddRows(TResultKind kind, const std::vector<QStringList>& rows) {
   QSqlDatabase db = QSqlDatabase::database(FConnection);
   if (!db.transaction()) Fail(QStringLiteral("测试结果未能存入历史记录"), db.lastError());
   int added = 0;
+  // A record is the same record whatever place the table gave it: the
+  // sequence number is not part of its key.
+  const QString prefix = kind == TResultKind::Uploaded ? QStringLiteral("uploaded|") : QStringLiteral("imported|");
   try {
     for (const QStringList& row : rows) {
-      // An instrument record is the same record whatever place the upload
-      // gave it in the table: the sequence number is not part of its key.
-      const QString key = QStringLiteral("uploaded|") + row.mid(1).join(QChar(0x1F));
-      if (Insert(TResultKind::Uploaded, key, row, std::nullopt)) ++added;
+      if (Insert(kind, prefix + row.mid(1).join(QChar(0x1F)), row, std::nullopt)) ++added;
     }
   } catch (...) {
     db.rollback();
@@ -213,7 +224,10 @@ std::vector<TStoredResult> TResultStore::Results(const QString& device, const QD
   while (q.next()) {
     TStoredResult r;
     r.id = q.value(0).toLongLong();
-    r.kind = q.value(1).toString() == QLatin1String("archived") ? TResultKind::Archived : TResultKind::Uploaded;
+    const QString kind = q.value(1).toString();
+    r.kind = kind == QLatin1String("archived")   ? TResultKind::Archived
+             : kind == QLatin1String("imported") ? TResultKind::Imported
+                                                 : TResultKind::Uploaded;
     r.device = q.value(2).toString();
     r.time = QDateTime::fromString(q.value(3).toString(), QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     for (int i = 0; i < kTexts; ++i) r.texts << q.value(4 + i).toString();
@@ -234,5 +248,72 @@ QStringList TResultStore::Devices() const {
   }
   QStringList out;
   while (q.next()) out << q.value(0).toString();
+  return out;
+}
+
+namespace {
+QVariant Optional(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()); }
+}  // namespace
+
+bool TResultStore::ReadCriteria(const QString& device, TCriteria& c) const {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.prepare(QStringLiteral("SELECT max_uohm, reference_uohm, rise_factor, imbalance_pct FROM criteria WHERE device_no = COALESCE(?, '')"));
+  q.addBindValue(device);
+  if (!q.exec()) Fail(QStringLiteral("无法读取评估标准"), q.lastError());
+  if (!q.next()) return false;
+  if (!q.value(0).isNull()) c.maxMicroOhm = q.value(0).toDouble();
+  if (!q.value(1).isNull()) c.referenceMicroOhm = q.value(1).toDouble();
+  if (!q.value(2).isNull()) c.riseFactor = q.value(2).toDouble();
+  if (!q.value(3).isNull()) c.imbalancePercent = q.value(3).toDouble();
+  return true;
+}
+
+TCriteria TResultStore::OwnCriteria(const QString& device) const {
+  TCriteria c;
+  ReadCriteria(device, c);
+  return c;
+}
+
+TCriteria TResultStore::Criteria(const QString& device) const {
+  TCriteria c;
+  ReadCriteria(QString(), c);  // the defaults first
+  if (device.isEmpty()) return c;
+  TCriteria own = c;
+  own.maxMicroOhm.reset();
+  own.referenceMicroOhm.reset();
+  if (ReadCriteria(device, own)) {
+    // A device's empty maximum or reference falls back on the defaults.
+    if (!own.maxMicroOhm) own.maxMicroOhm = c.maxMicroOhm;
+    if (!own.referenceMicroOhm) own.referenceMicroOhm = c.referenceMicroOhm;
+    return own;
+  }
+  return c;
+}
+
+void TResultStore::SetCriteria(const QString& device, const TCriteria& c) {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.prepare(QStringLiteral(
+      "INSERT INTO criteria (device_no, max_uohm, reference_uohm, rise_factor, imbalance_pct) VALUES (COALESCE(?, ''), ?, ?, ?, ?)"
+      " ON CONFLICT (device_no) DO UPDATE SET max_uohm = excluded.max_uohm, reference_uohm = excluded.reference_uohm,"
+      " rise_factor = excluded.rise_factor, imbalance_pct = excluded.imbalance_pct"));
+  q.addBindValue(device);
+  q.addBindValue(Optional(c.maxMicroOhm));
+  q.addBindValue(Optional(c.referenceMicroOhm));
+  q.addBindValue(c.riseFactor);
+  q.addBindValue(c.imbalancePercent);
+  if (!q.exec()) Fail(QStringLiteral("评估标准未能保存"), q.lastError());
+}
+
+std::array<std::optional<double>, 3> TResultStore::FirstValues(const QString& device) const {
+  std::array<std::optional<double>, 3> out;
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.prepare(QStringLiteral("SELECT ohm_a, ohm_b, ohm_c FROM results WHERE device_no = ? ORDER BY test_time, id LIMIT 1"));
+  q.addBindValue(device);
+  if (!q.exec()) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
+  if (q.next()) {
+    for (int p = 0; p < 3; ++p) {
+      if (!q.value(p).isNull()) out[size_t(p)] = q.value(p).toDouble() * 1e6;
+    }
+  }
   return out;
 }

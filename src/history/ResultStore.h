@@ -8,6 +8,9 @@
 //   results(id, kind, source_key UNIQUE, device_no, test_time, stored_at,
 //           t0..t10 the 11 texts of the row, ohm_a, ohm_b, ohm_c,
 //           start_range, start_time, start_phase)
+// Version 2 adds:
+//   criteria(device_no PRIMARY KEY, max_uohm, reference_uohm, rise_factor,
+//            imbalance_pct)   device_no '' holds the program-wide defaults
 // An upload of the same instrument records stores them once: source_key is
 // unique in the database, so two writers cannot both add a record.
 #include <QDateTime>
@@ -18,7 +21,9 @@
 #include <optional>
 #include <vector>
 
-enum class TResultKind { Uploaded, Archived };
+#include "history/Assessment.h"
+
+enum class TResultKind { Uploaded, Archived, Imported };
 
 // The parameters a live test was started with (indices as the lists use them).
 struct TStartParams {
@@ -39,7 +44,7 @@ struct TStoredResult {
 
 class TResultStore {
  public:
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
 
   // Opens the SQLite file, creating it and bringing its schema to the
   // current version. Throws EAppError with a Chinese reason.
@@ -57,6 +62,17 @@ class TResultStore {
   // Stores an archived row with the parameters its test started with.
   // Throws EAppError.
   void AddArchived(const QStringList& texts, const TStartParams& start);
+  // Stores rows read from a data file; rows stored before are skipped.
+  int AddImported(const std::vector<QStringList>& rows);
+
+  // The criteria of a device: its own where it has them, else the
+  // program-wide defaults (device ""). Throws EAppError.
+  TCriteria Criteria(const QString& device) const;
+  // Only the device's own entries, unmerged.
+  TCriteria OwnCriteria(const QString& device) const;
+  void SetCriteria(const QString& device, const TCriteria& criteria);
+  // The device's first stored result per phase, in micro-ohms.
+  std::array<std::optional<double>, 3> FirstValues(const QString& device) const;
 
   // Results, newest first; an empty device means every device, an invalid
   // time no bound.
@@ -68,6 +84,8 @@ class TResultStore {
  private:
   void Migrate();
   bool Insert(TResultKind kind, const QString& key, const QStringList& texts, const std::optional<TStartParams>& start);
+  int AddRows(TResultKind kind, const std::vector<QStringList>& rows);
+  bool ReadCriteria(const QString& device, TCriteria& c) const;
 
   QString FFile;
   QString FConnection;

@@ -137,6 +137,63 @@ TEST_F(HistoryStore, AnUploadOfTheSameRecordsAddsNothingTwice) {
   EXPECT_EQ(second.Results().size(), 2u);
 }
 
+// A store as the first version wrote it (schema 1, no criteria) is brought
+// to the current version with its results.
+TEST_F(HistoryStore, AStoreOfTheFirstVersionIsMigrated) {
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("version-1"));
+    db.setDatabaseName(File());
+    ASSERT_TRUE(db.open());
+    QSqlQuery q(db);
+    for (const char* sql :
+         {"CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+          "INSERT INTO meta VALUES ('schema_version', '1')",
+          "CREATE TABLE results (id INTEGER PRIMARY KEY, kind TEXT NOT NULL, source_key TEXT NOT NULL UNIQUE,"
+          " device_no TEXT NOT NULL, test_time TEXT NOT NULL, stored_at TEXT NOT NULL, t0 TEXT, t1 TEXT, t2 TEXT,"
+          " t3 TEXT, t4 TEXT, t5 TEXT, t6 TEXT, t7 TEXT, t8 TEXT, t9 TEXT, t10 TEXT, ohm_a REAL, ohm_b REAL,"
+          " ohm_c REAL, start_range INTEGER, start_time INTEGER, start_phase INTEGER)",
+          "INSERT INTO results (kind, source_key, device_no, test_time, stored_at, t1, t2, t8, ohm_a)"
+          " VALUES ('uploaded', 'k', 'QK-1', '2024-05-02T09:07:00', '2024-05-02T10:00:00.000', '24-05-02 09:07',"
+          " 'QK-1', '45.5 μΩ', 0.0000455)"}) {
+      ASSERT_TRUE(q.exec(QString::fromUtf8(sql))) << sql;
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("version-1"));
+  TResultStore store(File());
+  EXPECT_EQ(store.SchemaVersion(), 2);
+  ASSERT_EQ(store.Results().size(), 1u);
+  EXPECT_NEAR(*store.FirstValues(QStringLiteral("QK-1"))[0], 45.5, 1e-9);
+  TCriteria c;
+  c.maxMicroOhm = 55;
+  store.SetCriteria(QStringLiteral("QK-1"), c);
+  EXPECT_EQ(store.Criteria(QStringLiteral("QK-1")).maxMicroOhm, 55.0);
+}
+
+// A device's own criteria, and the program-wide defaults where it has none.
+TEST_F(HistoryStore, CriteriaOfADeviceFallBackOnTheDefaults) {
+  TResultStore store(File());
+  TCriteria defaults;
+  defaults.maxMicroOhm = 100;
+  defaults.riseFactor = 1.3;
+  store.SetCriteria(QString(), defaults);
+  TCriteria own;
+  own.referenceMicroOhm = 40;
+  own.imbalancePercent = 30;
+  own.riseFactor = 1.2;
+  store.SetCriteria(QStringLiteral("QK-1"), own);
+  const TCriteria one = store.Criteria(QStringLiteral("QK-1"));
+  EXPECT_EQ(one.maxMicroOhm, 100.0);
+  EXPECT_EQ(one.referenceMicroOhm, 40.0);
+  EXPECT_DOUBLE_EQ(one.imbalancePercent, 30);
+  EXPECT_DOUBLE_EQ(one.riseFactor, 1.2);
+  const TCriteria other = store.Criteria(QStringLiteral("QK-9"));
+  EXPECT_EQ(other.maxMicroOhm, 100.0);
+  EXPECT_FALSE(other.referenceMicroOhm);
+  EXPECT_DOUBLE_EQ(other.riseFactor, 1.3);
+  EXPECT_FALSE(store.OwnCriteria(QStringLiteral("QK-9")).maxMicroOhm);
+}
+
 TEST_F(HistoryStore, AStoreOfAFirstVersionOpensAndANewerOneIsRefused) {
   {
     TResultStore store(File());
