@@ -24,6 +24,7 @@
 #include "forms/UDlgProcess.h"
 #include "forms/UDlgSeries.h"
 #include "forms/UDlgSetComm.h"
+#include "forms/UHistory.h"
 #include "forms/UDlgTest.h"
 #include "forms/UQRMain.h"
 #include "forms/uOtherSettingForm.h"
@@ -239,6 +240,12 @@ void TFrmMain::BuildControls() {
   BtnSave = MakeButton(Panel2, "BtnSave", QStringLiteral("保存至Excel"), 744, 8, 75, 25);
   machineLayout->addWidget(Panel2);
   pgc->addTab(tsMachine, QStringLiteral("仪器数据"));
+  // The results history, after the two tables.
+  tsHistory = new THistoryPage([this] { return History(); }, [this] { return HistoryError(); }, pgc);
+  pgc->addTab(tsHistory, QStringLiteral("历史记录"));
+  connect(pgc, &QTabWidget::currentChanged, this, [this](int) {
+    if (pgc->currentWidget() == tsHistory) Guarded([this] { tsHistory->Refresh(); });
+  });
 
   StatusBar1 = new TStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));

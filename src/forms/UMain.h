@@ -55,6 +55,8 @@ class TStatusBar : public QWidget {
   std::vector<TPanel> FPanels;
 };
 
+class THistoryPage;
+
 class TFrmMain : public QWidget {
   Q_OBJECT
  public:
@@ -77,6 +79,7 @@ class TFrmMain : public QWidget {
   QPushButton* btnPrintSave;
   QPushButton* btnClearSave;
   QWidget* tsMachine;
+  THistoryPage* tsHistory = nullptr;  // "历史记录"
   TStringGrid* SGData;
   QProgressBar* ProgressBar1;
   QFrame* Panel2;

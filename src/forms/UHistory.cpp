@@ -1,0 +1,393 @@
+#include "forms/UHistory.h"
+
+#include <QBrush>
+#include <QCheckBox>
+#include <QColor>
+#include <QComboBox>
+#include <QCompleter>
+#include <QDateEdit>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMap>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+#include "data/UDataCenter.h"
+#include "data/UDataFiles.h"
+#include "history/ResultStore.h"
+#include "history/ResultValues.h"
+#include "platform/MessageService.h"
+#include "platform/StringGrid.h"
+
+namespace {
+
+const int kRecordColumns = 11;
+const QString kAllDevices = QStringLiteral("（全部设备）");
+
+QString PercentText(double p) { return QString::number(p, 'f', 0) + QStringLiteral(" %"); }
+
+QString SignedPercentText(double p) {
+  const long r = std::lround(p);
+  return (r > 0 ? QStringLiteral("+") : QString()) + QString::number(r) + QStringLiteral(" %");
+}
+
+}  // namespace
+
+// ---- model -------------------------------------------------------------------
+
+const QStringList& THistoryModel::Captions() {
+  static const QStringList captions = {
+      QStringLiteral("序号"),     QStringLiteral("时间"),     QStringLiteral("设备编号"),   QStringLiteral("测试人员"),
+      QStringLiteral("测试地点"), QStringLiteral("测试档位"), QStringLiteral("载流时间"),   QStringLiteral("测试相"),
+      QStringLiteral("测试电阻(A)"), QStringLiteral("测试电阻(B)"), QStringLiteral("测试电阻(C)"), QStringLiteral("最大值"),
+      QStringLiteral("三相不平衡"), QStringLiteral("较基准变化"), QStringLiteral("结论")};
+  return captions;
+}
+
+int THistoryModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(FRows.size()); }
+
+int THistoryModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(Captions().size());
+}
+
+QVariant THistoryModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || size_t(index.row()) >= FRows.size()) return {};
+  const THistoryRow& r = FRows[size_t(index.row())];
+  switch (role) {
+    case Qt::DisplayRole: return r.texts.value(index.column());
+    case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
+    case Qt::ToolTipRole:
+      return index.column() == 14 && !r.reasons.isEmpty() ? QVariant(r.reasons) : QVariant();
+    case Qt::BackgroundRole:
+      if (index.column() != 14) return {};
+      switch (r.verdict) {
+        case TVerdictKind::Pass: return QBrush(QColor(0xC8, 0xF0, 0xC8));
+        case TVerdictKind::Attention: return QBrush(QColor(0xFF, 0xE8, 0x99));
+        case TVerdictKind::Fail: return QBrush(QColor(0xF8, 0xB8, 0xB8));
+        case TVerdictKind::NotJudged: return {};
+      }
+      return {};
+    default: return {};
+  }
+}
+
+QVariant THistoryModel::headerData(int section, Qt::Orientation o, int role) const {
+  if (role != Qt::DisplayRole || o != Qt::Horizontal) return QAbstractTableModel::headerData(section, o, role);
+  return Captions().value(section);
+}
+
+void THistoryModel::SetRows(std::vector<THistoryRow> rows) {
+  beginResetModel();
+  FRows = std::move(rows);
+  endResetModel();
+}
+
+// ---- page --------------------------------------------------------------------
+
+THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<QString()> why, QWidget* parent)
+    : QWidget(parent), FStore(std::move(store)), FWhy(std::move(why)) {
+  setObjectName(QStringLiteral("tsHistory"));
+  cbDevice = new QComboBox(this);
+  cbDevice->setObjectName(QStringLiteral("cbDevice"));
+  cbDevice->setEditable(true);
+  cbDevice->setMinimumWidth(140);
+  cbDevice->completer()->setCompletionMode(QCompleter::PopupCompletion);
+  chkAllTime = new QCheckBox(QStringLiteral("全部时间"), this);
+  chkAllTime->setObjectName(QStringLiteral("chkAllTime"));
+  chkAllTime->setChecked(true);
+  deFrom = new QDateEdit(QDate::currentDate().addYears(-1), this);
+  deFrom->setObjectName(QStringLiteral("deFrom"));
+  deFrom->setCalendarPopup(true);
+  deFrom->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  deFrom->setMinimumWidth(116);
+  deTo = new QDateEdit(QDate::currentDate(), this);
+  deTo->setObjectName(QStringLiteral("deTo"));
+  deTo->setCalendarPopup(true);
+  deTo->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  deTo->setMinimumWidth(116);
+  btnQuery = new QPushButton(QStringLiteral("查询"), this);
+  btnQuery->setObjectName(QStringLiteral("btnQuery"));
+  btnCriteria = new QPushButton(QStringLiteral("评估标准…"), this);
+  btnCriteria->setObjectName(QStringLiteral("btnCriteria"));
+  btnImport = new QPushButton(QStringLiteral("导入…"), this);
+  btnImport->setObjectName(QStringLiteral("btnImport"));
+  btnExport = new QPushButton(QStringLiteral("导出…"), this);
+  btnExport->setObjectName(QStringLiteral("btnExport"));
+
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(new QLabel(QStringLiteral("设备编号："), this));
+  bar->addWidget(cbDevice);
+  bar->addSpacing(12);
+  bar->addWidget(chkAllTime);
+  bar->addWidget(new QLabel(QStringLiteral("从"), this));
+  bar->addWidget(deFrom);
+  bar->addWidget(new QLabel(QStringLiteral("到"), this));
+  bar->addWidget(deTo);
+  bar->addWidget(btnQuery);
+  bar->addStretch();
+
+  Model = new THistoryModel(this);
+  tvResults = new QTableView(this);
+  tvResults->setObjectName(QStringLiteral("tvResults"));
+  tvResults->setModel(Model);
+  tvResults->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tvResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvResults->verticalHeader()->hide();
+  tvResults->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  tvResults->verticalHeader()->setDefaultSectionSize(22);
+  lblStatus = new QLabel(this);
+  lblStatus->setObjectName(QStringLiteral("lblStatus"));
+
+  // The buttons below the results, as on the other two pages; the window
+  // keeps the widths the other pages allow.
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(lblStatus, 1);
+  bottom->addWidget(btnCriteria);
+  bottom->addWidget(btnImport);
+  bottom->addWidget(btnExport);
+  lblStatus->setMinimumWidth(0);
+  lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(bar);
+  layout->addWidget(tvResults, 1);
+  layout->addLayout(bottom);
+
+  auto guarded = [this](void (THistoryPage::*f)()) { return [this, f] { Guarded([this, f] { (this->*f)(); }); }; };
+  connect(btnQuery, &QPushButton::clicked, this, guarded(&THistoryPage::Refresh));
+  connect(cbDevice, qOverload<int>(&QComboBox::activated), this, guarded(&THistoryPage::Refresh));
+  connect(cbDevice->lineEdit(), &QLineEdit::returnPressed, this, guarded(&THistoryPage::Refresh));
+  connect(chkAllTime, &QCheckBox::toggled, this, [this](bool all) {
+    deFrom->setEnabled(!all);
+    deTo->setEnabled(!all);
+  });
+  deFrom->setEnabled(false);
+  deTo->setEnabled(false);
+  connect(btnCriteria, &QPushButton::clicked, this, guarded(&THistoryPage::BtnCriteriaClick));
+  connect(btnImport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnImportClick));
+  connect(btnExport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnExportClick));
+}
+
+void THistoryPage::Refresh() {
+  TResultStore* store = FStore();
+  if (!store) {
+    Model->SetRows({});
+    lblStatus->setText(QStringLiteral("历史记录无法使用：%1").arg(FWhy()));
+    return;
+  }
+  const QString typed = cbDevice->currentText().trimmed();
+  const QString device = typed == kAllDevices ? QString() : typed;
+  // The device list, for completion.
+  const QStringList devices = store->Devices();
+  cbDevice->blockSignals(true);
+  cbDevice->clear();
+  cbDevice->addItem(kAllDevices);
+  cbDevice->addItems(devices);
+  cbDevice->setEditText(device.isEmpty() ? kAllDevices : device);
+  cbDevice->blockSignals(false);
+
+  QDateTime from;
+  QDateTime to;
+  if (!chkAllTime->isChecked()) {
+    from = QDateTime(deFrom->date(), QTime(0, 0));
+    to = QDateTime(deTo->date(), QTime(23, 59, 59));
+  }
+  const std::vector<TStoredResult> results = store->Results(device, from, to);
+  // Criteria and reference per device, read once.
+  struct TJudge {
+    TCriteria criteria;
+    std::array<std::optional<double>, 3> reference;
+  };
+  QMap<QString, TJudge> judges;
+  std::vector<THistoryRow> rows;
+  rows.reserve(results.size());
+  for (const TStoredResult& r : results) {
+    auto it = judges.find(r.device);
+    if (it == judges.end()) it = judges.insert(r.device, TJudge{store->Criteria(r.device), store->FirstValues(r.device)});
+    std::array<std::optional<double>, 3> micro;
+    for (size_t p = 0; p < 3; ++p) {
+      if (r.ohms[p]) micro[p] = *r.ohms[p] * 1e6;
+    }
+    const TVerdict v = Assess(micro, it->criteria, it->reference);
+    THistoryRow row;
+    row.texts = r.texts.mid(0, kRecordColumns);
+    while (row.texts.size() < kRecordColumns) row.texts << QString();
+    row.texts << (v.maxMicroOhm ? MicroOhmText(*v.maxMicroOhm) : QString())
+              << (v.imbalancePercent ? PercentText(*v.imbalancePercent) : QString())
+              << (v.risePercent ? SignedPercentText(*v.risePercent) : QString()) << v.Text();
+    row.verdict = v.kind;
+    row.reasons = v.reasons.join(QStringLiteral("；"));
+    rows.push_back(std::move(row));
+  }
+  const int n = int(rows.size());
+  Model->SetRows(std::move(rows));
+  lblStatus->setText(QStringLiteral("共 %1 条结果；历史记录：%2").arg(n).arg(store->FileName()));
+}
+
+void THistoryPage::BtnCriteriaClick() {
+  TResultStore* store = FStore();
+  if (!store) {
+    MsgBoxWithDetail(this, QStringLiteral("历史记录无法使用。"), FWhy(), TMsgIcon::Warning);
+    return;
+  }
+  const QString typed = cbDevice->currentText().trimmed();
+  TFrmCriteria dlg(*store, typed == kAllDevices ? QString() : typed, this);
+  if (dlg.exec() == QDialog::Accepted) Refresh();
+}
+
+void THistoryPage::BtnImportClick() {
+  TResultStore* store = FStore();
+  if (!store) {
+    MsgBoxWithDetail(this, QStringLiteral("历史记录无法使用。"), FWhy(), TMsgIcon::Warning);
+    return;
+  }
+  // The file is read by the archive's own readers into a table of its own;
+  // the archive and its row count stay as they are.
+  const std::int32_t keep = giSaveCount;
+  TStringGrid grid(kRecordColumns, 2);
+  giSaveCount = 0;
+  DataFiles::BtnOpenClick(this, &grid);
+  const std::int32_t read = giSaveCount;
+  giSaveCount = keep;
+  std::vector<QStringList> rows;
+  for (int r = 1; r <= read && r < grid.RowCount(); ++r) {
+    QStringList row;
+    for (int c = 0; c < kRecordColumns; ++c) row << grid.Cells(c, r);
+    rows.push_back(std::move(row));
+  }
+  if (rows.empty()) return;
+  int added = 0;
+  try {
+    added = store->AddImported(rows);
+  } catch (const EAppError& e) {
+    MsgBoxWithDetail(this, QStringLiteral("导入失败。"), e.Text(), TMsgIcon::Warning);
+    return;
+  }
+  MsgBox(this, QStringLiteral("已导入 %1 条结果（%2 条已在历史记录中）。").arg(added).arg(int(rows.size()) - added),
+         TMsgIcon::Information);
+  Refresh();
+}
+
+void THistoryPage::BtnExportClick() {
+  const std::vector<THistoryRow>& shown = Model->Rows();
+  if (shown.empty()) {
+    MsgBox(this, DataFiles::kNoDataText, TMsgIcon::Warning);
+    return;
+  }
+  TStringGrid grid(kRecordColumns, 2);
+  for (int c = 0; c < kRecordColumns; ++c) grid.SetCells(c, 0, THistoryModel::Captions()[c]);
+  std::vector<QStringList> rows;
+  for (const THistoryRow& r : shown) rows.push_back(r.texts.mid(0, kRecordColumns));
+  grid.ReplaceDataRows(std::move(rows));
+  const std::int32_t keep = giSaveCount;
+  giSaveCount = std::int32_t(shown.size());
+  DataFiles::SaveFile(this, &grid, DataFiles::TTableKind::Save);
+  giSaveCount = keep;
+}
+
+// ---- criteria ----------------------------------------------------------------
+
+TFrmCriteria::TFrmCriteria(TResultStore& store, const QString& device, QWidget* parent)
+    : QDialog(parent), FStore(store) {
+  setObjectName(QStringLiteral("FrmCriteria"));
+  setWindowTitle(QStringLiteral("评估标准"));
+  cbDevice = new QComboBox(this);
+  cbDevice->setObjectName(QStringLiteral("cbDevice"));
+  cbDevice->setEditable(true);
+  cbDevice->addItem(QStringLiteral("（默认，用于全部设备）"));
+  cbDevice->addItems(store.Devices());
+  if (!device.isEmpty()) cbDevice->setEditText(device);
+  edtMax = new QLineEdit(this);
+  edtMax->setObjectName(QStringLiteral("edtMax"));
+  edtMax->setPlaceholderText(QStringLiteral("空：不判断"));
+  edtReference = new QLineEdit(this);
+  edtReference->setObjectName(QStringLiteral("edtReference"));
+  edtReference->setPlaceholderText(QStringLiteral("空：该设备的第一次结果"));
+  spnRise = new QDoubleSpinBox(this);
+  spnRise->setObjectName(QStringLiteral("spnRise"));
+  spnRise->setRange(1.0, 5.0);
+  spnRise->setSingleStep(0.05);
+  spnRise->setDecimals(2);
+  spnImbalance = new QDoubleSpinBox(this);
+  spnImbalance->setObjectName(QStringLiteral("spnImbalance"));
+  spnImbalance->setRange(0, 500);
+  spnImbalance->setDecimals(0);
+  spnImbalance->setSuffix(QStringLiteral(" %"));
+  BtnOK = new QPushButton(QStringLiteral("确定"), this);
+  BtnOK->setObjectName(QStringLiteral("BtnOK"));
+  BtnOK->setDefault(true);
+  BtnCancel = new QPushButton(QStringLiteral("取消"), this);
+  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("设备编号："), cbDevice);
+  form->addRow(QStringLiteral("电阻上限（μΩ）："), edtMax);
+  form->addRow(QStringLiteral("基准值（μΩ）："), edtReference);
+  form->addRow(QStringLiteral("允许上升倍数："), spnRise);
+  form->addRow(QStringLiteral("三相不平衡上限："), spnImbalance);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(BtnOK);
+  buttons->addWidget(BtnCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addLayout(buttons);
+
+  connect(cbDevice, &QComboBox::currentTextChanged, this, [this] { LoadDevice(); });
+  connect(BtnOK, &QPushButton::clicked, this, [this] {
+    Guarded([this] {
+      if (Save()) accept();
+    });
+  });
+  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  LoadDevice();
+}
+
+namespace {
+QString DeviceOf(const QComboBox* cb) {
+  return cb->currentIndex() == 0 && cb->currentText() == cb->itemText(0) ? QString() : cb->currentText().trimmed();
+}
+QString Number(const std::optional<double>& v) { return v ? QString::number(*v) : QString(); }
+}  // namespace
+
+void TFrmCriteria::LoadDevice() {
+  const QString device = DeviceOf(cbDevice);
+  const TCriteria c = device.isEmpty() ? FStore.Criteria(QString()) : FStore.Criteria(device);
+  const TCriteria own = device.isEmpty() ? c : FStore.OwnCriteria(device);
+  edtMax->setText(Number(own.maxMicroOhm));
+  edtReference->setText(Number(own.referenceMicroOhm));
+  spnRise->setValue(c.riseFactor);
+  spnImbalance->setValue(c.imbalancePercent);
+}
+
+bool TFrmCriteria::Save() {
+  TCriteria c;
+  for (auto [edit, target] : {std::pair{edtMax, &c.maxMicroOhm}, std::pair{edtReference, &c.referenceMicroOhm}}) {
+    const QString t = edit->text().trimmed();
+    if (t.isEmpty()) continue;
+    bool ok = false;
+    const double v = t.toDouble(&ok);
+    if (!ok || v <= 0) {
+      MsgBox(this, QStringLiteral("请输入大于0的数值（单位μΩ），或留空！"), TMsgIcon::Warning);
+      edit->setFocus();
+      edit->selectAll();
+      return false;
+    }
+    *target = v;
+  }
+  c.riseFactor = spnRise->value();
+  c.imbalancePercent = spnImbalance->value();
+  try {
+    FStore.SetCriteria(DeviceOf(cbDevice), c);
+  } catch (const EAppError& e) {
+    MsgBoxWithDetail(this, QStringLiteral("评估标准未能保存。"), e.Text(), TMsgIcon::Warning);
+    return false;
+  }
+  return true;
+}

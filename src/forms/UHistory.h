@@ -1,0 +1,97 @@
+#pragma once
+// The tab "历史记录": the results history filtered by device number and
+// time, newest first, with the 11 columns of the record tables and the
+// assessment ("最大值", "三相不平衡", "较基准变化", "结论"); the verdict colours
+// its cell. "评估标准…" sets the criteria, "导入…" brings a data file into the
+// history, "导出…" saves the rows shown.
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+#include "history/Assessment.h"
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class TResultStore;
+
+struct THistoryRow {
+  QStringList texts;  // 15 columns
+  TVerdictKind verdict = TVerdictKind::NotJudged;
+  QString reasons;
+};
+
+class THistoryModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  using QAbstractTableModel::QAbstractTableModel;
+  static const QStringList& Captions();
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation o, int role) const override;
+  void SetRows(std::vector<THistoryRow> rows);
+  const std::vector<THistoryRow>& Rows() const { return FRows; }
+
+ private:
+  std::vector<THistoryRow> FRows;
+};
+
+class THistoryPage : public QWidget {
+  Q_OBJECT
+ public:
+  // store: the history (null when it cannot be opened; why() says why).
+  THistoryPage(std::function<TResultStore*()> store, std::function<QString()> why, QWidget* parent = nullptr);
+
+  // Reads the results of the filter anew.
+  void Refresh();
+  void BtnCriteriaClick();
+  void BtnImportClick();
+  void BtnExportClick();
+
+  QComboBox* cbDevice = nullptr;
+  QCheckBox* chkAllTime = nullptr;
+  QDateEdit* deFrom = nullptr;
+  QDateEdit* deTo = nullptr;
+  QPushButton* btnQuery = nullptr;
+  QPushButton* btnCriteria = nullptr;
+  QPushButton* btnImport = nullptr;
+  QPushButton* btnExport = nullptr;
+  QTableView* tvResults = nullptr;
+  QLabel* lblStatus = nullptr;
+  THistoryModel* Model = nullptr;
+
+ private:
+  std::function<TResultStore*()> FStore;
+  std::function<QString()> FWhy;
+};
+
+// "评估标准": criteria of one device, or the program-wide defaults.
+class TFrmCriteria : public QDialog {
+  Q_OBJECT
+ public:
+  TFrmCriteria(TResultStore& store, const QString& device, QWidget* parent = nullptr);
+  // Shows the criteria of the device chosen in the list.
+  void LoadDevice();
+  // Stores them; false (with a message) when an entry is not a number.
+  bool Save();
+
+  QComboBox* cbDevice = nullptr;
+  QLineEdit* edtMax = nullptr;
+  QLineEdit* edtReference = nullptr;
+  QDoubleSpinBox* spnRise = nullptr;
+  QDoubleSpinBox* spnImbalance = nullptr;
+  QPushButton* BtnOK = nullptr;
+  QPushButton* BtnCancel = nullptr;
+
+ private:
+  TResultStore& FStore;
+};
