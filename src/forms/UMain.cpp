@@ -713,11 +713,14 @@ void TFrmMain::ArchiveResult() {
 // ---- Results history ---------------------------------------------------------------
 
 TResultStore* TFrmMain::History() {
-  const QString file = QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite"));
-  if (FHistory && FHistory->FileName() == file) return FHistory.get();
+  // [Database] of the settings selects the store: the SQLite file beside the
+  // settings, or a team's PostgreSQL database.
+  const TStoreConfig config =
+      StoreConfigOf(SettingsFile(), QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite")));
+  if (FHistory && FHistory->FileName() == config.Describe()) return FHistory.get();
   FHistory.reset();
   try {
-    FHistory = std::make_unique<TResultStore>(file);
+    FHistory = std::make_unique<TResultStore>(config);
     FHistoryError.clear();
   } catch (const EAppError& e) {
     FHistoryError = e.Text();

@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "history/ResultValues.h"
+#include "platform/IniFile.h"
 #include "platform/MessageService.h"
 
 namespace {
@@ -48,14 +49,14 @@ const std::vector<std::vector<const char*>>& Migrations() {
   static const std::vector<std::vector<const char*>> steps = {
       {
           "CREATE TABLE results ("
-          " id INTEGER PRIMARY KEY,"
+          " id @ID@,"
           " kind TEXT NOT NULL,"
           " source_key TEXT NOT NULL UNIQUE,"
           " device_no TEXT NOT NULL,"
           " test_time TEXT NOT NULL,"
           " stored_at TEXT NOT NULL,"
           " t0 TEXT, t1 TEXT, t2 TEXT, t3 TEXT, t4 TEXT, t5 TEXT, t6 TEXT, t7 TEXT, t8 TEXT, t9 TEXT, t10 TEXT,"
-          " ohm_a REAL, ohm_b REAL, ohm_c REAL,"
+          " ohm_a DOUBLE PRECISION, ohm_b DOUBLE PRECISION, ohm_c DOUBLE PRECISION,"
           " start_range INTEGER, start_time INTEGER, start_phase INTEGER)",
           "CREATE INDEX results_device_time ON results (device_no, test_time)",
           "CREATE INDEX results_time ON results (test_time)",
@@ -63,7 +64,8 @@ const std::vector<std::vector<const char*>>& Migrations() {
       {
           "CREATE TABLE criteria ("
           " device_no TEXT PRIMARY KEY,"
-          " max_uohm REAL, reference_uohm REAL, rise_factor REAL, imbalance_pct REAL)",
+          " max_uohm DOUBLE PRECISION, reference_uohm DOUBLE PRECISION, rise_factor DOUBLE PRECISION,"
+          " imbalance_pct DOUBLE PRECISION)",
       },
   };
   return steps;
@@ -73,18 +75,70 @@ QString IsoTime(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-
 
 }  // namespace
 
-TResultStore::TResultStore(const QString& file) : FFile(file) {
+QString TStoreConfig::Describe() const {
+  if (driver == QLatin1String("QPSQL")) {
+    return QStringLiteral("PostgreSQL %1@%2:%3/%4").arg(user, host).arg(port).arg(name);
+  }
+  return file;
+}
+
+TStoreConfig StoreConfigOf(const TIniFile& ini, const QString& sqliteFile) {
+  const QString section = QStringLiteral("Database");
+  TStoreConfig c;
+  c.file = sqliteFile;
+  const QString driver = ini.ReadString(section, QStringLiteral("Driver"), QString()).trimmed().toUpper();
+  if (driver == QLatin1String("QPSQL")) {
+    c.driver = driver;
+    c.host = ini.ReadString(section, QStringLiteral("Host"), QString()).trimmed();
+    c.port = ini.ReadInteger(section, QStringLiteral("Port"), 5432);
+    c.name = ini.ReadString(section, QStringLiteral("Name"), QString()).trimmed();
+    c.user = ini.ReadString(section, QStringLiteral("User"), QString()).trimmed();
+    c.options = ini.ReadString(section, QStringLiteral("Options"), QString()).trimmed();
+  }
+  return c;
+}
+
+TResultStore::TResultStore(const QString& file) {
+  TStoreConfig c;
+  c.file = file;
+  Open(c);
+}
+
+TResultStore::TResultStore(const TStoreConfig& config) { Open(config); }
+
+void TResultStore::Open(const TStoreConfig& config) {
   static std::atomic<int> counter{0};
   FConnection = QStringLiteral("qk-results-%1").arg(++counter);
+  FServer = config.driver == QLatin1String("QPSQL");
+  FFile = FServer ? config.Describe() : config.file;
   {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
-    db.setDatabaseName(file);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    QSqlDatabase db = QSqlDatabase::addDatabase(config.driver, FConnection);
+    if (!db.isValid()) {
+      db = QSqlDatabase();
+      QSqlDatabase::removeDatabase(FConnection);
+      throw EAppError(QStringLiteral("无法打开历史记录：缺少数据库驱动 %1").arg(config.driver));
+    }
+    if (FServer) {
+      db.setHostName(config.host);
+      db.setPort(config.port);
+      db.setDatabaseName(config.name);
+      db.setUserName(config.user);
+      // libpq's own options (sslmode, connect_timeout, service...); the
+      // password comes from ~/.pgpass or the service file, never from here.
+      QString options = config.options;
+      if (!options.contains(QLatin1String("connect_timeout"))) {
+        options += QStringLiteral("%1connect_timeout=5").arg(options.isEmpty() ? QString() : QStringLiteral(";"));
+      }
+      db.setConnectOptions(options);
+    } else {
+      db.setDatabaseName(config.file);
+      db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    }
     if (!db.open()) {
       const QSqlError e = db.lastError();
       db = QSqlDatabase();
       QSqlDatabase::removeDatabase(FConnection);
-      Fail(QStringLiteral("无法打开历史记录“%1”").arg(file), e);
+      Fail(QStringLiteral("无法打开历史记录“%1”").arg(FFile), e);
     }
   }
   try {
@@ -123,7 +177,10 @@ void TResultStore::Migrate() {
   for (; version < kSchemaVersion; ++version) {
     if (!db.transaction()) Fail(what, db.lastError());
     for (const char* sql : steps[size_t(version)]) {
-      if (!q.exec(QString::fromUtf8(sql))) {
+      // The one difference of the two databases: how a row gets its number.
+      QString text = QString::fromUtf8(sql);
+      text.replace(QLatin1String("@ID@"), FServer ? QLatin1String("BIGSERIAL PRIMARY KEY") : QLatin1String("INTEGER PRIMARY KEY"));
+      if (!q.exec(text)) {
         const QSqlError e = q.lastError();
         db.rollback();
         Fail(what, e);

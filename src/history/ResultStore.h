@@ -42,6 +42,27 @@ struct TStoredResult {
   std::optional<TStartParams> start;
 };
 
+// Which database holds the history: [Database] of the settings file.
+//   Driver=QSQLITE (default)  the file results.sqlite beside the settings
+//   Driver=QPSQL              Host, Port, Name, User and Options (passed to
+//                             libpq as they stand, e.g. sslmode=verify-full)
+// No password is ever stored: libpq's ~/.pgpass or service file gives it.
+struct TStoreConfig {
+  QString driver = QStringLiteral("QSQLITE");
+  QString file;  // QSQLITE
+  QString host;
+  int port = 5432;
+  QString name;
+  QString user;
+  QString options;
+  // Where the store is, in words ("PostgreSQL qk@db.example:5432/history").
+  QString Describe() const;
+};
+
+class TIniFile;
+// The store the settings select; file is the SQLite file to use by default.
+TStoreConfig StoreConfigOf(const TIniFile& settings, const QString& sqliteFile);
+
 class TResultStore {
  public:
   static constexpr int kSchemaVersion = 2;
@@ -49,10 +70,13 @@ class TResultStore {
   // Opens the SQLite file, creating it and bringing its schema to the
   // current version. Throws EAppError with a Chinese reason.
   explicit TResultStore(const QString& file);
+  // Opens the store the configuration names (SQLite or PostgreSQL).
+  explicit TResultStore(const TStoreConfig& config);
   ~TResultStore();
   TResultStore(const TResultStore&) = delete;
   TResultStore& operator=(const TResultStore&) = delete;
 
+  // The SQLite file, or the description of a server store.
   QString FileName() const { return FFile; }
   int SchemaVersion() const;
 
@@ -82,6 +106,7 @@ class TResultStore {
   QStringList Devices() const;
 
  private:
+  void Open(const TStoreConfig& config);
   void Migrate();
   bool Insert(TResultKind kind, const QString& key, const QStringList& texts, const std::optional<TStartParams>& start);
   int AddRows(TResultKind kind, const std::vector<QStringList>& rows);
@@ -89,4 +114,5 @@ class TResultStore {
 
   QString FFile;
   QString FConnection;
+  bool FServer = false;
 };

@@ -1,6 +1,5 @@
-// The results history on SQLite: value texts in ohms, the assessment as a
-// table of cases, storing without duplicates, schema versions, a store that
-// cannot be used.
+// The results history: value texts in ohms, the assessment as a table of
+// cases; on SQLite files, schema versions and a store that cannot be used.
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
@@ -85,10 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
         TJudgeCase{"NoValueIsNotJudged", {-1, -1, -1}, 55, -1, TVerdictKind::NotJudged, ""}),
     [](const ::testing::TestParamInfo<TJudgeCase>& i) { return std::string(i.param.name); });
 
-QStringList Row(int seq, const char* time, const char* device, const char* a, const char* b = "", const char* c = "") {
+QStringList Row(int seq, const char* time, const char* device, const char* a) {
   return {QString::asprintf("%2d", seq), QString::fromUtf8(time), QString::fromUtf8(device), QStringLiteral("张三"),
-          QStringLiteral("开关站"), QStringLiteral("200A"), QStringLiteral("30 秒"),
-          QString::fromUtf8(*b ? "三相" : "单相"), QString::fromUtf8(a), QString::fromUtf8(b), QString::fromUtf8(c)};
+          QStringLiteral("开关站"), QStringLiteral("200A"), QStringLiteral("30 秒"), QStringLiteral("单相"),
+          QString::fromUtf8(a), QString(), QString()};
 }
 
 class HistoryStore : public ::testing::Test {
@@ -97,45 +96,7 @@ class HistoryStore : public ::testing::Test {
   QTemporaryDir FDir;
 };
 
-TEST_F(HistoryStore, KeepsRowsAsShownWithTheirValuesNewestFirst) {
-  TResultStore store(File());
-  EXPECT_EQ(store.SchemaVersion(), TResultStore::kSchemaVersion);
-  EXPECT_EQ(store.AddUploaded({Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ", "46.1 μΩ", "1.250 mΩ"),
-                               Row(2, "24-05-03 10:00", "QK-2", "30.5 μΩ")}),
-            2);
-  store.AddArchived(Row(1, "24-06-01 08:00", "QK-1", "47.0 μΩ", "47.2 μΩ", "46.8 μΩ"), TStartParams{1, 30, 0});
-  const std::vector<TStoredResult> all = store.Results();
-  ASSERT_EQ(all.size(), 3u);
-  EXPECT_EQ(all[0].kind, TResultKind::Archived);
-  EXPECT_EQ(all[0].texts[1], QStringLiteral("24-06-01 08:00"));
-  ASSERT_TRUE(all[0].start);
-  EXPECT_EQ(all[0].start->testTime, 30);
-  EXPECT_EQ(all[1].device, QStringLiteral("QK-2"));
-  EXPECT_EQ(all[1].texts[8], QStringLiteral("30.5 μΩ"));
-  EXPECT_FALSE(all[1].ohms[1]);
-  EXPECT_EQ(all[2].texts, Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ", "46.1 μΩ", "1.250 mΩ"));
-  ASSERT_TRUE(all[2].ohms[2]);
-  EXPECT_DOUBLE_EQ(*all[2].ohms[2], 1.25e-3);
-  EXPECT_FALSE(all[2].start);
 
-  EXPECT_EQ(store.Results(QStringLiteral("QK-1")).size(), 2u);
-  EXPECT_EQ(store.Results(QString(), QDateTime(QDate(2024, 5, 3), QTime(0, 0))).size(), 2u);
-  EXPECT_EQ(store.Devices(), (QStringList{"QK-1", "QK-2"}));
-}
-
-// The same records uploaded again, also in other places of the table and
-// from a second store on the same file (another PC on a shared store), are
-// kept once.
-TEST_F(HistoryStore, AnUploadOfTheSameRecordsAddsNothingTwice) {
-  TResultStore first(File());
-  TResultStore second(File());
-  const std::vector<QStringList> upload = {Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ"),
-                                           Row(2, "24-05-02 09:09", "QK-1", "45.7 μΩ")};
-  EXPECT_EQ(first.AddUploaded(upload), 2);
-  EXPECT_EQ(second.AddUploaded({Row(7, "24-05-02 09:09", "QK-1", "45.7 μΩ")}), 0);
-  EXPECT_EQ(first.AddUploaded(upload), 0);
-  EXPECT_EQ(second.Results().size(), 2u);
-}
 
 // A store as the first version wrote it (schema 1, no criteria) is brought
 // to the current version with its results.
@@ -170,29 +131,6 @@ TEST_F(HistoryStore, AStoreOfTheFirstVersionIsMigrated) {
   EXPECT_EQ(store.Criteria(QStringLiteral("QK-1")).maxMicroOhm, 55.0);
 }
 
-// A device's own criteria, and the program-wide defaults where it has none.
-TEST_F(HistoryStore, CriteriaOfADeviceFallBackOnTheDefaults) {
-  TResultStore store(File());
-  TCriteria defaults;
-  defaults.maxMicroOhm = 100;
-  defaults.riseFactor = 1.3;
-  store.SetCriteria(QString(), defaults);
-  TCriteria own;
-  own.referenceMicroOhm = 40;
-  own.imbalancePercent = 30;
-  own.riseFactor = 1.2;
-  store.SetCriteria(QStringLiteral("QK-1"), own);
-  const TCriteria one = store.Criteria(QStringLiteral("QK-1"));
-  EXPECT_EQ(one.maxMicroOhm, 100.0);
-  EXPECT_EQ(one.referenceMicroOhm, 40.0);
-  EXPECT_DOUBLE_EQ(one.imbalancePercent, 30);
-  EXPECT_DOUBLE_EQ(one.riseFactor, 1.2);
-  const TCriteria other = store.Criteria(QStringLiteral("QK-9"));
-  EXPECT_EQ(other.maxMicroOhm, 100.0);
-  EXPECT_FALSE(other.referenceMicroOhm);
-  EXPECT_DOUBLE_EQ(other.riseFactor, 1.3);
-  EXPECT_FALSE(store.OwnCriteria(QStringLiteral("QK-9")).maxMicroOhm);
-}
 
 TEST_F(HistoryStore, AStoreOfAFirstVersionOpensAndANewerOneIsRefused) {
   {

@@ -1,0 +1,30 @@
+#pragma once
+// A throwaway PostgreSQL cluster for one test suite, from Debian's
+// postgresql package: initdb and pg_ctl in a temporary folder, listening
+// only on a Unix socket there, run as nobody when the suite runs as root
+// (the server refuses root). Stopped and removed with the object.
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class TPgCluster {
+ public:
+  TPgCluster();
+  ~TPgCluster();
+  // Empty when the cluster runs; otherwise why it does not.
+  QString Why() const { return FWhy; }
+  QString SocketDir() const { return FDir.path() + QStringLiteral("/socket"); }
+  int Port() const { return 5439; }
+  QString User() const { return QStringLiteral("qk"); }
+  // Creates a database of that name; false with Why() when it cannot.
+  bool CreateDatabase(const QString& name);
+
+ private:
+  bool Run(const QString& program, const QStringList& args, QString* output = nullptr);
+
+  QTemporaryDir FDir;
+  QString FBin;
+  QString FWhy;
+  bool FStarted = false;
+};

@@ -1,0 +1,133 @@
+// The results history, the same on both databases: the embedded SQLite file
+// and a PostgreSQL server (a throwaway cluster on a Unix socket).
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "PgCluster.h"
+#include "history/ResultStore.h"
+#include "platform/MessageService.h"
+
+namespace {
+
+QStringList Row(int seq, const char* time, const char* device, const char* a, const char* b = "", const char* c = "") {
+  return {QString::asprintf("%2d", seq), QString::fromUtf8(time), QString::fromUtf8(device), QStringLiteral("张三"),
+          QStringLiteral("开关站"), QStringLiteral("200A"), QStringLiteral("30 秒"),
+          QString::fromUtf8(*b ? "三相" : "单相"), QString::fromUtf8(a), QString::fromUtf8(b), QString::fromUtf8(c)};
+}
+
+TPgCluster& Cluster() {
+  static std::unique_ptr<TPgCluster> cluster = std::make_unique<TPgCluster>();
+  return *cluster;
+}
+
+class StoreOn : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    FConfig.file = FDir.filePath(QStringLiteral("results.sqlite"));
+    if (QByteArray(GetParam()) != "PostgreSQL") return;
+    if (Cluster().Why().contains(QStringLiteral("not installed"))) GTEST_SKIP() << Cluster().Why().toStdString();
+    ASSERT_TRUE(Cluster().Why().isEmpty()) << Cluster().Why().toStdString();
+    static std::atomic<int> n{0};
+    const QString name = QStringLiteral("history%1").arg(++n);
+    ASSERT_TRUE(Cluster().CreateDatabase(name)) << Cluster().Why().toStdString();
+    FConfig.driver = QStringLiteral("QPSQL");
+    FConfig.host = Cluster().SocketDir();
+    FConfig.port = Cluster().Port();
+    FConfig.name = name;
+    FConfig.user = Cluster().User();
+  }
+  TStoreConfig FConfig;
+  QTemporaryDir FDir;
+};
+
+TEST_P(StoreOn, KeepsRowsAsShownWithTheirValuesNewestFirst) {
+  TResultStore store(FConfig);
+  EXPECT_EQ(store.SchemaVersion(), TResultStore::kSchemaVersion);
+  EXPECT_EQ(store.AddUploaded({Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ", "46.1 μΩ", "1.250 mΩ"),
+                               Row(2, "24-05-03 10:00", "QK-2", "30.5 μΩ")}),
+            2);
+  store.AddArchived(Row(1, "24-06-01 08:00", "QK-1", "47.0 μΩ", "47.2 μΩ", "46.8 μΩ"), TStartParams{1, 30, 0});
+  const std::vector<TStoredResult> all = store.Results();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].kind, TResultKind::Archived);
+  EXPECT_EQ(all[0].texts[1], QStringLiteral("24-06-01 08:00"));
+  ASSERT_TRUE(all[0].start);
+  EXPECT_EQ(all[0].start->testTime, 30);
+  EXPECT_EQ(all[1].device, QStringLiteral("QK-2"));
+  EXPECT_EQ(all[1].texts[8], QStringLiteral("30.5 μΩ"));
+  EXPECT_FALSE(all[1].ohms[1]);
+  EXPECT_EQ(all[2].texts, Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ", "46.1 μΩ", "1.250 mΩ"));
+  ASSERT_TRUE(all[2].ohms[2]);
+  EXPECT_DOUBLE_EQ(*all[2].ohms[2], 1.25e-3);
+  EXPECT_FALSE(all[2].start);
+
+  EXPECT_EQ(store.Results(QStringLiteral("QK-1")).size(), 2u);
+  EXPECT_EQ(store.Results(QString(), QDateTime(QDate(2024, 5, 3), QTime(0, 0))).size(), 2u);
+  EXPECT_EQ(store.Devices(), (QStringList{"QK-1", "QK-2"}));
+  EXPECT_NEAR(*store.FirstValues(QStringLiteral("QK-1"))[1], 46.1, 1e-9);
+}
+
+// The same records uploaded again, also in other places of the table and
+// through a second store on the same database (another PC), are kept once.
+TEST_P(StoreOn, AnUploadOfTheSameRecordsAddsNothingTwice) {
+  TResultStore first(FConfig);
+  TResultStore second(FConfig);
+  const std::vector<QStringList> upload = {Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ"),
+                                           Row(2, "24-05-02 09:09", "QK-1", "45.7 μΩ")};
+  EXPECT_EQ(first.AddUploaded(upload), 2);
+  EXPECT_EQ(second.AddUploaded({Row(7, "24-05-02 09:09", "QK-1", "45.7 μΩ")}), 0);
+  EXPECT_EQ(first.AddUploaded(upload), 0);
+  EXPECT_EQ(second.Results().size(), 2u);
+  // Opening again finds the schema in place.
+  TResultStore third(FConfig);
+  EXPECT_EQ(third.SchemaVersion(), TResultStore::kSchemaVersion);
+}
+
+// A device's own criteria, and the program-wide defaults where it has none.
+TEST_P(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
+  TResultStore store(FConfig);
+  TCriteria defaults;
+  defaults.maxMicroOhm = 100;
+  defaults.riseFactor = 1.3;
+  store.SetCriteria(QString(), defaults);
+  TCriteria own;
+  own.referenceMicroOhm = 40;
+  own.imbalancePercent = 30;
+  own.riseFactor = 1.2;
+  store.SetCriteria(QStringLiteral("QK-1"), own);
+  const TCriteria one = store.Criteria(QStringLiteral("QK-1"));
+  EXPECT_EQ(one.maxMicroOhm, 100.0);
+  EXPECT_EQ(one.referenceMicroOhm, 40.0);
+  EXPECT_DOUBLE_EQ(one.imbalancePercent, 30);
+  EXPECT_DOUBLE_EQ(one.riseFactor, 1.2);
+  const TCriteria other = store.Criteria(QStringLiteral("QK-9"));
+  EXPECT_EQ(other.maxMicroOhm, 100.0);
+  EXPECT_FALSE(other.referenceMicroOhm);
+  EXPECT_DOUBLE_EQ(other.riseFactor, 1.3);
+  EXPECT_FALSE(store.OwnCriteria(QStringLiteral("QK-9")).maxMicroOhm);
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, StoreOn, ::testing::Values("SQLite", "PostgreSQL"),
+                         [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param); });
+
+TEST(PostgreSqlStore, AServerThatIsNotThereIsRefusedWithItsReason) {
+  QTemporaryDir dir;
+  TStoreConfig c;
+  c.driver = QStringLiteral("QPSQL");
+  c.host = dir.path();  // no server's socket here
+  c.port = 5439;
+  c.name = QStringLiteral("history");
+  c.user = QStringLiteral("qk");
+  try {
+    TResultStore store(c);
+    FAIL() << "opened";
+  } catch (const EAppError& e) {
+    EXPECT_TRUE(e.Text().contains(QStringLiteral("无法打开历史记录“PostgreSQL qk@"))) << e.Text().toStdString();
+  }
+}
+
+}  // namespace
