@@ -7,7 +7,7 @@
 #include <atomic>
 #include <memory>
 
-#include "PgCluster.h"
+#include "support/PgCluster.h"
 #include "history/ResultStore.h"
 #include "platform/MessageService.h"
 
