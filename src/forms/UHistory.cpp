@@ -1,6 +1,13 @@
 #include "forms/UHistory.h"
 
 #include <QBrush>
+#include <QChart>
+#include <QChartView>
+#include <QDateTimeAxis>
+#include <QLineSeries>
+#include <QSplitter>
+#include <QToolTip>
+#include <QValueAxis>
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
@@ -106,12 +113,12 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   deFrom->setObjectName(QStringLiteral("deFrom"));
   deFrom->setCalendarPopup(true);
   deFrom->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-  deFrom->setMinimumWidth(116);
+  deFrom->setMinimumWidth(132);
   deTo = new QDateEdit(QDate::currentDate(), this);
   deTo->setObjectName(QStringLiteral("deTo"));
   deTo->setCalendarPopup(true);
   deTo->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-  deTo->setMinimumWidth(116);
+  deTo->setMinimumWidth(132);
   btnQuery = new QPushButton(QStringLiteral("查询"), this);
   btnQuery->setObjectName(QStringLiteral("btnQuery"));
   btnCriteria = new QPushButton(QStringLiteral("评估标准…"), this);
@@ -154,9 +161,63 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   bottom->addWidget(btnExport);
   lblStatus->setMinimumWidth(0);
   lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  auto* chart = new QChart;
+  chart->setTitle(QStringLiteral("电阻趋势"));
+  chart->legend()->setAlignment(Qt::AlignBottom);
+  const QColor colours[3] = {QColor(0xD4, 0xA0, 0x00), QColor(0x2F, 0xA0, 0x4A), QColor(0xD0, 0x30, 0x30)};
+  const char* const names[3] = {"A相", "B相", "C相"};
+  for (int p = 0; p < 3; ++p) {
+    Phase[p] = new QLineSeries(chart);
+    Phase[p]->setName(QString::fromUtf8(names[p]));
+    Phase[p]->setPen(QPen(colours[p], 2));
+    Phase[p]->setPointsVisible(true);
+    chart->addSeries(Phase[p]);
+  }
+  MaxLine = new QLineSeries(chart);
+  MaxLine->setName(QStringLiteral("上限"));
+  MaxLine->setPen(QPen(Qt::red, 1, Qt::DashLine));
+  ReferenceLine = new QLineSeries(chart);
+  ReferenceLine->setName(QStringLiteral("基准"));
+  ReferenceLine->setPen(QPen(Qt::darkBlue, 1, Qt::DashLine));
+  chart->addSeries(MaxLine);
+  chart->addSeries(ReferenceLine);
+  auto* x = new QDateTimeAxis(chart);
+  x->setFormat(QStringLiteral("yy-MM-dd"));
+  auto* y = new QValueAxis(chart);
+  y->setTitleText(QStringLiteral("μΩ"));
+  chart->addAxis(x, Qt::AlignBottom);
+  chart->addAxis(y, Qt::AlignLeft);
+  for (QLineSeries* series : {Phase[0], Phase[1], Phase[2], MaxLine, ReferenceLine}) {
+    series->attachAxis(x);
+    series->attachAxis(y);
+  }
+  cvTrend = new QChartView(chart, this);
+  cvTrend->setObjectName(QStringLiteral("cvTrend"));
+  cvTrend->setRenderHint(QPainter::Antialiasing);
+  cvTrend->setMinimumHeight(220);
+  cvTrend->hide();
+  for (int p = 0; p < 3; ++p) {
+    connect(Phase[p], &QLineSeries::hovered, this, [this, p](const QPointF& point, bool state) {
+      if (!state) {
+        QToolTip::hideText();
+        return;
+      }
+      const QDateTime t = QDateTime::fromMSecsSinceEpoch(qint64(point.x()));
+      QToolTip::showText(QCursor::pos(), QStringLiteral("%1  %2  %3")
+                                             .arg(t.toString(QStringLiteral("yy-MM-dd hh:mm")),
+                                                  QString::fromUtf8(p == 0 ? "A相" : p == 1 ? "B相" : "C相"),
+                                                  MicroOhmText(point.y())));
+    });
+  }
+  auto* split = new QSplitter(Qt::Vertical, this);
+  split->addWidget(tvResults);
+  split->addWidget(cvTrend);
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
+
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(bar);
-  layout->addWidget(tvResults, 1);
+  layout->addWidget(split, 1);
   layout->addLayout(bottom);
 
   auto guarded = [this](void (THistoryPage::*f)()) { return [this, f] { Guarded([this, f] { (this->*f)(); }); }; };
@@ -227,7 +288,65 @@ void THistoryPage::Refresh() {
   }
   const int n = int(rows.size());
   Model->SetRows(std::move(rows));
+  if (device.isEmpty()) {
+    cvTrend->hide();
+  } else {
+    const auto it = judges.constFind(device);
+    if (it != judges.cend()) {
+      ShowTrend(device, results, it->criteria, it->reference);
+    } else {
+      ShowTrend(device, results, store->Criteria(device), store->FirstValues(device));
+    }
+  }
   lblStatus->setText(QStringLiteral("共 %1 条结果；历史记录：%2").arg(n).arg(store->FileName()));
+}
+
+void THistoryPage::ShowTrend(const QString& device, const std::vector<TStoredResult>& results,
+                             const TCriteria& criteria, const std::array<std::optional<double>, 3>& reference) {
+  QList<QPointF> points[3];
+  double low = 0;
+  double high = 0;
+  qint64 first = 0;
+  qint64 last = 0;
+  bool any = false;
+  // The results come newest first; the chart runs from the oldest.
+  for (auto r = results.rbegin(); r != results.rend(); ++r) {
+    const qint64 t = r->time.toMSecsSinceEpoch();
+    for (int p = 0; p < 3; ++p) {
+      if (!r->ohms[size_t(p)]) continue;
+      const double v = *r->ohms[size_t(p)] * 1e6;
+      points[p].append(QPointF(double(t), v));
+      low = any ? std::min(low, v) : v;
+      high = any ? std::max(high, v) : v;
+      first = any ? std::min(first, t) : t;
+      last = any ? std::max(last, t) : t;
+      any = true;
+    }
+  }
+  for (int p = 0; p < 3; ++p) Phase[p]->replace(points[p]);
+  const std::optional<double> ref = criteria.referenceMicroOhm ? criteria.referenceMicroOhm : reference[0];
+  if (last == first) last = first + 86400000;  // one day wide at least
+  auto line = [&](QLineSeries* s, const std::optional<double>& v) {
+    if (v) {
+      s->replace(QList<QPointF>{QPointF(double(first), *v), QPointF(double(last), *v)});
+      low = std::min(low, *v);
+      high = std::max(high, *v);
+    } else {
+      s->clear();
+    }
+  };
+  line(MaxLine, criteria.maxMicroOhm);
+  line(ReferenceLine, ref);
+  QChart* chart = cvTrend->chart();
+  chart->setTitle(QStringLiteral("%1 电阻趋势").arg(device));
+  auto* x = qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).value(0));
+  auto* y = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0));
+  if (any && x && y) {
+    x->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
+    const double margin = std::max((high - low) * 0.1, 1.0);
+    y->setRange(std::max(0.0, low - margin), high + margin);
+  }
+  cvTrend->setVisible(any);
 }
 
 void THistoryPage::BtnCriteriaClick() {

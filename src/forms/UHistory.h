@@ -21,6 +21,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
+class QChart;
+class QChartView;
+class QLineSeries;
 class TResultStore;
 
 struct THistoryRow {
@@ -51,7 +54,7 @@ class THistoryPage : public QWidget {
   // store: the history (null when it cannot be opened; why() says why).
   THistoryPage(std::function<TResultStore*()> store, std::function<QString()> why, QWidget* parent = nullptr);
 
-  // Reads the results of the filter anew.
+  // Reads the results of the filter anew; with one device chosen, its trend.
   void Refresh();
   void BtnCriteriaClick();
   void BtnImportClick();
@@ -68,8 +71,17 @@ class THistoryPage : public QWidget {
   QTableView* tvResults = nullptr;
   QLabel* lblStatus = nullptr;
   THistoryModel* Model = nullptr;
+  // The trend of the chosen device: phases A, B, C over time, the maximum
+  // and the reference as lines; hidden while every device is shown.
+  QChartView* cvTrend = nullptr;
+  QLineSeries* Phase[3] = {nullptr, nullptr, nullptr};
+  QLineSeries* MaxLine = nullptr;
+  QLineSeries* ReferenceLine = nullptr;
 
  private:
+  void ShowTrend(const QString& device, const std::vector<struct TStoredResult>& results, const TCriteria& criteria,
+                 const std::array<std::optional<double>, 3>& reference);
+
   std::function<TResultStore*()> FStore;
   std::function<QString()> FWhy;
 };

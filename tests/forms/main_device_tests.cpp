@@ -10,7 +10,9 @@
 
 #include "main_fixture.h"
 
+#include <QChartView>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -644,7 +646,17 @@ TEST_F(MainDevice, TheHistoryTabShowsTheUploadJudgedAlsoAfterARestart) {
     EXPECT_EQ(model->index(r, 2).data().toString(), device);
     EXPECT_EQ(model->index(r, 14).data().toString(), QStringLiteral("不合格")) << r;
     EXPECT_TRUE(model->index(r, 14).data(Qt::ToolTipRole).toString().contains(QStringLiteral("超过上限 0.1 μΩ")));
-  }  W->resize(1100, 500);
+  }  // The trend of the device: one point per result and phase measured, the
+  // maximum as a line.
+  ASSERT_TRUE(W->tsHistory->cvTrend->isVisible());
+  for (int p = 0; p < 3; ++p) {
+    int measured = 0;
+    for (int r = 0; r < model->rowCount(); ++r) measured += model->index(r, 8 + p).data().toString().isEmpty() ? 0 : 1;
+    EXPECT_EQ(W->tsHistory->Phase[p]->count(), measured) << p;
+  }
+  ASSERT_EQ(W->tsHistory->MaxLine->count(), 2);
+  EXPECT_DOUBLE_EQ(W->tsHistory->MaxLine->at(0).y(), 0.1);
+  W->resize(1100, 700);
   W->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/history-tab.png"));  // to be looked at
 }
 
