@@ -1,0 +1,94 @@
+// The results history with 100,000 stored results, on SQLite and on a
+// PostgreSQL server over its Unix socket: storing an upload of 255 records,
+// opening the history tab, filtering it to one device, drawing the trend of
+// a device with 1,000 results. Prints the time of each step.
+#include <QApplication>
+#include <QChartView>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+
+#include "forms/UHistory.h"
+#include "history/ResultStore.h"
+#include "support/PgCluster.h"
+#include "support/TestServices.h"
+
+namespace {
+
+QStringList Row(int n, int device, int day) {
+  const QDate d = QDate(2020, 1, 1).addDays(day);
+  return {QString::asprintf("%2d", n % 255 + 1), QStringLiteral("%1 %2:%3")
+                                                    .arg(d.toString(QStringLiteral("yy-MM-dd")))
+                                                    .arg(n % 24, 2, 10, QLatin1Char('0'))
+                                                    .arg(n % 60, 2, 10, QLatin1Char('0')),
+          QStringLiteral("QK-%1").arg(device), QStringLiteral("张三"), QStringLiteral("变电站"), QStringLiteral("200A"),
+          QStringLiteral("30 秒"), QStringLiteral("三相"), QStringLiteral("%1.5 μΩ").arg(40 + n % 17),
+          QStringLiteral("%1.1 μΩ").arg(41 + n % 13), QStringLiteral("%1.7 μΩ").arg(42 + n % 11)};
+}
+
+double Time(const char* what, const std::function<void()>& run) {
+  QElapsedTimer t;
+  t.start();
+  run();
+  const double ms = double(t.nsecsElapsed()) / 1e6;
+  std::printf("  %-44s %9.1f ms\n", what, ms);
+  return ms;
+}
+
+void Measure(const char* name, const TStoreConfig& config) {
+  std::printf("%s\n", name);
+  TResultStore store(config);
+  Time("fill 100,000 results (100 devices x 1,000)", [&] {
+    for (int batch = 0; batch < 10; ++batch) {
+      std::vector<QStringList> rows;
+      for (int i = 0; i < 10000; ++i) {
+        const int n = batch * 10000 + i;
+        rows.push_back(Row(n, n % 100, n / 100));
+      }
+      store.AddUploaded(rows);
+    }
+  });
+  std::vector<QStringList> upload;
+  for (int i = 0; i < 255; ++i) upload.push_back(Row(200000 + i, 7, 3000 + i));
+  Time("store an upload of 255 records", [&] { store.AddUploaded(upload); });
+  Time("store the same upload again (all known)", [&] { store.AddUploaded(upload); });
+
+  THistoryPage page([&] { return &store; }, [] { return QString(); });
+  page.resize(1100, 700);
+  page.show();
+  Time("open the tab (every device, 100,255 rows)", [&] { page.Refresh(); });
+  std::printf("  rows shown: %d\n", page.Model->rowCount());
+  page.cbDevice->setEditText(QStringLiteral("QK-42"));
+  Time("filter to one device (1,000 rows) with its trend", [&] { page.Refresh(); });
+  std::printf("  rows shown: %d\n", page.Model->rowCount());
+  Time("draw the trend of 1,000 results", [&] { page.cvTrend->grab(); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  TRecordingMessages messages;
+  QTemporaryDir dir;
+  TStoreConfig sqlite;
+  sqlite.file = dir.filePath(QStringLiteral("results.sqlite"));
+  Measure("SQLite (results.sqlite)", sqlite);
+
+  TPgCluster cluster;
+  if (!cluster.Why().isEmpty() || !cluster.CreateDatabase(QStringLiteral("bench"))) {
+    std::printf("PostgreSQL: not measured (%s)\n", cluster.Why().toUtf8().constData());
+    return 0;
+  }
+  TStoreConfig pg;
+  pg.driver = QStringLiteral("QPSQL");
+  pg.host = cluster.SocketDir();
+  pg.port = cluster.Port();
+  pg.name = QStringLiteral("bench");
+  pg.user = cluster.User();
+  Measure("PostgreSQL (Unix socket)", pg);
+  return 0;
+}
