@@ -72,6 +72,7 @@ void Measure(const char* name, const TStoreConfig& config) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as it comes
   TRecordingMessages messages;
   QTemporaryDir dir;
   TStoreConfig sqlite;

@@ -73,6 +73,18 @@ const std::vector<std::vector<const char*>>& Migrations() {
 
 QString IsoTime(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")); }
 
+// "yyyy-MM-ddTHH:mm:ss" as this store writes it, read by hand: the format
+// parser of QDateTime took half the time of reading a hundred thousand rows.
+QDateTime TimeOfIso(const QString& s) {
+  if (s.size() != 19) return QDateTime::fromString(s, Qt::ISODate);
+  auto num = [&](int at, int len) {
+    int v = 0;
+    for (int i = at; i < at + len; ++i) v = v * 10 + (s[i].unicode() - u'0');
+    return v;
+  };
+  return QDateTime(QDate(num(0, 4), num(5, 2), num(8, 2)), QTime(num(11, 2), num(14, 2), num(17, 2)));
+}
+
 }  // namespace
 
 QString TStoreConfig::Describe() const {
@@ -286,7 +298,7 @@ std::vector<TStoredResult> TResultStore::Results(const QString& device, const QD
              : kind == QLatin1String("imported") ? TResultKind::Imported
                                                  : TResultKind::Uploaded;
     r.device = q.value(2).toString();
-    r.time = QDateTime::fromString(q.value(3).toString(), QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    r.time = TimeOfIso(q.value(3).toString());
     for (int i = 0; i < kTexts; ++i) r.texts << q.value(4 + i).toString();
     for (int p = 0; p < 3; ++p) {
       const QVariant v = q.value(15 + p);
