@@ -61,6 +61,9 @@ void Measure(const char* name, const TStoreConfig& config) {
   page.show();
   Time("open the tab (every device, 100,255 rows)", [&] { page.Refresh(); });
   std::printf("  rows shown: %d\n", page.Model->rowCount());
+  Time("  of which: the device list", [&] { store.Devices(); });
+  Time("  of which: the results of one device", [&] { store.Results(QStringLiteral("QK-42")); });
+  Time("  of which: its first values", [&] { store.FirstValues(QStringLiteral("QK-42")); });
   page.cbDevice->setEditText(QStringLiteral("QK-42"));
   Time("filter to one device (1,000 rows) with its trend", [&] { page.Refresh(); });
   std::printf("  rows shown: %d\n", page.Model->rowCount());

@@ -13,7 +13,9 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDateEdit>
+#include <QDir>
 #include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -30,6 +32,7 @@
 #include "data/UDataFiles.h"
 #include "history/ResultStore.h"
 #include "history/ResultValues.h"
+#include "platform/IniFile.h"
 #include "platform/MessageService.h"
 #include "platform/StringGrid.h"
 
@@ -127,6 +130,8 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   btnImport->setObjectName(QStringLiteral("btnImport"));
   btnExport = new QPushButton(QStringLiteral("导出…"), this);
   btnExport->setObjectName(QStringLiteral("btnExport"));
+  btnDatabase = new QPushButton(QStringLiteral("数据库…"), this);
+  btnDatabase->setObjectName(QStringLiteral("btnDatabase"));
 
   auto* bar = new QHBoxLayout;
   bar->addWidget(new QLabel(QStringLiteral("设备编号："), this));
@@ -159,6 +164,7 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   bottom->addWidget(btnCriteria);
   bottom->addWidget(btnImport);
   bottom->addWidget(btnExport);
+  bottom->addWidget(btnDatabase);
   lblStatus->setMinimumWidth(0);
   lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   auto* chart = new QChart;
@@ -233,6 +239,7 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   connect(btnCriteria, &QPushButton::clicked, this, guarded(&THistoryPage::BtnCriteriaClick));
   connect(btnImport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnImportClick));
   connect(btnExport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnExportClick));
+  connect(btnDatabase, &QPushButton::clicked, this, guarded(&THistoryPage::BtnDatabaseClick));
 }
 
 void THistoryPage::Refresh() {
@@ -408,6 +415,123 @@ void THistoryPage::BtnExportClick() {
   giSaveCount = std::int32_t(shown.size());
   DataFiles::SaveFile(this, &grid, DataFiles::TTableKind::Save);
   giSaveCount = keep;
+}
+
+void THistoryPage::BtnDatabaseClick() {
+  TFrmDatabase dlg(QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite")), this);
+  if (dlg.exec() == QDialog::Accepted) Refresh();  // the store in use follows the settings
+}
+
+// ---- database ----------------------------------------------------------------
+
+TFrmDatabase::TFrmDatabase(const QString& sqliteFile, QWidget* parent) : QDialog(parent), FSqliteFile(sqliteFile) {
+  setObjectName(QStringLiteral("FrmDatabase"));
+  setWindowTitle(QStringLiteral("历史记录数据库"));
+  const TStoreConfig c = StoreConfigOf(SettingsFile(), sqliteFile);
+  cbDriver = new QComboBox(this);
+  cbDriver->setObjectName(QStringLiteral("cbDriver"));
+  cbDriver->addItems({QStringLiteral("本机文件（SQLite）"), QStringLiteral("共享数据库（PostgreSQL）")});
+  cbDriver->setCurrentIndex(c.driver == QLatin1String("QPSQL") ? 1 : 0);
+  edtHost = new QLineEdit(c.host, this);
+  edtHost->setObjectName(QStringLiteral("edtHost"));
+  spnPort = new QSpinBox(this);
+  spnPort->setObjectName(QStringLiteral("spnPort"));
+  spnPort->setRange(1, 65535);
+  spnPort->setValue(c.port);
+  edtName = new QLineEdit(c.name, this);
+  edtName->setObjectName(QStringLiteral("edtName"));
+  edtUser = new QLineEdit(c.user, this);
+  edtUser->setObjectName(QStringLiteral("edtUser"));
+  edtOptions = new QLineEdit(c.options, this);
+  edtOptions->setObjectName(QStringLiteral("edtOptions"));
+  edtOptions->setPlaceholderText(QStringLiteral("例如 sslmode=verify-full"));
+  lblState = new QLabel(this);
+  lblState->setObjectName(QStringLiteral("lblState"));
+  lblState->setWordWrap(true);
+  lblState->setMinimumWidth(360);
+  btnCheck = new QPushButton(QStringLiteral("测试连接"), this);
+  btnCheck->setObjectName(QStringLiteral("btnCheck"));
+  BtnOK = new QPushButton(QStringLiteral("确定"), this);
+  BtnOK->setObjectName(QStringLiteral("BtnOK"));
+  BtnOK->setDefault(true);
+  BtnCancel = new QPushButton(QStringLiteral("取消"), this);
+  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("保存位置："), cbDriver);
+  form->addRow(QStringLiteral("服务器："), edtHost);
+  form->addRow(QStringLiteral("端口："), spnPort);
+  form->addRow(QStringLiteral("数据库名："), edtName);
+  form->addRow(QStringLiteral("用户名："), edtUser);
+  form->addRow(QStringLiteral("连接选项："), edtOptions);
+  auto* note = new QLabel(QStringLiteral("密码不保存在本程序中，请写在 ~/.pgpass 或 PostgreSQL 服务文件中。"), this);
+  note->setWordWrap(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(btnCheck);
+  buttons->addStretch();
+  buttons->addWidget(BtnOK);
+  buttons->addWidget(BtnCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(note);
+  layout->addWidget(lblState);
+  layout->addLayout(buttons);
+
+  connect(cbDriver, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] { DriverChange(); });
+  connect(btnCheck, &QPushButton::clicked, this, [this] { Guarded([this] { Check(); }); });
+  connect(BtnOK, &QPushButton::clicked, this, [this] {
+    Guarded([this] {
+      Save();
+      accept();
+    });
+  });
+  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  DriverChange();
+}
+
+void TFrmDatabase::DriverChange() {
+  const bool server = cbDriver->currentIndex() == 1;
+  for (QWidget* w : std::initializer_list<QWidget*>{edtHost, spnPort, edtName, edtUser, edtOptions}) w->setEnabled(server);
+  lblState->setText(server ? QString() : QStringLiteral("历史记录保存在 %1").arg(FSqliteFile));
+}
+
+TStoreConfig TFrmDatabase::Config() const {
+  TStoreConfig c;
+  c.file = FSqliteFile;
+  if (cbDriver->currentIndex() == 1) {
+    c.driver = QStringLiteral("QPSQL");
+    c.host = edtHost->text().trimmed();
+    c.port = spnPort->value();
+    c.name = edtName->text().trimmed();
+    c.user = edtUser->text().trimmed();
+    c.options = edtOptions->text().trimmed();
+  }
+  return c;
+}
+
+bool TFrmDatabase::Check() {
+  try {
+    TResultStore store(Config());
+    lblState->setText(QStringLiteral("可以连接：%1（%2 条结果）").arg(store.FileName()).arg(store.Results().size()));
+    return true;
+  } catch (const EAppError& e) {
+    lblState->setText(QStringLiteral("无法连接：%1").arg(e.Text()));
+    return false;
+  }
+}
+
+void TFrmDatabase::Save() {
+  const TStoreConfig c = Config();
+  TIniFile& ini = SettingsFile();
+  const QString section = QStringLiteral("Database");
+  ini.BeginUpdate();
+  ini.WriteString(section, QStringLiteral("Driver"), c.driver);
+  ini.WriteString(section, QStringLiteral("Host"), c.host);
+  ini.WriteInteger(section, QStringLiteral("Port"), c.port);
+  ini.WriteString(section, QStringLiteral("Name"), c.name);
+  ini.WriteString(section, QStringLiteral("User"), c.user);
+  ini.WriteString(section, QStringLiteral("Options"), c.options);
+  ini.EndUpdate();
 }
 
 // ---- criteria ----------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "history/Assessment.h"
+#include "history/ResultStore.h"
 
 class QCheckBox;
 class QComboBox;
@@ -59,6 +60,8 @@ class THistoryPage : public QWidget {
   void BtnCriteriaClick();
   void BtnImportClick();
   void BtnExportClick();
+  // "数据库…": where the history is kept; reopened when the settings change.
+  void BtnDatabaseClick();
 
   QComboBox* cbDevice = nullptr;
   QCheckBox* chkAllTime = nullptr;
@@ -68,6 +71,7 @@ class THistoryPage : public QWidget {
   QPushButton* btnCriteria = nullptr;
   QPushButton* btnImport = nullptr;
   QPushButton* btnExport = nullptr;
+  QPushButton* btnDatabase = nullptr;
   QTableView* tvResults = nullptr;
   QLabel* lblStatus = nullptr;
   THistoryModel* Model = nullptr;
@@ -106,4 +110,35 @@ class TFrmCriteria : public QDialog {
 
  private:
   TResultStore& FStore;
+};
+
+class QSpinBox;
+
+// "历史记录数据库": the embedded file or a team's PostgreSQL database
+// ([Database] of the settings file), and whether the store is reachable.
+class TFrmDatabase : public QDialog {
+  Q_OBJECT
+ public:
+  TFrmDatabase(const QString& sqliteFile, QWidget* parent = nullptr);
+  // The store as the entries describe it.
+  TStoreConfig Config() const;
+  // Tries to open the store; the result in lblState. True when reachable.
+  bool Check();
+  // Writes [Database]; no password is written, there is no field for one.
+  void Save();
+
+  QComboBox* cbDriver = nullptr;
+  QLineEdit* edtHost = nullptr;
+  QSpinBox* spnPort = nullptr;
+  QLineEdit* edtName = nullptr;
+  QLineEdit* edtUser = nullptr;
+  QLineEdit* edtOptions = nullptr;
+  QLabel* lblState = nullptr;
+  QPushButton* btnCheck = nullptr;
+  QPushButton* BtnOK = nullptr;
+  QPushButton* BtnCancel = nullptr;
+
+ private:
+  void DriverChange();
+  QString FSqliteFile;
 };
