@@ -2,7 +2,7 @@
 // How a result is judged: against the breaker maker's maximum, against the
 // same device's reference value (IEC 62271-1 accepts up to 1.2 times it),
 // and across the poles (a pole more than 50 % above the lowest is looked
-// into, after the NETA acceptance specification).
+// into, as NETA's acceptance testing guidance suggests).
 #include <QString>
 #include <QStringList>
 
