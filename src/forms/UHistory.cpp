@@ -43,6 +43,15 @@ const QString kAllDevices = QStringLiteral("（全部设备）");
 
 QString PercentText(double p) { return QString::number(p, 'f', 0) + QStringLiteral(" %"); }
 
+// "确定" (the default button) and "取消" of the history's dialogs.
+void MakeOkCancel(QDialog* dlg, QPushButton*& ok, QPushButton*& cancel) {
+  ok = new QPushButton(QStringLiteral("确定"), dlg);
+  ok->setObjectName(QStringLiteral("BtnOK"));
+  ok->setDefault(true);
+  cancel = new QPushButton(QStringLiteral("取消"), dlg);
+  cancel->setObjectName(QStringLiteral("BtnCancel"));
+}
+
 QString SignedPercentText(double p) {
   const long r = std::lround(p);
   return (r > 0 ? QStringLiteral("+") : QString()) + QString::number(r) + QStringLiteral(" %");
@@ -451,11 +460,7 @@ TFrmDatabase::TFrmDatabase(const QString& sqliteFile, QWidget* parent) : QDialog
   lblState->setMinimumWidth(360);
   btnCheck = new QPushButton(QStringLiteral("测试连接"), this);
   btnCheck->setObjectName(QStringLiteral("btnCheck"));
-  BtnOK = new QPushButton(QStringLiteral("确定"), this);
-  BtnOK->setObjectName(QStringLiteral("BtnOK"));
-  BtnOK->setDefault(true);
-  BtnCancel = new QPushButton(QStringLiteral("取消"), this);
-  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+  MakeOkCancel(this, BtnOK, BtnCancel);
 
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("保存位置："), cbDriver);
@@ -562,11 +567,7 @@ TFrmCriteria::TFrmCriteria(TResultStore& store, const QString& device, QWidget* 
   spnImbalance->setRange(0, 500);
   spnImbalance->setDecimals(0);
   spnImbalance->setSuffix(QStringLiteral(" %"));
-  BtnOK = new QPushButton(QStringLiteral("确定"), this);
-  BtnOK->setObjectName(QStringLiteral("BtnOK"));
-  BtnOK->setDefault(true);
-  BtnCancel = new QPushButton(QStringLiteral("取消"), this);
-  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+  MakeOkCancel(this, BtnOK, BtnCancel);
 
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("设备编号："), cbDevice);
