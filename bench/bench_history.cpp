@@ -60,13 +60,15 @@ void Measure(const char* name, const TStoreConfig& config) {
   page.resize(1100, 700);
   page.show();
   Time("open the tab (every device, 100,255 rows)", [&] { page.Refresh(); });
-  std::printf("  rows shown: %d\n", page.Model->rowCount());
+  std::printf("  rows read: %d of %d\n", page.Model->rowCount(), page.Model->Total());
   Time("  of which: the device list", [&] { store.Devices(); });
-  Time("  of which: the results of one device", [&] { store.Results(QStringLiteral("QK-42")); });
-  Time("  of which: its first values", [&] { store.FirstValues(QStringLiteral("QK-42")); });
+  Time("  of which: counting the results", [&] { store.Count({}); });
+  Time("  of which: the first page", [&] { store.Page({}, nullptr, THistoryModel::kPage); });
+  Time("next page as the table scrolls to its end", [&] { page.Model->fetchMore({}); });
   page.cbDevice->setEditText(QStringLiteral("QK-42"));
   Time("filter to one device (1,000 rows) with its trend", [&] { page.Refresh(); });
-  std::printf("  rows shown: %d\n", page.Model->rowCount());
+  std::printf("  rows read: %d of %d\n", page.Model->rowCount(), page.Model->Total());
+  Time("  of which: the trend's values", [&] { store.Trend({QStringLiteral("QK-42"), {}, {}}); });
   Time("draw the trend of 1,000 results", [&] { page.cvTrend->grab(); });
 }
 

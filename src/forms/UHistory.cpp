@@ -102,10 +102,36 @@ QVariant THistoryModel::headerData(int section, Qt::Orientation o, int role) con
   return Captions().value(section);
 }
 
-void THistoryModel::SetRows(std::vector<THistoryRow> rows) {
+bool THistoryModel::canFetchMore(const QModelIndex& parent) const {
+  return !parent.isValid() && FFetch && int(FRows.size()) < FTotal;
+}
+
+void THistoryModel::fetchMore(const QModelIndex& parent) {
+  if (canFetchMore(parent)) Fetch(kPage);
+}
+
+void THistoryModel::Fetch(int count) {
+  std::vector<THistoryRow> more = FFetch(count);
+  if (more.empty()) {
+    FTotal = int(FRows.size());  // results removed since they were counted
+    return;
+  }
+  beginInsertRows(QModelIndex(), int(FRows.size()), int(FRows.size() + more.size()) - 1);
+  FRows.insert(FRows.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+  endInsertRows();
+}
+
+void THistoryModel::Reset(int total, TFetch fetch) {
   beginResetModel();
-  FRows = std::move(rows);
+  FRows.clear();
+  FTotal = total;
+  FFetch = std::move(fetch);
   endResetModel();
+  if (canFetchMore(QModelIndex())) Fetch(kPage);
+}
+
+void THistoryModel::FetchAll() {
+  while (canFetchMore(QModelIndex())) Fetch(std::max(kPage, FTotal - int(FRows.size())));
 }
 
 // ---- page --------------------------------------------------------------------
@@ -254,7 +280,9 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
 void THistoryPage::Refresh() {
   TResultStore* store = FStore();
   if (!store) {
-    Model->SetRows({});
+    FFilter = THistoryFilter{};
+    Model->Reset(0, nullptr);
+    cvTrend->hide();
     lblStatus->setText(QStringLiteral("历史记录无法使用：%1").arg(FWhy()));
     return;
   }
@@ -269,29 +297,59 @@ void THistoryPage::Refresh() {
   cbDevice->setEditText(device.isEmpty() ? kAllDevices : device);
   cbDevice->blockSignals(false);
 
-  QDateTime from;
-  QDateTime to;
+  THistoryFilter filter;
+  filter.device = device;
   if (!chkAllTime->isChecked()) {
-    from = QDateTime(deFrom->date(), QTime(0, 0));
-    to = QDateTime(deTo->date(), QTime(23, 59, 59));
+    filter.from = QDateTime(deFrom->date(), QTime(0, 0));
+    filter.to = QDateTime(deTo->date(), QTime(23, 59, 59));
   }
-  const std::vector<TStoredResult> results = store->Results(device, from, to);
-  // Criteria and reference per device, read once.
-  struct TJudge {
-    TCriteria criteria;
-    std::array<std::optional<double>, 3> reference;
-  };
-  QMap<QString, TJudge> judges;
+  FFilter = filter;
+  FLast.reset();
+  FJudges.clear();
+  const int total = store->Count(filter);
+  Model->Reset(total, [this](int count) { return FetchRows(count); });
+  if (device.isEmpty()) {
+    cvTrend->hide();
+  } else {
+    if (FJudges.find(device) == FJudges.end()) {
+      FJudges[device] = TJudge{store->Criteria(device), store->FirstValues(device)};
+    }
+    ShowTrend(device, store->Trend(filter), FJudges[device]);
+  }
+  lblStatus->setText(QStringLiteral("共 %1 条结果；历史记录：%2").arg(total).arg(store->FileName()));
+}
+
+std::vector<THistoryRow> THistoryPage::FetchRows(int count) {
+  TResultStore* store = FStore();
+  if (!store) return {};
   std::vector<THistoryRow> rows;
+  std::vector<TStoredResult> results;
+  try {
+    results = store->Page(FFilter, FLast ? &*FLast : nullptr, count);
+    // Criteria and reference of the devices met for the first time.
+    QStringList fresh;
+    for (const TStoredResult& r : results) {
+      if (FJudges.find(r.device) == FJudges.end() && !fresh.contains(r.device)) fresh << r.device;
+    }
+    if (!fresh.isEmpty()) {
+      const auto criteria = store->CriteriaOf(fresh);
+      const auto first = store->FirstValuesOf(fresh);
+      for (const QString& d : fresh) FJudges[d] = TJudge{criteria.at(d), first.at(d)};
+    }
+  } catch (const EAppError& e) {
+    // The view asked while scrolling: say so below the table, keep the rows.
+    lblStatus->setText(e.Text());
+    return {};
+  }
+  if (!results.empty()) FLast = results.back();
   rows.reserve(results.size());
   for (const TStoredResult& r : results) {
-    auto it = judges.find(r.device);
-    if (it == judges.end()) it = judges.insert(r.device, TJudge{store->Criteria(r.device), store->FirstValues(r.device)});
+    const TJudge& judge = FJudges[r.device];
     std::array<std::optional<double>, 3> micro;
     for (size_t p = 0; p < 3; ++p) {
       if (r.ohms[p]) micro[p] = *r.ohms[p] * 1e6;
     }
-    const TVerdict v = Assess(micro, it->criteria, it->reference);
+    const TVerdict v = Assess(micro, judge.criteria, judge.reference);
     THistoryRow row;
     row.texts = r.texts.mid(0, kRecordColumns);
     while (row.texts.size() < kRecordColumns) row.texts << QString();
@@ -302,35 +360,23 @@ void THistoryPage::Refresh() {
     row.reasons = v.reasons.join(QStringLiteral("；"));
     rows.push_back(std::move(row));
   }
-  const int n = int(rows.size());
-  Model->SetRows(std::move(rows));
-  if (device.isEmpty()) {
-    cvTrend->hide();
-  } else {
-    const auto it = judges.constFind(device);
-    if (it != judges.cend()) {
-      ShowTrend(device, results, it->criteria, it->reference);
-    } else {
-      ShowTrend(device, results, store->Criteria(device), store->FirstValues(device));
-    }
-  }
-  lblStatus->setText(QStringLiteral("共 %1 条结果；历史记录：%2").arg(n).arg(store->FileName()));
+  return rows;
 }
 
-void THistoryPage::ShowTrend(const QString& device, const std::vector<TStoredResult>& results,
-                             const TCriteria& criteria, const std::array<std::optional<double>, 3>& reference) {
+void THistoryPage::ShowTrend(const QString& device, const std::vector<TTrendPoint>& results, const TJudge& judge) {
+  const TCriteria& criteria = judge.criteria;
+  const auto& reference = judge.reference;
   QList<QPointF> points[3];
   double low = 0;
   double high = 0;
   qint64 first = 0;
   qint64 last = 0;
   bool any = false;
-  // The results come newest first; the chart runs from the oldest.
-  for (auto r = results.rbegin(); r != results.rend(); ++r) {
-    const qint64 t = r->time.toMSecsSinceEpoch();
+  for (const TTrendPoint& r : results) {
+    const qint64 t = r.time.toMSecsSinceEpoch();
     for (int p = 0; p < 3; ++p) {
-      if (!r->ohms[size_t(p)]) continue;
-      const double v = *r->ohms[size_t(p)] * 1e6;
+      if (!r.ohms[size_t(p)]) continue;
+      const double v = *r.ohms[size_t(p)] * 1e6;
       points[p].append(QPointF(double(t), v));
       low = any ? std::min(low, v) : v;
       high = any ? std::max(high, v) : v;
@@ -410,6 +456,8 @@ void THistoryPage::BtnImportClick() {
 }
 
 void THistoryPage::BtnExportClick() {
+  // Every row the filter selects, not only those scrolled to.
+  Model->FetchAll();
   const std::vector<THistoryRow>& shown = Model->Rows();
   if (shown.empty()) {
     MsgBox(this, DataFiles::kNoDataText, TMsgIcon::Warning);
@@ -517,7 +565,7 @@ TStoreConfig TFrmDatabase::Config() const {
 bool TFrmDatabase::Check() {
   try {
     TResultStore store(Config());
-    lblState->setText(QStringLiteral("可以连接：%1（%2 条结果）").arg(store.FileName()).arg(store.Results().size()));
+    lblState->setText(QStringLiteral("可以连接：%1（%2 条结果）").arg(store.FileName()).arg(store.Count({})));
     return true;
   } catch (const EAppError& e) {
     lblState->setText(QStringLiteral("无法连接：%1").arg(e.Text()));

@@ -33,20 +33,40 @@ struct THistoryRow {
   QString reasons;
 };
 
+// The rows of the history tab. A filter may select a hundred thousand
+// results: the model holds those the view has needed so far and asks for
+// the next page when the view scrolls to its end.
 class THistoryModel : public QAbstractTableModel {
   Q_OBJECT
  public:
+  // Gives at most count further rows (fewer at the end of the results).
+  using TFetch = std::function<std::vector<THistoryRow>(int count)>;
+  static constexpr int kPage = 200;
+
   using QAbstractTableModel::QAbstractTableModel;
   static const QStringList& Captions();
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation o, int role) const override;
-  void SetRows(std::vector<THistoryRow> rows);
+  bool canFetchMore(const QModelIndex& parent) const override;
+  void fetchMore(const QModelIndex& parent) override;
+
+  // Starts over with total rows to come from fetch; the first page is read
+  // at once.
+  void Reset(int total, TFetch fetch);
+  // Reads every row still to come.
+  void FetchAll();
+  // How many rows the filter selects; Rows() holds those read so far.
+  int Total() const { return FTotal; }
   const std::vector<THistoryRow>& Rows() const { return FRows; }
 
  private:
+  void Fetch(int count);
+
   std::vector<THistoryRow> FRows;
+  int FTotal = 0;
+  TFetch FFetch;
 };
 
 class THistoryPage : public QWidget {
@@ -83,11 +103,21 @@ class THistoryPage : public QWidget {
   QLineSeries* ReferenceLine = nullptr;
 
  private:
-  void ShowTrend(const QString& device, const std::vector<struct TStoredResult>& results, const TCriteria& criteria,
-                 const std::array<std::optional<double>, 3>& reference);
+  // The criteria and the reference of a device, read once per query.
+  struct TJudge {
+    TCriteria criteria;
+    std::array<std::optional<double>, 3> reference;
+  };
+  // The next rows of the current query, judged.
+  std::vector<THistoryRow> FetchRows(int count);
+  void ShowTrend(const QString& device, const std::vector<TTrendPoint>& points, const TJudge& judge);
 
   std::function<TResultStore*()> FStore;
   std::function<QString()> FWhy;
+  THistoryFilter FFilter;
+  // The last result read: the next page starts after it.
+  std::optional<TStoredResult> FLast;
+  std::map<QString, TJudge> FJudges;
 };
 
 // "评估标准": criteria of one device, or the program-wide defaults.

@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 
 #include "history/ResultValues.h"
@@ -210,34 +211,45 @@ void TResultStore::Migrate() {
   }
 }
 
-bool TResultStore::Insert(TResultKind kind, const QString& key, const QStringList& texts,
-                          const std::optional<TStartParams>& start) {
+int TResultStore::Insert(TResultKind kind, const std::vector<QString>& keys,
+                         const std::vector<const QStringList*>& rows, const std::optional<TStartParams>& start) {
   QSqlQuery q(QSqlDatabase::database(FConnection));
-  q.prepare(QStringLiteral(
+  QString sql = QStringLiteral(
       "INSERT INTO results (kind, source_key, device_no, test_time, stored_at,"
       " t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b, ohm_c, start_range, start_time, start_phase)"
-      " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-      " ON CONFLICT (source_key) DO NOTHING"));
-  const QDateTime now = QDateTime::currentDateTime();
-  QDateTime time = TimeOfText(texts.value(1));
-  if (!time.isValid()) time = now;
-  q.addBindValue(kind == TResultKind::Uploaded   ? QStringLiteral("uploaded")
-                 : kind == TResultKind::Archived ? QStringLiteral("archived")
-                                                 : QStringLiteral("imported"));
-  q.addBindValue(key);
-  q.addBindValue(texts.value(2).trimmed());
-  q.addBindValue(IsoTime(time));
-  q.addBindValue(now.toString(Qt::ISODateWithMs));
-  for (int i = 0; i < kTexts; ++i) q.addBindValue(texts.value(i));
-  for (int p = 0; p < 3; ++p) {
-    const std::optional<double> v = OhmsOfText(texts.value(8 + p));
-    q.addBindValue(v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()));
+      " VALUES ");
+  static const QString tuple = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i > 0) sql += QLatin1Char(',');
+    sql += tuple;
   }
-  for (const int v : {start ? start->currentStep : 0, start ? start->testTime : 0, start ? start->phase : 0}) {
-    q.addBindValue(start ? QVariant(v) : QVariant(QMetaType::fromType<int>()));
+  sql += QStringLiteral(" ON CONFLICT (source_key) DO NOTHING");
+  q.prepare(sql);
+  const QDateTime now = QDateTime::currentDateTime();
+  const QString stored = now.toString(Qt::ISODateWithMs);
+  const QString kindText = kind == TResultKind::Uploaded   ? QStringLiteral("uploaded")
+                           : kind == TResultKind::Archived ? QStringLiteral("archived")
+                                                           : QStringLiteral("imported");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const QStringList& texts = *rows[i];
+    QDateTime time = TimeOfText(texts.value(1));
+    if (!time.isValid()) time = now;
+    q.addBindValue(kindText);
+    q.addBindValue(keys[i]);
+    q.addBindValue(texts.value(2).trimmed());
+    q.addBindValue(IsoTime(time));
+    q.addBindValue(stored);
+    for (int c = 0; c < kTexts; ++c) q.addBindValue(texts.value(c));
+    for (int p = 0; p < 3; ++p) {
+      const std::optional<double> v = OhmsOfText(texts.value(8 + p));
+      q.addBindValue(v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()));
+    }
+    for (const int v : {start ? start->currentStep : 0, start ? start->testTime : 0, start ? start->phase : 0}) {
+      q.addBindValue(start ? QVariant(v) : QVariant(QMetaType::fromType<int>()));
+    }
   }
   if (!q.exec()) Fail(QStringLiteral("测试结果未能存入历史记录"), q.lastError());
-  return q.numRowsAffected() > 0;
+  return std::max(q.numRowsAffected(), 0);
 }
 
 int TResultStore::AddUploaded(const std::vector<QStringList>& rows) { return AddRows(TResultKind::Uploaded, rows); }
@@ -251,9 +263,21 @@ int TResultStore::AddRows(TResultKind kind, const std::vector<QStringList>& rows
   // A record is the same record whatever place the table gave it: the
   // sequence number is not part of its key.
   const QString prefix = kind == TResultKind::Uploaded ? QStringLiteral("uploaded|") : QStringLiteral("imported|");
+  // A statement stores a batch of rows: one round trip to a server for each
+  // batch rather than for each row. A key twice in one batch is stored once.
+  // Qt's SQLite driver matches each value to its place by a search over the
+  // values before it, so a long statement costs more there than it saves.
+  const size_t kBatch = FServer ? 100 : 10;
   try {
-    for (const QStringList& row : rows) {
-      if (Insert(kind, prefix + row.mid(1).join(QChar(0x1F)), row, std::nullopt)) ++added;
+    for (size_t begin = 0; begin < rows.size(); begin += kBatch) {
+      const size_t end = std::min(rows.size(), begin + kBatch);
+      std::vector<QString> keys;
+      std::vector<const QStringList*> batch;
+      for (size_t i = begin; i < end; ++i) {
+        keys.push_back(prefix + rows[i].mid(1).join(QChar(0x1F)));
+        batch.push_back(&rows[i]);
+      }
+      added += Insert(kind, keys, batch, std::nullopt);
     }
   } catch (...) {
     db.rollback();
@@ -270,26 +294,72 @@ int TResultStore::AddRows(TResultKind kind, const std::vector<QStringList>& rows
 void TResultStore::AddArchived(const QStringList& texts, const TStartParams& start) {
   const QString key = QStringLiteral("archived|%1|").arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)) +
                       texts.mid(1).join(QChar(0x1F));
-  Insert(TResultKind::Archived, key, texts, start);
+  Insert(TResultKind::Archived, {key}, {&texts}, start);
 }
+
+namespace {
+
+// The WHERE clause of a filter, and its values in order.
+QString Where(const THistoryFilter& f, QVariantList& values) {
+  QString sql = QStringLiteral(" WHERE 1 = 1");
+  if (!f.device.isEmpty()) {
+    sql += QStringLiteral(" AND device_no = ?");
+    values << f.device;
+  }
+  if (f.from.isValid()) {
+    sql += QStringLiteral(" AND test_time >= ?");
+    values << IsoTime(f.from);
+  }
+  if (f.to.isValid()) {
+    sql += QStringLiteral(" AND test_time <= ?");
+    values << IsoTime(f.to);
+  }
+  return sql;
+}
+
+void Run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+  q.setForwardOnly(true);
+  if (!q.prepare(sql)) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
+  for (const QVariant& v : values) q.addBindValue(v);
+  if (!q.exec()) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
+}
+
+std::array<std::optional<double>, 3> OhmsAt(const QSqlQuery& q, int column) {
+  std::array<std::optional<double>, 3> out;
+  for (int p = 0; p < 3; ++p) {
+    const QVariant v = q.value(column + p);
+    if (!v.isNull()) out[size_t(p)] = v.toDouble();
+  }
+  return out;
+}
+
+}  // namespace
 
 std::vector<TStoredResult> TResultStore::Results(const QString& device, const QDateTime& from,
                                                  const QDateTime& to) const {
+  return Page(THistoryFilter{device, from, to}, nullptr, -1);
+}
+
+std::vector<TStoredResult> TResultStore::Page(const THistoryFilter& filter, const TStoredResult* after,
+                                              int limit) const {
+  QVariantList values;
   QString sql = QStringLiteral(
-      "SELECT id, kind, device_no, test_time, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b, ohm_c,"
-      " start_range, start_time, start_phase FROM results WHERE 1 = 1");
-  if (!device.isEmpty()) sql += QStringLiteral(" AND device_no = ?");
-  if (from.isValid()) sql += QStringLiteral(" AND test_time >= ?");
-  if (to.isValid()) sql += QStringLiteral(" AND test_time <= ?");
+                    "SELECT id, kind, device_no, test_time, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b,"
+                    " ohm_c, start_range, start_time, start_phase FROM results") +
+                Where(filter, values);
+  // The next page starts below the last result of the one before, by its
+  // place in the order: the indexes find it without counting rows.
+  if (after) {
+    sql += QStringLiteral(" AND (test_time < ? OR (test_time = ? AND id < ?))");
+    const QString t = IsoTime(after->time);
+    values << t << t << after->id;
+  }
   sql += QStringLiteral(" ORDER BY test_time DESC, id DESC");
+  if (limit >= 0) sql += QStringLiteral(" LIMIT %1").arg(limit);
   QSqlQuery q(QSqlDatabase::database(FConnection));
-  q.setForwardOnly(true);
-  q.prepare(sql);
-  if (!device.isEmpty()) q.addBindValue(device);
-  if (from.isValid()) q.addBindValue(IsoTime(from));
-  if (to.isValid()) q.addBindValue(IsoTime(to));
-  if (!q.exec()) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
+  Run(q, sql, values);
   std::vector<TStoredResult> out;
+  if (limit > 0) out.reserve(size_t(limit));
   while (q.next()) {
     TStoredResult r;
     r.id = q.value(0).toLongLong();
@@ -299,20 +369,44 @@ std::vector<TStoredResult> TResultStore::Results(const QString& device, const QD
                                                  : TResultKind::Uploaded;
     r.device = q.value(2).toString();
     r.time = TimeOfIso(q.value(3).toString());
+    r.texts.reserve(kTexts);
     for (int i = 0; i < kTexts; ++i) r.texts << q.value(4 + i).toString();
-    for (int p = 0; p < 3; ++p) {
-      const QVariant v = q.value(15 + p);
-      if (!v.isNull()) r.ohms[size_t(p)] = v.toDouble();
-    }
+    r.ohms = OhmsAt(q, 15);
     if (!q.value(18).isNull()) r.start = TStartParams{q.value(18).toInt(), q.value(19).toInt(), q.value(20).toInt()};
     out.push_back(std::move(r));
   }
   return out;
 }
 
-QStringList TResultStore::Devices() const {
+int TResultStore::Count(const THistoryFilter& filter) const {
+  QVariantList values;
+  const QString sql = QStringLiteral("SELECT COUNT(*) FROM results") + Where(filter, values);
   QSqlQuery q(QSqlDatabase::database(FConnection));
-  if (!q.exec(QStringLiteral("SELECT DISTINCT device_no FROM results WHERE device_no <> '' ORDER BY device_no"))) {
+  Run(q, sql, values);
+  return q.next() ? q.value(0).toInt() : 0;
+}
+
+std::vector<TTrendPoint> TResultStore::Trend(const THistoryFilter& filter) const {
+  QVariantList values;
+  const QString sql = QStringLiteral("SELECT test_time, ohm_a, ohm_b, ohm_c FROM results") + Where(filter, values) +
+                      QStringLiteral(" ORDER BY test_time, id");
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  Run(q, sql, values);
+  std::vector<TTrendPoint> out;
+  while (q.next()) out.push_back(TTrendPoint{TimeOfIso(q.value(0).toString()), OhmsAt(q, 1)});
+  return out;
+}
+
+QStringList TResultStore::Devices() const {
+  // One step through the device index per device number rather than a walk
+  // over every result: the list stays quick however many results a device has.
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  if (!q.exec(QStringLiteral(
+          "WITH RECURSIVE d(n) AS ("
+          " SELECT MIN(device_no) FROM results WHERE device_no > ''"
+          " UNION ALL"
+          " SELECT (SELECT MIN(device_no) FROM results WHERE device_no > d.n) FROM d WHERE d.n IS NOT NULL)"
+          " SELECT n FROM d WHERE n IS NOT NULL"))) {
     Fail(QStringLiteral("无法读取历史记录"), q.lastError());
   }
   QStringList out;
@@ -343,6 +437,18 @@ TCriteria TResultStore::OwnCriteria(const QString& device) const {
   return c;
 }
 
+namespace {
+
+// A device's criteria over the defaults: its empty maximum or reference
+// falls back on theirs.
+TCriteria Merged(const TCriteria& defaults, TCriteria own) {
+  if (!own.maxMicroOhm) own.maxMicroOhm = defaults.maxMicroOhm;
+  if (!own.referenceMicroOhm) own.referenceMicroOhm = defaults.referenceMicroOhm;
+  return own;
+}
+
+}  // namespace
+
 TCriteria TResultStore::Criteria(const QString& device) const {
   TCriteria c;
   ReadCriteria(QString(), c);  // the defaults first
@@ -350,13 +456,40 @@ TCriteria TResultStore::Criteria(const QString& device) const {
   TCriteria own = c;
   own.maxMicroOhm.reset();
   own.referenceMicroOhm.reset();
-  if (ReadCriteria(device, own)) {
-    // A device's empty maximum or reference falls back on the defaults.
-    if (!own.maxMicroOhm) own.maxMicroOhm = c.maxMicroOhm;
-    if (!own.referenceMicroOhm) own.referenceMicroOhm = c.referenceMicroOhm;
-    return own;
+  return ReadCriteria(device, own) ? Merged(c, own) : c;
+}
+
+std::map<QString, TCriteria> TResultStore::CriteriaOf(const QStringList& devices) const {
+  // The criteria table holds a row per device someone judged: read it whole.
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.setForwardOnly(true);
+  if (!q.exec(QStringLiteral("SELECT device_no, max_uohm, reference_uohm, rise_factor, imbalance_pct FROM criteria"))) {
+    Fail(QStringLiteral("无法读取评估标准"), q.lastError());
   }
-  return c;
+  using TRow = std::array<std::optional<double>, 4>;
+  std::map<QString, TRow> rows;
+  while (q.next()) {
+    TRow& row = rows[q.value(0).toString()];
+    for (int i = 0; i < 4; ++i) {
+      if (!q.value(1 + i).isNull()) row[size_t(i)] = q.value(1 + i).toDouble();
+    }
+  }
+  // As Criteria(): the defaults, then a device's own entries over them.
+  auto over = [](TCriteria c, const TRow& row) {
+    c.maxMicroOhm = row[0];
+    c.referenceMicroOhm = row[1];
+    if (row[2]) c.riseFactor = *row[2];
+    if (row[3]) c.imbalancePercent = *row[3];
+    return c;
+  };
+  const auto d = rows.find(QString());
+  const TCriteria defaults = d == rows.end() ? TCriteria{} : over(TCriteria{}, d->second);
+  std::map<QString, TCriteria> out;
+  for (const QString& device : devices) {
+    const auto own = rows.find(device);
+    out[device] = device.isEmpty() || own == rows.end() ? defaults : Merged(defaults, over(defaults, own->second));
+  }
+  return out;
 }
 
 void TResultStore::SetCriteria(const QString& device, const TCriteria& c) {
@@ -384,5 +517,34 @@ std::array<std::optional<double>, 3> TResultStore::FirstValues(const QString& de
       if (!q.value(p).isNull()) out[size_t(p)] = q.value(p).toDouble() * 1e6;
     }
   }
+  return out;
+}
+
+std::map<QString, std::array<std::optional<double>, 3>> TResultStore::FirstValuesOf(const QStringList& devices) const {
+  std::map<QString, std::array<std::optional<double>, 3>> out;
+  // One statement for up to 100 devices, each part a step through the
+  // device index (SQLite allows 500 parts).
+  const int kPart = 100;
+  for (int begin = 0; begin < devices.size(); begin += kPart) {
+    const QStringList part = devices.mid(begin, kPart);
+    QString sql;
+    for (int i = 0; i < part.size(); ++i) {
+      if (i > 0) sql += QStringLiteral(" UNION ALL ");
+      sql += QStringLiteral(
+                 "SELECT * FROM (SELECT device_no, ohm_a, ohm_b, ohm_c FROM results WHERE device_no = ?"
+                 " ORDER BY test_time, id LIMIT 1) AS f%1")
+                 .arg(i);
+    }
+    QSqlQuery q(QSqlDatabase::database(FConnection));
+    Run(q, sql, QVariantList(part.cbegin(), part.cend()));
+    while (q.next()) {
+      auto ohms = OhmsAt(q, 1);
+      for (auto& v : ohms) {
+        if (v) *v *= 1e6;
+      }
+      out[q.value(0).toString()] = ohms;
+    }
+  }
+  for (const QString& device : devices) out.try_emplace(device);
   return out;
 }

@@ -18,6 +18,7 @@
 #include <QStringList>
 
 #include <array>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -59,6 +60,20 @@ struct TStoreConfig {
   QString Describe() const;
 };
 
+// Which results a view asks for: one device or all (empty), and a time
+// range (an invalid time is no bound).
+struct THistoryFilter {
+  QString device;
+  QDateTime from;
+  QDateTime to;
+};
+
+// A point of a device's trend: when, and phases A, B, C in ohms.
+struct TTrendPoint {
+  QDateTime time;
+  std::array<std::optional<double>, 3> ohms;
+};
+
 class TIniFile;
 // The store the settings select; file is the SQLite file to use by default.
 TStoreConfig StoreConfigOf(const TIniFile& settings, const QString& sqliteFile);
@@ -95,20 +110,34 @@ class TResultStore {
   // Only the device's own entries, unmerged.
   TCriteria OwnCriteria(const QString& device) const;
   void SetCriteria(const QString& device, const TCriteria& criteria);
+  // The criteria of each of the devices, read at once.
+  std::map<QString, TCriteria> CriteriaOf(const QStringList& devices) const;
   // The device's first stored result per phase, in micro-ohms.
   std::array<std::optional<double>, 3> FirstValues(const QString& device) const;
+  // The first values of each of the devices, in one question to the store.
+  std::map<QString, std::array<std::optional<double>, 3>> FirstValuesOf(const QStringList& devices) const;
 
   // Results, newest first; an empty device means every device, an invalid
   // time no bound.
   std::vector<TStoredResult> Results(const QString& device = QString(), const QDateTime& from = QDateTime(),
                                      const QDateTime& to = QDateTime()) const;
+  // At most limit results of the filter, newest first, those after `after`
+  // (a result an earlier call returned; null: from the newest).
+  std::vector<TStoredResult> Page(const THistoryFilter& filter, const TStoredResult* after, int limit) const;
+  // How many results the filter selects.
+  int Count(const THistoryFilter& filter) const;
+  // Times and values of the filter's results, oldest first.
+  std::vector<TTrendPoint> Trend(const THistoryFilter& filter) const;
   // The device numbers stored, sorted.
   QStringList Devices() const;
 
  private:
   void Open(const TStoreConfig& config);
   void Migrate();
-  bool Insert(TResultKind kind, const QString& key, const QStringList& texts, const std::optional<TStartParams>& start);
+  // Stores the rows under their keys in one statement; returns how many
+  // were new.
+  int Insert(TResultKind kind, const std::vector<QString>& keys, const std::vector<const QStringList*>& rows,
+             const std::optional<TStartParams>& start);
   int AddRows(TResultKind kind, const std::vector<QStringList>& rows);
   bool ReadCriteria(const QString& device, TCriteria& c) const;
 

@@ -87,6 +87,81 @@ TEST_P(StoreOn, AnUploadOfTheSameRecordsAddsNothingTwice) {
   EXPECT_EQ(third.SchemaVersion(), TResultStore::kSchemaVersion);
 }
 
+// Pages read one after the other give every result of the filter once, in
+// order, also where many results share one minute; the count, the trend and
+// an upload larger than one statement's batch agree with them.
+TEST_P(StoreOn, PagesGiveEveryResultOnceInOrder) {
+  TResultStore store(FConfig);
+  std::vector<QStringList> upload;
+  for (int i = 0; i < 257; ++i) {
+    // Three devices; results of one device come three to a minute.
+    const QString time = QStringLiteral("24-05-%1 09:%2").arg(2 + i / 180, 2, 10, QLatin1Char('0')).arg(i / 3 % 60, 2, 10, QLatin1Char('0'));
+    QStringList row = Row(i % 255 + 1, "", i % 3 == 0 ? "QK-1" : i % 3 == 1 ? "QK-2" : "QK-3",
+                          QStringLiteral("%1.5 μΩ").arg(40 + i % 7).toUtf8().constData());
+    row[1] = time;
+    row[3] = QStringLiteral("测试员%1").arg(i);  // every record its own
+    upload.push_back(row);
+  }
+  upload.push_back(upload[5]);  // the same record twice in one upload
+  EXPECT_EQ(store.AddUploaded(upload), 257);
+  EXPECT_EQ(store.AddUploaded(upload), 0);
+
+  const std::vector<TStoredResult> all = store.Results();
+  ASSERT_EQ(all.size(), 257u);
+  for (const THistoryFilter& f : {THistoryFilter{}, THistoryFilter{QStringLiteral("QK-2"), {}, {}},
+                                  THistoryFilter{QString(), QDateTime(QDate(2024, 5, 3), QTime(0, 0)), {}}}) {
+    std::vector<TStoredResult> paged;
+    for (;;) {
+      const auto page = store.Page(f, paged.empty() ? nullptr : &paged.back(), 40);
+      ASSERT_LE(page.size(), 40u);
+      if (page.empty()) break;
+      paged.insert(paged.end(), page.begin(), page.end());
+    }
+    std::vector<qint64> expected;
+    for (const TStoredResult& r : all) {
+      if ((f.device.isEmpty() || r.device == f.device) && (!f.from.isValid() || r.time >= f.from)) expected.push_back(r.id);
+    }
+    std::vector<qint64> got;
+    for (const TStoredResult& r : paged) got.push_back(r.id);
+    EXPECT_EQ(got, expected) << f.device.toStdString();
+    EXPECT_EQ(store.Count(f), int(expected.size()));
+  }
+  const std::vector<TTrendPoint> trend = store.Trend(THistoryFilter{QStringLiteral("QK-1"), {}, {}});
+  ASSERT_EQ(trend.size(), 86u);
+  EXPECT_LE(trend.front().time, trend.back().time);  // oldest first
+  EXPECT_EQ(store.Devices(), (QStringList{"QK-1", "QK-2", "QK-3"}));
+}
+
+// What the history tab reads at once for the devices of a page is what it
+// would read device by device.
+TEST_P(StoreOn, CriteriaAndFirstValuesOfManyDevicesAtOnce) {
+  TResultStore store(FConfig);
+  store.AddUploaded({Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ", "46.1 μΩ", "47.0 μΩ"),
+                     Row(2, "24-05-01 09:07", "QK-1", "44.0 μΩ", "", ""), Row(3, "24-05-02 09:07", "QK-2", "30.5 μΩ")});
+  TCriteria defaults;
+  defaults.maxMicroOhm = 100;
+  defaults.riseFactor = 1.3;
+  store.SetCriteria(QString(), defaults);
+  TCriteria own;
+  own.referenceMicroOhm = 40;
+  own.imbalancePercent = 30;
+  store.SetCriteria(QStringLiteral("QK-2"), own);
+  const QStringList devices = {QStringLiteral("QK-1"), QStringLiteral("QK-2"), QStringLiteral("QK-9")};
+  const auto criteria = store.CriteriaOf(devices);
+  const auto first = store.FirstValuesOf(devices);
+  for (const QString& d : devices) {
+    const TCriteria one = store.Criteria(d);
+    EXPECT_EQ(criteria.at(d).maxMicroOhm, one.maxMicroOhm) << d.toStdString();
+    EXPECT_EQ(criteria.at(d).referenceMicroOhm, one.referenceMicroOhm) << d.toStdString();
+    EXPECT_DOUBLE_EQ(criteria.at(d).riseFactor, one.riseFactor) << d.toStdString();
+    EXPECT_DOUBLE_EQ(criteria.at(d).imbalancePercent, one.imbalancePercent) << d.toStdString();
+    EXPECT_EQ(first.at(d), store.FirstValues(d)) << d.toStdString();
+  }
+  ASSERT_TRUE(first.at(QStringLiteral("QK-1"))[0]);
+  EXPECT_NEAR(*first.at(QStringLiteral("QK-1"))[0], 44.0, 1e-9);  // the oldest, not the first stored
+  EXPECT_FALSE(first.at(QStringLiteral("QK-9"))[0]);
+}
+
 // A device's own criteria, and the program-wide defaults where it has none.
 TEST_P(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
   TResultStore store(FConfig);

@@ -1,0 +1,97 @@
+// The tab "历史记录" over more results than it reads at once: the rows come
+// as the table scrolls, newest first, each once; the export writes every row
+// the filter selects, not only those scrolled to.
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QFile>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "data/UDataCenter.h"
+#include "forms/UHistory.h"
+#include "history/ResultStore.h"
+#include "support/TestServices.h"
+
+namespace {
+
+class HistoryPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetAppDir(FDir.path());
+    FStore = std::make_unique<TResultStore>(FDir.filePath(QStringLiteral("results.sqlite")));
+    std::vector<QStringList> rows;
+    for (int i = 0; i < kResults; ++i) {
+      const QDateTime t = QDateTime(QDate(2024, 1, 1), QTime(8, 0)).addSecs(60 * (i / 2));  // two to a minute
+      rows.push_back({QString::asprintf("%2d", i % 255 + 1), t.toString(QStringLiteral("yy-MM-dd hh:mm")),
+                      i % 2 ? QStringLiteral("QK-2") : QStringLiteral("QK-1"), QStringLiteral("测试员%1").arg(i),
+                      QStringLiteral("变电站"), QStringLiteral("200A"), QStringLiteral("30 秒"), QStringLiteral("三相"),
+                      QStringLiteral("45.5 μΩ"), QStringLiteral("46.1 μΩ"), QStringLiteral("47.0 μΩ")});
+    }
+    ASSERT_EQ(FStore->AddUploaded(rows), kResults);
+    Page = std::make_unique<THistoryPage>([this] { return FStore.get(); }, [] { return QString(); });
+    Page->resize(1000, 600);
+    Page->show();
+  }
+  void TearDown() override {
+    Page.reset();
+    FStore.reset();
+    SetAppDir(QString());
+  }
+  static constexpr int kResults = 450;
+  QTemporaryDir FDir;
+  std::unique_ptr<TResultStore> FStore;
+  std::unique_ptr<THistoryPage> Page;
+  TRecordingMessages Msgs;
+};
+
+TEST_F(HistoryPage, RowsComeAsTheTableScrollsEachOnceNewestFirst) {
+  Page->Refresh();
+  THistoryModel* model = Page->Model;
+  EXPECT_EQ(model->rowCount(), THistoryModel::kPage);
+  EXPECT_EQ(model->Total(), kResults);
+  EXPECT_TRUE(Page->lblStatus->text().startsWith(QStringLiteral("共 450 条结果"))) << Page->lblStatus->text().toStdString();
+  // The operator scrolls to the end of the table until nothing more comes.
+  for (int round = 0; round < 10 && model->rowCount() < kResults; ++round) {
+    QScrollBar* bar = Page->tvResults->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    QApplication::processEvents();
+  }
+  ASSERT_EQ(model->rowCount(), kResults);
+  std::set<QString> people;
+  for (int r = 0; r < kResults; ++r) {
+    people.insert(model->index(r, 3).data().toString());
+    EXPECT_EQ(model->index(r, 14).data().toString(), QStringLiteral("合格")) << r;
+    if (r > 0) EXPECT_GE(model->index(r - 1, 1).data().toString(), model->index(r, 1).data().toString()) << r;
+  }
+  EXPECT_EQ(people.size(), size_t(kResults));
+  EXPECT_EQ(model->index(0, 3).data().toString(), QStringLiteral("测试员449"));
+}
+
+TEST_F(HistoryPage, ExportWritesEveryRowOfTheFilter) {
+  TScriptedDesktop desktop;
+  const QString file = FDir.filePath(QStringLiteral("导出.csv"));
+  desktop.SaveNames << file;
+  Page->cbDevice->setEditText(QStringLiteral("QK-2"));
+  Page->Refresh();
+  ASSERT_LT(Page->Model->rowCount(), kResults / 2);
+  Page->btnExport->click();
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << Msgs.Texts().join('|').toStdString();
+  // CSV files are UTF-8 with a byte-order mark, as spreadsheet programs expect.
+  const QByteArray bytes = f.readAll();
+  ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+  const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 1 + kResults / 2);
+  EXPECT_TRUE(lines[0].startsWith(QStringLiteral("序号"))) << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].contains(QStringLiteral("测试员449")));
+  EXPECT_TRUE(lines.last().contains(QStringLiteral("测试员1,"))) << lines.last().toStdString();
+}
+
+}  // namespace
