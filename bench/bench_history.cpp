@@ -8,10 +8,12 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
 #include "forms/UHistory.h"
+#include "forms/UQRAssessment.h"
 #include "history/ResultStore.h"
 #include "support/PgCluster.h"
 #include "support/TestServices.h"
@@ -70,6 +72,19 @@ void Measure(const char* name, const TStoreConfig& config) {
   std::printf("  rows read: %d of %d\n", page.Model->rowCount(), page.Model->Total());
   Time("  of which: the trend's values", [&] { store.Trend({QStringLiteral("QK-42"), {}, {}}); });
   Time("draw the trend of 1,000 results", [&] { page.cvTrend->grab(); });
+  TQRAssessment report;
+  TAssessmentData data;
+  data.device = QStringLiteral("QK-42");
+  Time("assessment report of 1,000 results: read and judge", [&] {
+    data.results = store.Results(data.device);
+    std::reverse(data.results.begin(), data.results.end());
+    data.criteria = store.Criteria(data.device);
+    data.reference = store.FirstValues(data.device);
+    report.Load(data);
+  });
+  int pages = 0;
+  Time("  its pages composed", [&] { pages = int(report.Generate(report.Printer().pageLayout()).size()); });
+  std::printf("  pages: %d\n", pages);
 }
 
 }  // namespace

@@ -26,10 +26,12 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 #include "data/UDataCenter.h"
 #include "data/UDataFiles.h"
+#include "forms/UQRAssessment.h"
 #include "history/ResultStore.h"
 #include "history/ResultValues.h"
 #include "platform/IniFile.h"
@@ -59,6 +61,24 @@ QString SignedPercentText(double p) {
 
 }  // namespace
 
+THistoryRow JudgedRow(const TStoredResult& r, const TCriteria& criteria,
+                      const std::array<std::optional<double>, 3>& reference) {
+  std::array<std::optional<double>, 3> micro;
+  for (size_t p = 0; p < 3; ++p) {
+    if (r.ohms[p]) micro[p] = *r.ohms[p] * 1e6;
+  }
+  const TVerdict v = Assess(micro, criteria, reference);
+  THistoryRow row;
+  row.texts = r.texts.mid(0, kRecordColumns);
+  while (row.texts.size() < kRecordColumns) row.texts << QString();
+  row.texts << (v.maxMicroOhm ? MicroOhmText(*v.maxMicroOhm) : QString())
+            << (v.imbalancePercent ? PercentText(*v.imbalancePercent) : QString())
+            << (v.risePercent ? SignedPercentText(*v.risePercent) : QString()) << v.Text();
+  row.verdict = v.kind;
+  row.reasons = v.reasons;
+  return row;
+}
+
 // ---- model -------------------------------------------------------------------
 
 const QStringList& THistoryModel::Captions() {
@@ -83,7 +103,7 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole: return r.texts.value(index.column());
     case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
     case Qt::ToolTipRole:
-      return index.column() == 14 && !r.reasons.isEmpty() ? QVariant(r.reasons) : QVariant();
+      return index.column() == 14 && !r.reasons.isEmpty() ? QVariant(r.reasons.join(QStringLiteral("；"))) : QVariant();
     case Qt::BackgroundRole:
       if (index.column() != 14) return {};
       switch (r.verdict) {
@@ -165,6 +185,8 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   btnImport->setObjectName(QStringLiteral("btnImport"));
   btnExport = new QPushButton(QStringLiteral("导出…"), this);
   btnExport->setObjectName(QStringLiteral("btnExport"));
+  btnReport = new QPushButton(QStringLiteral("评估报告…"), this);
+  btnReport->setObjectName(QStringLiteral("btnReport"));
   btnDatabase = new QPushButton(QStringLiteral("数据库…"), this);
   btnDatabase->setObjectName(QStringLiteral("btnDatabase"));
 
@@ -197,42 +219,18 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(lblStatus, 1);
   bottom->addWidget(btnCriteria);
+  bottom->addWidget(btnReport);
   bottom->addWidget(btnImport);
   bottom->addWidget(btnExport);
   bottom->addWidget(btnDatabase);
   lblStatus->setMinimumWidth(0);
   lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  auto* chart = new QChart;
-  chart->setTitle(QStringLiteral("电阻趋势"));
-  chart->legend()->setAlignment(Qt::AlignBottom);
-  const QColor colours[3] = {QColor(0xD4, 0xA0, 0x00), QColor(0x2F, 0xA0, 0x4A), QColor(0xD0, 0x30, 0x30)};
-  const char* const names[3] = {"A相", "B相", "C相"};
-  for (int p = 0; p < 3; ++p) {
-    Phase[p] = new QLineSeries(chart);
-    Phase[p]->setName(QString::fromUtf8(names[p]));
-    Phase[p]->setPen(QPen(colours[p], 2));
-    Phase[p]->setPointsVisible(true);
-    chart->addSeries(Phase[p]);
-  }
-  MaxLine = new QLineSeries(chart);
-  MaxLine->setName(QStringLiteral("上限"));
-  MaxLine->setPen(QPen(Qt::red, 1, Qt::DashLine));
-  ReferenceLine = new QLineSeries(chart);
-  ReferenceLine->setName(QStringLiteral("基准"));
-  ReferenceLine->setPen(QPen(Qt::darkBlue, 1, Qt::DashLine));
-  chart->addSeries(MaxLine);
-  chart->addSeries(ReferenceLine);
-  auto* x = new QDateTimeAxis(chart);
-  x->setFormat(QStringLiteral("yy-MM-dd"));
-  auto* y = new QValueAxis(chart);
-  y->setTitleText(QStringLiteral("μΩ"));
-  chart->addAxis(x, Qt::AlignBottom);
-  chart->addAxis(y, Qt::AlignLeft);
-  for (QLineSeries* series : {Phase[0], Phase[1], Phase[2], MaxLine, ReferenceLine}) {
-    series->attachAxis(x);
-    series->attachAxis(y);
-  }
-  cvTrend = new QChartView(chart, this);
+  const TTrendChart trend = MakeTrendChart();
+  for (int p = 0; p < 3; ++p) Phase[p] = trend.Phase[p];
+  MaxLine = trend.MaxLine;
+  ReferenceLine = trend.ReferenceLine;
+  FTrend = trend;
+  cvTrend = new QChartView(trend.Chart, this);
   cvTrend->setObjectName(QStringLiteral("cvTrend"));
   cvTrend->setRenderHint(QPainter::Antialiasing);
   cvTrend->setMinimumHeight(220);
@@ -274,6 +272,7 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   connect(btnCriteria, &QPushButton::clicked, this, guarded(&THistoryPage::BtnCriteriaClick));
   connect(btnImport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnImportClick));
   connect(btnExport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnExportClick));
+  connect(btnReport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnReportClick));
   connect(btnDatabase, &QPushButton::clicked, this, guarded(&THistoryPage::BtnDatabaseClick));
 }
 
@@ -286,8 +285,7 @@ void THistoryPage::Refresh() {
     lblStatus->setText(QStringLiteral("历史记录无法使用：%1").arg(FWhy()));
     return;
   }
-  const QString typed = cbDevice->currentText().trimmed();
-  const QString device = typed == kAllDevices ? QString() : typed;
+  const QString device = ChosenFilter().device;
   // The device list, for completion.
   const QStringList devices = store->Devices();
   cbDevice->blockSignals(true);
@@ -297,12 +295,7 @@ void THistoryPage::Refresh() {
   cbDevice->setEditText(device.isEmpty() ? kAllDevices : device);
   cbDevice->blockSignals(false);
 
-  THistoryFilter filter;
-  filter.device = device;
-  if (!chkAllTime->isChecked()) {
-    filter.from = QDateTime(deFrom->date(), QTime(0, 0));
-    filter.to = QDateTime(deTo->date(), QTime(23, 59, 59));
-  }
+  const THistoryFilter filter = ChosenFilter();
   FFilter = filter;
   FLast.reset();
   FJudges.clear();
@@ -317,6 +310,17 @@ void THistoryPage::Refresh() {
     ShowTrend(device, store->Trend(filter), FJudges[device]);
   }
   lblStatus->setText(QStringLiteral("共 %1 条结果；历史记录：%2").arg(total).arg(store->FileName()));
+}
+
+THistoryFilter THistoryPage::ChosenFilter() const {
+  THistoryFilter filter;
+  const QString typed = cbDevice->currentText().trimmed();
+  filter.device = typed == kAllDevices ? QString() : typed;
+  if (!chkAllTime->isChecked()) {
+    filter.from = QDateTime(deFrom->date(), QTime(0, 0));
+    filter.to = QDateTime(deTo->date(), QTime(23, 59, 59));
+  }
+  return filter;
 }
 
 std::vector<THistoryRow> THistoryPage::FetchRows(int count) {
@@ -345,70 +349,13 @@ std::vector<THistoryRow> THistoryPage::FetchRows(int count) {
   rows.reserve(results.size());
   for (const TStoredResult& r : results) {
     const TJudge& judge = FJudges[r.device];
-    std::array<std::optional<double>, 3> micro;
-    for (size_t p = 0; p < 3; ++p) {
-      if (r.ohms[p]) micro[p] = *r.ohms[p] * 1e6;
-    }
-    const TVerdict v = Assess(micro, judge.criteria, judge.reference);
-    THistoryRow row;
-    row.texts = r.texts.mid(0, kRecordColumns);
-    while (row.texts.size() < kRecordColumns) row.texts << QString();
-    row.texts << (v.maxMicroOhm ? MicroOhmText(*v.maxMicroOhm) : QString())
-              << (v.imbalancePercent ? PercentText(*v.imbalancePercent) : QString())
-              << (v.risePercent ? SignedPercentText(*v.risePercent) : QString()) << v.Text();
-    row.verdict = v.kind;
-    row.reasons = v.reasons.join(QStringLiteral("；"));
-    rows.push_back(std::move(row));
+    rows.push_back(JudgedRow(r, judge.criteria, judge.reference));
   }
   return rows;
 }
 
-void THistoryPage::ShowTrend(const QString& device, const std::vector<TTrendPoint>& results, const TJudge& judge) {
-  const TCriteria& criteria = judge.criteria;
-  const auto& reference = judge.reference;
-  QList<QPointF> points[3];
-  double low = 0;
-  double high = 0;
-  qint64 first = 0;
-  qint64 last = 0;
-  bool any = false;
-  for (const TTrendPoint& r : results) {
-    const qint64 t = r.time.toMSecsSinceEpoch();
-    for (int p = 0; p < 3; ++p) {
-      if (!r.ohms[size_t(p)]) continue;
-      const double v = *r.ohms[size_t(p)] * 1e6;
-      points[p].append(QPointF(double(t), v));
-      low = any ? std::min(low, v) : v;
-      high = any ? std::max(high, v) : v;
-      first = any ? std::min(first, t) : t;
-      last = any ? std::max(last, t) : t;
-      any = true;
-    }
-  }
-  for (int p = 0; p < 3; ++p) Phase[p]->replace(points[p]);
-  const std::optional<double> ref = criteria.referenceMicroOhm ? criteria.referenceMicroOhm : reference[0];
-  if (last == first) last = first + 86400000;  // one day wide at least
-  auto line = [&](QLineSeries* s, const std::optional<double>& v) {
-    if (v) {
-      s->replace(QList<QPointF>{QPointF(double(first), *v), QPointF(double(last), *v)});
-      low = std::min(low, *v);
-      high = std::max(high, *v);
-    } else {
-      s->clear();
-    }
-  };
-  line(MaxLine, criteria.maxMicroOhm);
-  line(ReferenceLine, ref);
-  QChart* chart = cvTrend->chart();
-  chart->setTitle(QStringLiteral("%1 电阻趋势").arg(device));
-  auto* x = qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).value(0));
-  auto* y = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0));
-  if (any && x && y) {
-    x->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
-    const double margin = std::max((high - low) * 0.1, 1.0);
-    y->setRange(std::max(0.0, low - margin), high + margin);
-  }
-  cvTrend->setVisible(any);
+void THistoryPage::ShowTrend(const QString& device, const std::vector<TTrendPoint>& points, const TJudge& judge) {
+  cvTrend->setVisible(FillTrend(FTrend, device, points, judge.criteria, judge.reference));
 }
 
 void THistoryPage::BtnCriteriaClick() {
@@ -472,6 +419,39 @@ void THistoryPage::BtnExportClick() {
   giSaveCount = std::int32_t(shown.size());
   DataFiles::SaveFile(this, &grid, DataFiles::TTableKind::Save);
   giSaveCount = keep;
+}
+
+void THistoryPage::BtnReportClick() {
+  TResultStore* store = FStore();
+  if (!store) {
+    MsgBoxWithDetail(this, QStringLiteral("历史记录无法使用。"), FWhy(), TMsgIcon::Warning);
+    return;
+  }
+  const THistoryFilter filter = ChosenFilter();
+  if (filter.device.isEmpty()) {
+    MsgBox(this, QStringLiteral("请先选择一个设备编号，再生成评估报告。"), TMsgIcon::Warning);
+    cbDevice->setFocus();
+    return;
+  }
+  TAssessmentData data;
+  data.device = filter.device;
+  data.from = filter.from;
+  data.to = filter.to;
+  try {
+    data.results = store->Results(filter.device, filter.from, filter.to);
+    data.criteria = store->Criteria(filter.device);
+    data.reference = store->FirstValues(filter.device);
+  } catch (const EAppError& e) {
+    MsgBoxWithDetail(this, QStringLiteral("评估报告无法生成。"), e.Text(), TMsgIcon::Warning);
+    return;
+  }
+  if (data.results.empty()) {
+    MsgBox(this, QStringLiteral("设备“%1”在所选时间内没有测试结果。").arg(filter.device), TMsgIcon::Warning);
+    return;
+  }
+  std::reverse(data.results.begin(), data.results.end());  // oldest first
+  if (!FReport) FReport = new TQRAssessment(this);
+  PreviewAssessment(*FReport, data);
 }
 
 void THistoryPage::BtnDatabaseClick() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "history/Assessment.h"
+#include "forms/UTrendChart.h"
 #include "history/ResultStore.h"
 
 class QCheckBox;
@@ -30,8 +31,13 @@ class TResultStore;
 struct THistoryRow {
   QStringList texts;  // 15 columns
   TVerdictKind verdict = TVerdictKind::NotJudged;
-  QString reasons;
+  QStringList reasons;
 };
+
+// A stored result as the history shows it: its 11 texts, then "最大值",
+// "三相不平衡", "较基准变化" and "结论" as the criteria judge it.
+THistoryRow JudgedRow(const TStoredResult& result, const TCriteria& criteria,
+                      const std::array<std::optional<double>, 3>& reference);
 
 // The rows of the history tab. A filter may select a hundred thousand
 // results: the model holds those the view has needed so far and asks for
@@ -82,6 +88,9 @@ class THistoryPage : public QWidget {
   void BtnExportClick();
   // "数据库…": where the history is kept; reopened when the settings change.
   void BtnDatabaseClick();
+  // "评估报告…": the assessment report of the chosen device over the chosen
+  // time, in the preview window (printed from there, or written as PDF).
+  void BtnReportClick();
 
   QComboBox* cbDevice = nullptr;
   QCheckBox* chkAllTime = nullptr;
@@ -92,6 +101,7 @@ class THistoryPage : public QWidget {
   QPushButton* btnImport = nullptr;
   QPushButton* btnExport = nullptr;
   QPushButton* btnDatabase = nullptr;
+  QPushButton* btnReport = nullptr;
   QTableView* tvResults = nullptr;
   QLabel* lblStatus = nullptr;
   THistoryModel* Model = nullptr;
@@ -103,6 +113,8 @@ class THistoryPage : public QWidget {
   QLineSeries* ReferenceLine = nullptr;
 
  private:
+  // The device and time range the controls choose.
+  THistoryFilter ChosenFilter() const;
   // The criteria and the reference of a device, read once per query.
   struct TJudge {
     TCriteria criteria;
@@ -118,6 +130,8 @@ class THistoryPage : public QWidget {
   // The last result read: the next page starts after it.
   std::optional<TStoredResult> FLast;
   std::map<QString, TJudge> FJudges;
+  TTrendChart FTrend;
+  class TQRAssessment* FReport = nullptr;
 };
 
 // "评估标准": criteria of one device, or the program-wide defaults.

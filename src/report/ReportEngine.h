@@ -29,6 +29,7 @@
 #include <vector>
 
 class QPagedPaintDevice;
+class QPicture;
 class QPainter;
 class QWidget;
 class TQRPreview;
@@ -77,13 +78,32 @@ class TQRLabel {
 
 enum class TQRSysDataKind { PageNumber };
 
-// A label whose text the engine supplies: Text followed by the page number.
+// A label whose text the engine supplies: Text, the page number, TextAfter.
 class TQRSysData : public TQRLabel {
  public:
   using TQRLabel::TQRLabel;
   TQRSysDataKind Data = TQRSysDataKind::PageNumber;
   QString Text;
+  QString TextAfter;
   QString PrintedText(int pageNumber) const override;
+};
+
+// A picture on a band (a chart), scaled into its place; it prints as drawn,
+// its texts as texts.
+class TQRImage {
+ public:
+  explicit TQRImage(const QString& name) : FName(name) {}
+  const QString& Name() const { return FName; }
+  int Left = 0;    // report pixels from the band's left edge
+  int Top = 0;     // report pixels from the band's top edge
+  int Width = 0;   // report pixels
+  int Height = 0;  // report pixels
+  // Drawn into the place with its bounding rectangle filling it; nothing
+  // prints while it is empty.
+  std::shared_ptr<const QPicture> Picture;
+
+ private:
+  QString FName;
 };
 
 enum class TQRBandType {
@@ -123,27 +143,32 @@ class TQRBand {
   TQRSysData* AddSysData(const QString& name, const QFont& font);
   const std::vector<std::unique_ptr<TQRLabel>>& Labels() const { return FLabels; }
   TQRLabel* FindLabel(const QString& name) const;
+  // The band owns its pictures.
+  TQRImage* AddImage(const QString& name);
+  const std::vector<std::unique_ptr<TQRImage>>& Images() const { return FImages; }
 
  private:
   QString FName;
   TQRBandType FType;
   std::vector<std::unique_ptr<TQRLabel>> FLabels;
+  std::vector<std::unique_ptr<TQRImage>> FImages;
 };
 
 // ---- Composed pages -------------------------------------------------------
 struct TQRPageItem {
-  enum TKind { ikText, ikRule };
+  enum TKind { ikText, ikRule, ikPicture };
   TKind Kind = ikText;
   // Millimetres from the top-left corner of the printable area. A text
   // stands with its font's ascent below Rect's top, at Rect's left, or
   // centred or right-aligned in Rect by Flags; a rule runs along the top
-  // edge of Rect from its left to its right.
+  // edge of Rect from its left to its right; a picture fills Rect.
   QRectF Rect;
   QString Text;
   QFont Font;
   int Flags = 0;
   QString BandName;
-  QString LabelName;  // empty for a rule
+  QString LabelName;  // empty for a rule; the picture's name for a picture
+  std::shared_ptr<const QPicture> Picture;
 };
 
 struct TQRPage {

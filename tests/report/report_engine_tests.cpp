@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QPainter>
+#include <QPicture>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -289,6 +291,62 @@ TEST(ReportPdf, PrintedPagesCarryEveryTextInChineseAndLatin) {
     }
   }
   EXPECT_EQ(numbers, 2);
+}
+
+// A picture on the title band lands where its band and place say, scaled to
+// fill it; its text prints as text, as large as the scale makes it; a place
+// without a picture prints nothing.
+TEST(ReportPdf, APictureFillsItsPlaceAndItsTextsStayTexts) {
+  QTemporaryDir dir;
+  TSampleReport report;
+  report.Rows = 1;
+  TQRImage* image = report.Title->AddImage(QStringLiteral("Chart"));
+  image->Left = 96;  // 25.4 mm
+  image->Top = 0;
+  image->Width = 384;  // 101.6 mm wide, 50.8 mm high
+  image->Height = 192;
+  TQRImage* empty = report.Title->AddImage(QStringLiteral("Empty"));
+  empty->Width = empty->Height = 96;
+  auto picture = std::make_shared<QPicture>();
+  {
+    // 200 x 100 units: the picture is drawn at twice its size.
+    QPainter p(picture.get());
+    QFont f = ReportFont(QStringLiteral("宋体"), 10);
+    f.setPixelSize(20);
+    p.setFont(f);
+    p.drawRect(0, 0, 199, 99);
+    p.drawText(QPointF(10, 40), QStringLiteral("趋势图"));
+  }
+  picture->setBoundingRect(QRect(0, 0, 200, 100));
+  image->Picture = picture;
+
+  const std::vector<TQRPage> pages = report.Run();
+  int pictures = 0;
+  for (const TQRPageItem& item : pages[0].Items) {
+    if (item.Kind != TQRPageItem::ikPicture) continue;
+    ++pictures;
+    EXPECT_EQ(item.LabelName, QStringLiteral("Chart"));
+    EXPECT_NEAR(item.Rect.left(), 25.4, 1e-9);
+    EXPECT_NEAR(item.Rect.width(), 101.6, 1e-9);
+    EXPECT_NEAR(item.Rect.height(), 50.8, 1e-9);
+  }
+  EXPECT_EQ(pictures, 1);
+
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(dir.filePath(QStringLiteral("p.pdf")));
+  printer.setPageLayout(report.Page.Layout());
+  report.Print(printer);
+  bool found = false;
+  for (const TPdfWord& w : PdfWords(printer.outputFileName())) {
+    if (w.Text != QStringLiteral("趋势图")) continue;
+    found = true;
+    // Left margin 5 mm + 25.4 mm + 10 units of 0.508 mm.
+    EXPECT_NEAR(w.XMin, (5 + 25.4 + 5.08) / 25.4 * 72, 3.0);
+    // Three glyphs of 20 units, 0.508 mm each: about 30 mm wide.
+    EXPECT_NEAR(w.XMax - w.XMin, 3 * 20 * 0.508 / 25.4 * 72, 8.0);
+  }
+  EXPECT_TRUE(found) << PdfText(printer.outputFileName()).toStdString();
 }
 
 TEST(ReportPdf, APrinterThatCannotStartIsAnError) {

@@ -1,0 +1,223 @@
+#include "forms/UQRAssessment.h"
+
+#include <QChart>
+#include <QGraphicsScene>
+#include <QLegend>
+#include <QPainter>
+#include <QPicture>
+#include <QValueAxis>
+
+#include "forms/UDlgPreview.h"
+#include "forms/UTrendChart.h"
+#include "history/ResultValues.h"
+#include "report/ReportPreview.h"
+
+namespace {
+
+// Band heights in millimetres; the landscape page's printable width is
+// 277 mm, 1047 report pixels.
+constexpr double kTitleHeight = 46;
+constexpr double kChartHeight = 92;
+constexpr double kCaptionHeight = 7;
+constexpr double kRowHeight = 5.6;
+constexpr double kFooterHeight = 10;
+constexpr int kChartWidthPx = 1040;
+constexpr int kChartHeightPx = 340;
+
+// Columns: the texts of the history row they print, and their left edges.
+struct TColumn {
+  int text;  // index into THistoryRow::texts; -1 the position, -2 the reason
+  int left;
+};
+const TColumn kColumns[] = {{-1, 6},   {1, 44},   {3, 150},  {4, 228},  {7, 326},  {8, 372},
+                            {9, 460},  {10, 548}, {12, 636}, {13, 712}, {14, 786}, {-2, 836}};
+
+QString Number(double v, int decimals) { return QString::number(v, 'f', decimals); }
+
+}  // namespace
+
+const QStringList& TQRAssessment::Captions() {
+  static const QStringList captions = {
+      QStringLiteral("序号"),       QStringLiteral("时间"),       QStringLiteral("测试人员"),
+      QStringLiteral("测试地点"),   QStringLiteral("测试相"),     QStringLiteral("测试电阻(A)"),
+      QStringLiteral("测试电阻(B)"), QStringLiteral("测试电阻(C)"), QStringLiteral("三相不平衡"),
+      QStringLiteral("较基准变化"), QStringLiteral("结论"),       QStringLiteral("说明")};
+  return captions;
+}
+
+TQRAssessment::TQRAssessment(QObject* owner) : TQuickRep(owner) {
+  setObjectName(QStringLiteral("QRAssessment"));
+  ReportTitle = QStringLiteral("回路电阻评估报告");
+  Page.Orientation = QPageLayout::Landscape;
+  Page.LeftMargin = Page.RightMargin = 10;
+  Page.TopMargin = Page.BottomMargin = 10;
+  ApplyPageSetup();
+  const QFont title = ReportFont(QStringLiteral("宋体"), 16, true);
+  const QFont song10 = ReportFont(QStringLiteral("宋体"), 10);
+  const QFont song9 = ReportFont(QStringLiteral("宋体"), 9);
+  const QFont bold9 = ReportFont(QStringLiteral("宋体"), 9, true);
+  Font = song9;
+
+  TitleBand = AddBand(QStringLiteral("TitleBand"), TQRBandType::rbTitle, kTitleHeight);
+  auto label = [](TQRBand* band, const char* name, const QFont& font, int left, int top) {
+    TQRLabel* l = band->AddLabel(QLatin1String(name), font);
+    l->Left = left;
+    l->Top = top;
+    return l;
+  };
+  QRLTitle = label(TitleBand, "QRLTitle", title, 0, 4);
+  QRLTitle->Alignment = TQRAlignment::Center;
+  QRLTitle->Caption = QStringLiteral("回路电阻评估报告");
+  QRLDevice = label(TitleBand, "QRLDevice", song10, 6, 48);
+  QRLPeriod = label(TitleBand, "QRLPeriod", song10, 6, 70);
+  QRLCriteria = label(TitleBand, "QRLCriteria", song10, 6, 92);
+  QRLReference = label(TitleBand, "QRLReference", song10, 6, 114);
+  QRLSummary = label(TitleBand, "QRLSummary", song10, 6, 136);
+
+  ChartBand = AddBand(QStringLiteral("ChartBand"), TQRBandType::rbGroupHeader, kChartHeight);
+  QRITrend = ChartBand->AddImage(QStringLiteral("QRITrend"));
+  QRITrend->Left = 4;
+  QRITrend->Top = 4;
+  QRITrend->Width = kChartWidthPx;
+  QRITrend->Height = kChartHeightPx;
+
+  CaptionBand = AddBand(QStringLiteral("CaptionBand"), TQRBandType::rbGroupHeader, kCaptionHeight);
+  CaptionBand->FrameTop = true;
+  CaptionBand->FrameBottom = true;
+  RowBand = AddBand(QStringLiteral("RowBand"), TQRBandType::rbSubDetail, kRowHeight);
+  RowBand->HeaderBand = CaptionBand;
+  RowBand->OnNeedData = [this](bool& more) { NeedData(more); };
+  int i = 0;
+  for (const TColumn& c : kColumns) {
+    TQRLabel* caption = label(CaptionBand, QStringLiteral("QRLCol%1").arg(i).toLatin1().constData(), bold9, c.left, 6);
+    caption->Caption = Captions()[i];
+    CaptionLabels.push_back(caption);
+    ValueLabels.push_back(label(RowBand, QStringLiteral("QRTCol%1").arg(i).toLatin1().constData(), song9, c.left, 3));
+    ++i;
+  }
+
+  FooterBand = AddBand(QStringLiteral("FooterBand"), TQRBandType::rbPageFooter, kFooterHeight);
+  FooterBand->FrameTop = true;
+  QRLPrinted = label(FooterBand, "QRLPrinted", song9, 6, 8);
+  QRSysPage = FooterBand->AddSysData(QStringLiteral("QRSysPage"), song9);
+  QRSysPage->Text = QStringLiteral("第 ");
+  QRSysPage->TextAfter = QStringLiteral(" 页");
+  QRSysPage->Alignment = TQRAlignment::Right;
+  QRSysPage->Top = 8;
+
+  OnPreview = [this](TQRPrinter& printer) {
+    auto* window = new TFrmPreview();  // top-level, released when closed
+    window->QRPreview1->SetQRPrinter(&printer);
+    window->Report = this;
+    window->SetTitle(printer.Title());
+    window->show();
+  };
+}
+
+void TQRAssessment::Load(const TAssessmentData& d) {
+  ReportTitle = QStringLiteral("回路电阻评估报告 %1").arg(d.device);
+  QRLDevice->Caption = QStringLiteral("设备编号：%1").arg(d.device);
+  const QString from = d.from.isValid() ? d.from.toString(QStringLiteral("yyyy-MM-dd")) : QString();
+  const QString to = d.to.isValid() ? d.to.toString(QStringLiteral("yyyy-MM-dd")) : QString();
+  QRLPeriod->Caption = QStringLiteral("时间范围：%1")
+                           .arg(from.isEmpty() && to.isEmpty() ? QStringLiteral("全部")
+                                                               : QStringLiteral("%1 至 %2").arg(from, to));
+  const TCriteria& c = d.criteria;
+  QRLCriteria->Caption =
+      QStringLiteral("评估标准：电阻上限 %1；允许上升倍数 %2；三相不平衡上限 %3 %")
+          .arg(c.maxMicroOhm ? MicroOhmText(*c.maxMicroOhm) : QStringLiteral("不判断"), Number(c.riseFactor, 2),
+               Number(c.imbalancePercent, 0));
+  if (c.referenceMicroOhm) {
+    QRLReference->Caption = QStringLiteral("基准值：%1（输入值）").arg(MicroOhmText(*c.referenceMicroOhm));
+  } else {
+    QStringList parts;
+    const char* const names[3] = {"A相", "B相", "C相"};
+    for (int p = 0; p < 3; ++p) {
+      if (d.reference[size_t(p)]) parts << QString::fromUtf8(names[p]) + QLatin1Char(' ') + MicroOhmText(*d.reference[size_t(p)]);
+    }
+    QRLReference->Caption = parts.isEmpty() ? QStringLiteral("基准值：无（该设备没有可用的测量值）")
+                                            : QStringLiteral("基准值：%1（该设备的第一次结果）").arg(parts.join(QStringLiteral("，")));
+  }
+  FRows.clear();
+  FRows.reserve(d.results.size());
+  int counts[4] = {0, 0, 0, 0};
+  std::vector<TTrendPoint> points;
+  points.reserve(d.results.size());
+  for (const TStoredResult& r : d.results) {
+    FRows.push_back(JudgedRow(r, c, d.reference));
+    ++counts[int(FRows.back().verdict)];
+    points.push_back(TTrendPoint{r.time, r.ohms});
+  }
+  QString summary = QStringLiteral("共 %1 条结果：合格 %2 条，注意 %3 条，不合格 %4 条")
+                        .arg(FRows.size())
+                        .arg(counts[int(TVerdictKind::Pass)])
+                        .arg(counts[int(TVerdictKind::Attention)])
+                        .arg(counts[int(TVerdictKind::Fail)]);
+  if (counts[int(TVerdictKind::NotJudged)] > 0) {
+    summary += QStringLiteral("，未判断 %1 条").arg(counts[int(TVerdictKind::NotJudged)]);
+  }
+  QRLSummary->Caption = summary;
+  QRLPrinted->Caption = QStringLiteral("打印时间：%1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm")));
+
+  // The trend as the history tab draws it, in the report's fonts, recorded
+  // as drawing commands: it prints sharp and its texts stay texts.
+  TTrendChart trend = MakeTrendChart();
+  QGraphicsScene scene;
+  scene.addItem(trend.Chart);  // the scene owns the chart from here
+  trend.Chart->setBackgroundRoundness(0);
+  trend.Chart->setDropShadowEnabled(false);
+  trend.Chart->setAnimationOptions(QChart::NoAnimation);
+  trend.Chart->setTitleFont(ReportFont(QStringLiteral("宋体"), 11, true));
+  trend.Chart->legend()->setFont(ReportFont(QStringLiteral("宋体"), 9));
+  for (QAbstractAxis* axis : trend.Chart->axes()) {
+    axis->setLabelsFont(ReportFont(QStringLiteral("Arial"), 8));
+    axis->setTitleFont(ReportFont(QStringLiteral("Arial"), 9));
+  }
+  const bool any = FillTrend(trend, d.device, points, c, d.reference);
+  if (!any) trend.Chart->setTitle(QStringLiteral("%1 电阻趋势（没有可用的测量值）").arg(d.device));
+  trend.Chart->resize(kChartWidthPx, kChartHeightPx);
+  auto picture = std::make_shared<QPicture>();
+  {
+    QPainter painter(picture.get());
+    painter.setRenderHint(QPainter::Antialiasing);
+    scene.render(&painter, QRectF(0, 0, kChartWidthPx, kChartHeightPx), QRectF(0, 0, kChartWidthPx, kChartHeightPx));
+  }
+  picture->setBoundingRect(QRect(0, 0, kChartWidthPx, kChartHeightPx));
+  QRITrend->Picture = picture;
+  FRow = 0;
+  FReason = 0;
+}
+
+void TQRAssessment::NeedData(bool& moreData) {
+  if (FRow >= FRows.size()) {
+    moreData = false;
+    FRow = 0;  // the next generation starts over
+    FReason = 0;
+    return;
+  }
+  moreData = true;
+  const THistoryRow& row = FRows[FRow];
+  // A result's first line holds its texts and first reason; each further
+  // reason gets a line of its own under "说明".
+  for (size_t i = 0; i < ValueLabels.size(); ++i) {
+    const int text = kColumns[i].text;
+    QString caption;
+    if (text == -2) {
+      caption = row.reasons.value(FReason);
+    } else if (FReason == 0) {
+      caption = text == -1 ? QString::number(FRow + 1) : row.texts.value(text);
+    }
+    ValueLabels[i]->Caption = caption;
+  }
+  if (FReason + 1 < row.reasons.size()) {
+    ++FReason;
+  } else {
+    FReason = 0;
+    ++FRow;
+  }
+}
+
+void PreviewAssessment(TQRAssessment& report, const TAssessmentData& data) {
+  report.Load(data);
+  report.Preview();
+}

@@ -1,0 +1,155 @@
+// "评估报告…" of the history tab: the device's results over the chosen time,
+// judged, with the criteria and the trend, in the preview window and from
+// there as a PDF file whose Chinese texts can be searched.
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include "data/UDataCenter.h"
+#include "forms/UDlgPreview.h"
+#include "forms/UHistory.h"
+#include "forms/UQRAssessment.h"
+#include "history/ResultStore.h"
+#include "support/ReportSupport.h"
+#include "support/TestServices.h"
+
+namespace {
+
+QStringList Row(const QString& time, const QString& device, const QString& a, const QString& b, const QString& c,
+                const QString& who = QStringLiteral("张三")) {
+  return {QStringLiteral(" 1"), time, device, who, QStringLiteral("变电站"), QStringLiteral("200A"),
+          QStringLiteral("30 秒"), QStringLiteral("三相"), a, b, c};
+}
+
+class HistoryReport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetAppDir(FDir.path());
+    FStore = std::make_unique<TResultStore>(FDir.filePath(QStringLiteral("results.sqlite")));
+    Page = std::make_unique<THistoryPage>([this] { return FStore.get(); }, [] { return QString(); });
+    Page->resize(1000, 600);
+    Page->show();
+  }
+  void TearDown() override {
+    Page.reset();
+    FStore.reset();
+    FlushEvents();
+    SetAppDir(QString());
+  }
+
+  // Presses "评估报告…" for the device and prints the preview to a PDF file.
+  QString PrintReport(const QString& device) {
+    const QString pdf = FDir.filePath(QStringLiteral("评估-%1.pdf").arg(device));
+    Page->cbDevice->setEditText(device);
+    WhenPreviewOpens([&](TFrmPreview* window) {
+      Shown = window->windowTitle();
+      window->resize(1100, 800);
+      window->tbZToWidth->click();
+      window->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/assessment-preview-%1.png").arg(device));  // to be looked at
+      Dialogs.PdfFiles << pdf;
+      window->tbPrinter->click();
+    });
+    Page->btnReport->click();
+    FlushEvents();
+    return pdf;
+  }
+
+  QTemporaryDir FDir;
+  std::unique_ptr<TResultStore> FStore;
+  std::unique_ptr<THistoryPage> Page;
+  TRecordingMessages Msgs;
+  TScriptedPrintDialogs Dialogs;
+  QString Shown;
+};
+
+TEST_F(HistoryReport, ShowsTheCriteriaTheVerdictsWithTheirReasonsAndTheTrend) {
+  FStore->AddUploaded({Row(QStringLiteral("24-05-02 09:07"), QStringLiteral("QK-1"), QStringLiteral("45.5 μΩ"),
+                           QStringLiteral("46.1 μΩ"), QStringLiteral("45.9 μΩ")),
+                       Row(QStringLiteral("24-09-02 09:07"), QStringLiteral("QK-1"), QStringLiteral("47.0 μΩ"),
+                           QStringLiteral("75.0 μΩ"), QStringLiteral("46.0 μΩ"), QStringLiteral("李四")),
+                       Row(QStringLiteral("24-06-02 09:07"), QStringLiteral("QK-1"), QStringLiteral("46.0 μΩ"),
+                           QStringLiteral("46.2 μΩ"), QStringLiteral("30.0 μΩ"), QStringLiteral("王五")),
+                       Row(QStringLiteral("24-07-01 10:00"), QStringLiteral("QK-2"), QStringLiteral("99.0 μΩ"),
+                           QStringLiteral("99.0 μΩ"), QStringLiteral("99.0 μΩ"))});
+  TCriteria c;
+  c.maxMicroOhm = 72;
+  FStore->SetCriteria(QStringLiteral("QK-1"), c);
+
+  const QString pdf = PrintReport(QStringLiteral("QK-1"));
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Shown, QStringLiteral("回路电阻评估报告 QK-1"));
+  const QString text = PdfText(pdf);
+  ASSERT_FALSE(text.isEmpty());
+  for (const char* expected : {"回路电阻评估报告", "设备编号：QK-1", "时间范围：全部", "电阻上限 72.0 μΩ",
+                               "允许上升倍数 1.20", "三相不平衡上限 50 %",
+                               "基准值：A相 45.5 μΩ，B相 46.1 μΩ，C相 45.9 μΩ（该设备的第一次结果）",
+                               "共 3 条结果：合格 1 条，注意 1 条，不合格 1 条", "QK-1 电阻趋势", "打印时间："}) {
+    EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected << "\n" << text.toStdString();
+  }
+  EXPECT_FALSE(text.contains(QStringLiteral("99.0"))) << "another device's result";
+
+  // The rows, oldest first, numbered; a second reason on a line of its own.
+  const QList<TPdfLine> lines = PdfLines(PdfWords(pdf));
+  QStringList rows;
+  for (const TPdfLine& l : lines) {
+    if (l.Text().contains(QRegularExpression(QStringLiteral("^\\d \\d\\d-\\d\\d-\\d\\d")))) rows << l.Text();
+  }
+  ASSERT_EQ(rows.size(), 3) << rows.join('\n').toStdString();
+  EXPECT_TRUE(rows[0].startsWith(QStringLiteral("1 24-05-02 09:07 张三"))) << rows[0].toStdString();
+  EXPECT_TRUE(rows[0].contains(QStringLiteral("合格")));
+  EXPECT_TRUE(rows[1].startsWith(QStringLiteral("2 24-06-02 09:07 王五"))) << rows[1].toStdString();
+  EXPECT_TRUE(rows[1].contains(QStringLiteral("注意 三相不平衡 54 %"))) << rows[1].toStdString();
+  EXPECT_TRUE(rows[2].startsWith(QStringLiteral("3 24-09-02 09:07 李四"))) << rows[2].toStdString();
+  EXPECT_TRUE(rows[2].contains(QStringLiteral("不合格 B相 75.0 μΩ 超过上限 72.0 μΩ"))) << rows[2].toStdString();
+  // The last result's further reasons, each on a line of its own.
+  QStringList own;
+  for (const TPdfLine& l : lines) {
+    if (l.Text() == QStringLiteral("较基准上升 63 %") || l.Text() == QStringLiteral("三相不平衡 63 %")) own << l.Text();
+  }
+  EXPECT_EQ(own, (QStringList{"较基准上升 63 %", "三相不平衡 63 %"}));
+  PdfPagePng(pdf, 1, 80, QStringLiteral(QK_TEST_OUTPUT_DIR "/assessment-report"));  // to be looked at
+}
+
+// Many results run over pages: the column captions on every page, each
+// result once; the footer numbers the pages.
+TEST_F(HistoryReport, ResultsRunOverPagesWithCaptionsOnEach) {
+  std::vector<QStringList> rows;
+  for (int i = 0; i < 60; ++i) {
+    const QString t = QDateTime(QDate(2024, 1, 1), QTime(8, 0)).addDays(i).toString(QStringLiteral("yy-MM-dd hh:mm"));
+    rows.push_back(Row(t, QStringLiteral("QK-7"), QStringLiteral("45.5 μΩ"), QStringLiteral("46.1 μΩ"),
+                       QStringLiteral("45.9 μΩ"), QStringLiteral("人员%1").arg(i)));
+  }
+  FStore->AddUploaded(rows);
+  const QStringList pages = PdfPages(PrintReport(QStringLiteral("QK-7")));
+  ASSERT_GE(pages.size(), 3);
+  for (int p = 0; p < pages.size(); ++p) {
+    EXPECT_TRUE(pages[p].contains(QStringLiteral("说明"))) << p;
+    EXPECT_TRUE(pages[p].contains(QStringLiteral("第 %1 页").arg(p + 1))) << p;
+  }
+  const QString all = pages.join('\n');
+  for (int i = 0; i < 60; ++i) {
+    EXPECT_EQ(all.count(QRegularExpression(QStringLiteral("人员%1\\b").arg(i))), 1) << i << all.toStdString();
+  }
+}
+
+TEST_F(HistoryReport, WithoutOneDeviceOrItsResultsThereIsNoReport) {
+  FStore->AddUploaded({Row(QStringLiteral("24-05-02 09:07"), QStringLiteral("QK-1"), QStringLiteral("45.5 μΩ"),
+                           QStringLiteral("46.1 μΩ"), QStringLiteral("45.9 μΩ"))});
+  Page->Refresh();  // every device
+  Page->btnReport->click();
+  ASSERT_EQ(Msgs.Boxes.size(), 1);
+  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("请先选择一个设备编号，再生成评估报告。"));
+  Page->cbDevice->setEditText(QStringLiteral("QK-9"));
+  Page->btnReport->click();
+  ASSERT_EQ(Msgs.Boxes.size(), 2);
+  EXPECT_EQ(Msgs.Boxes[1].text, QStringLiteral("设备“QK-9”在所选时间内没有测试结果。"));
+  EXPECT_EQ(OpenPreview(), nullptr);
+  EXPECT_EQ(Dialogs.PrintSetupCalls, 0);
+}
+
+}  // namespace
