@@ -14,18 +14,14 @@
 
 #include <set>
 
-#include "data/UDataCenter.h"
-#include "forms/UHistory.h"
-#include "history/ResultStore.h"
-#include "support/TestServices.h"
+#include "history_fixture.h"
 
 namespace {
 
-class HistoryPage : public ::testing::Test {
+class HistoryPage : public HistoryFixture {
  protected:
   void SetUp() override {
-    SetAppDir(FDir.path());
-    FStore = std::make_unique<TResultStore>(FDir.filePath(QStringLiteral("results.sqlite")));
+    HistoryFixture::SetUp();
     std::vector<QStringList> rows;
     for (int i = 0; i < kResults; ++i) {
       const QDateTime t = QDateTime(QDate(2024, 1, 1), QTime(8, 0)).addSecs(60 * (i / 2));  // two to a minute
@@ -35,20 +31,8 @@ class HistoryPage : public ::testing::Test {
                       QStringLiteral("45.5 μΩ"), QStringLiteral("46.1 μΩ"), QStringLiteral("47.0 μΩ")});
     }
     ASSERT_EQ(FStore->AddUploaded(rows), kResults);
-    Page = std::make_unique<THistoryPage>([this] { return FStore.get(); }, [] { return QString(); });
-    Page->resize(1000, 600);
-    Page->show();
-  }
-  void TearDown() override {
-    Page.reset();
-    FStore.reset();
-    SetAppDir(QString());
   }
   static constexpr int kResults = 450;
-  QTemporaryDir FDir;
-  std::unique_ptr<TResultStore> FStore;
-  std::unique_ptr<THistoryPage> Page;
-  TRecordingMessages Msgs;
 };
 
 TEST_F(HistoryPage, RowsComeAsTheTableScrollsEachOnceNewestFirst) {

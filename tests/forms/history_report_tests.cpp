@@ -10,13 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "data/UDataCenter.h"
 #include "forms/UDlgPreview.h"
-#include "forms/UHistory.h"
 #include "forms/UQRAssessment.h"
-#include "history/ResultStore.h"
+#include "history_fixture.h"
 #include "support/ReportSupport.h"
-#include "support/TestServices.h"
 
 namespace {
 
@@ -26,20 +23,11 @@ QStringList Row(const QString& time, const QString& device, const QString& a, co
           QStringLiteral("30 秒"), QStringLiteral("三相"), a, b, c};
 }
 
-class HistoryReport : public ::testing::Test {
+class HistoryReport : public HistoryFixture {
  protected:
-  void SetUp() override {
-    SetAppDir(FDir.path());
-    FStore = std::make_unique<TResultStore>(FDir.filePath(QStringLiteral("results.sqlite")));
-    Page = std::make_unique<THistoryPage>([this] { return FStore.get(); }, [] { return QString(); });
-    Page->resize(1000, 600);
-    Page->show();
-  }
   void TearDown() override {
-    Page.reset();
-    FStore.reset();
+    HistoryFixture::TearDown();
     FlushEvents();
-    SetAppDir(QString());
   }
 
   // Presses "评估报告…" for the device and prints the preview to a PDF file.
@@ -59,10 +47,6 @@ class HistoryReport : public ::testing::Test {
     return pdf;
   }
 
-  QTemporaryDir FDir;
-  std::unique_ptr<TResultStore> FStore;
-  std::unique_ptr<THistoryPage> Page;
-  TRecordingMessages Msgs;
   TScriptedPrintDialogs Dialogs;
   QString Shown;
 };

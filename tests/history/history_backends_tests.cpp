@@ -132,39 +132,13 @@ TEST_P(StoreOn, PagesGiveEveryResultOnceInOrder) {
   EXPECT_EQ(store.Devices(), (QStringList{"QK-1", "QK-2", "QK-3"}));
 }
 
-// What the history tab reads at once for the devices of a page is what it
+// A device's own criteria, and the program-wide defaults where it has none;
+// what the history tab reads at once for the devices of a page is what it
 // would read device by device.
-TEST_P(StoreOn, CriteriaAndFirstValuesOfManyDevicesAtOnce) {
+TEST_P(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
   TResultStore store(FConfig);
   store.AddUploaded({Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ", "46.1 μΩ", "47.0 μΩ"),
                      Row(2, "24-05-01 09:07", "QK-1", "44.0 μΩ", "", ""), Row(3, "24-05-02 09:07", "QK-2", "30.5 μΩ")});
-  TCriteria defaults;
-  defaults.maxMicroOhm = 100;
-  defaults.riseFactor = 1.3;
-  store.SetCriteria(QString(), defaults);
-  TCriteria own;
-  own.referenceMicroOhm = 40;
-  own.imbalancePercent = 30;
-  store.SetCriteria(QStringLiteral("QK-2"), own);
-  const QStringList devices = {QStringLiteral("QK-1"), QStringLiteral("QK-2"), QStringLiteral("QK-9")};
-  const auto criteria = store.CriteriaOf(devices);
-  const auto first = store.FirstValuesOf(devices);
-  for (const QString& d : devices) {
-    const TCriteria one = store.Criteria(d);
-    EXPECT_EQ(criteria.at(d).maxMicroOhm, one.maxMicroOhm) << d.toStdString();
-    EXPECT_EQ(criteria.at(d).referenceMicroOhm, one.referenceMicroOhm) << d.toStdString();
-    EXPECT_DOUBLE_EQ(criteria.at(d).riseFactor, one.riseFactor) << d.toStdString();
-    EXPECT_DOUBLE_EQ(criteria.at(d).imbalancePercent, one.imbalancePercent) << d.toStdString();
-    EXPECT_EQ(first.at(d), store.FirstValues(d)) << d.toStdString();
-  }
-  ASSERT_TRUE(first.at(QStringLiteral("QK-1"))[0]);
-  EXPECT_NEAR(*first.at(QStringLiteral("QK-1"))[0], 44.0, 1e-9);  // the oldest, not the first stored
-  EXPECT_FALSE(first.at(QStringLiteral("QK-9"))[0]);
-}
-
-// A device's own criteria, and the program-wide defaults where it has none.
-TEST_P(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
-  TResultStore store(FConfig);
   TCriteria defaults;
   defaults.maxMicroOhm = 100;
   defaults.riseFactor = 1.3;
@@ -184,6 +158,21 @@ TEST_P(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
   EXPECT_FALSE(other.referenceMicroOhm);
   EXPECT_DOUBLE_EQ(other.riseFactor, 1.3);
   EXPECT_FALSE(store.OwnCriteria(QStringLiteral("QK-9")).maxMicroOhm);
+
+  const QStringList devices = {QStringLiteral("QK-1"), QStringLiteral("QK-2"), QStringLiteral("QK-9")};
+  const auto criteria = store.CriteriaOf(devices);
+  const auto first = store.FirstValuesOf(devices);
+  for (const QString& d : devices) {
+    const TCriteria each = store.Criteria(d);
+    EXPECT_EQ(criteria.at(d).maxMicroOhm, each.maxMicroOhm) << d.toStdString();
+    EXPECT_EQ(criteria.at(d).referenceMicroOhm, each.referenceMicroOhm) << d.toStdString();
+    EXPECT_DOUBLE_EQ(criteria.at(d).riseFactor, each.riseFactor) << d.toStdString();
+    EXPECT_DOUBLE_EQ(criteria.at(d).imbalancePercent, each.imbalancePercent) << d.toStdString();
+    EXPECT_EQ(first.at(d), store.FirstValues(d)) << d.toStdString();
+  }
+  ASSERT_TRUE(first.at(QStringLiteral("QK-1"))[0]);
+  EXPECT_NEAR(*first.at(QStringLiteral("QK-1"))[0], 44.0, 1e-9);  // the oldest, not the first stored
+  EXPECT_FALSE(first.at(QStringLiteral("QK-9"))[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StoreOn, ::testing::Values("SQLite", "PostgreSQL"),
