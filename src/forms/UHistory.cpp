@@ -309,7 +309,12 @@ void THistoryPage::Refresh() {
     }
     ShowTrend(device, store->Trend(filter), FJudges[device]);
   }
-  lblStatus->setText(QStringLiteral("共 %1 条结果；历史记录：%2").arg(total).arg(store->FileName()));
+  QString status = QStringLiteral("共 %1 条结果；历史记录：%2").arg(total).arg(store->FileName());
+  // A result the program could not store since is told here, with the reason.
+  const QString why = FWhy();
+  if (!why.isEmpty()) status = QStringLiteral("最近的测试结果未能存入历史记录：%1；%2").arg(why, status);
+  lblStatus->setText(status);
+  lblStatus->setToolTip(status);
 }
 
 THistoryFilter THistoryPage::ChosenFilter() const {

@@ -78,7 +78,8 @@ class THistoryModel : public QAbstractTableModel {
 class THistoryPage : public QWidget {
   Q_OBJECT
  public:
-  // store: the history (null when it cannot be opened; why() says why).
+  // store: the history (null when it cannot be opened); why(): why it cannot
+  // be opened, or why the latest result could not be stored (empty when it was).
   THistoryPage(std::function<TResultStore*()> store, std::function<QString()> why, QWidget* parent = nullptr);
 
   // Reads the results of the filter anew; with one device chosen, its trend.

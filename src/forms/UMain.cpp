@@ -741,6 +741,7 @@ void TFrmMain::StoreUploaded(const std::vector<QStringList>& rows) {
   if (!store) return HistoryFailed(FHistoryError);
   try {
     store->AddUploaded(rows);
+    FHistoryError.clear();  // the history tab no longer reports an earlier failure
   } catch (const EAppError& e) {
     HistoryFailed(e.Text());
   }
@@ -751,6 +752,7 @@ void TFrmMain::StoreArchived(const QStringList& row, const TStartParams& start) 
   if (!store) return HistoryFailed(FHistoryError);
   try {
     store->AddArchived(row, start);
+    FHistoryError.clear();
   } catch (const EAppError& e) {
     HistoryFailed(e.Text());
   }

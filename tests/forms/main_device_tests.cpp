@@ -14,6 +14,9 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTreeWidget>
 
 #include "forms/UDlgChooseDevice.h"
@@ -605,6 +608,43 @@ TEST_F(MainDevice, AHistoryThatCannotBeWrittenIsReportedOnceAndTheUploadComplete
   W->BtnSampleData->click();
   EXPECT_EQ(Msgs.Boxes.size(), 1);
   EXPECT_EQ(giDataCount, 2);
+}
+
+// A store that opens but refuses to store (here a rule of the database, as a
+// full disk would) is reported once; the history tab says why until a
+// result is stored again.
+TEST_F(MainDevice, AHistoryThatRefusesAResultIsToldOnTheHistoryTabUntilOneIsStored) {
+  StartSim({QStringLiteral("--records"), QStringLiteral("2")});
+  ASSERT_NE(W->History(), nullptr) << W->HistoryError().toStdString();
+  const QString file = QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite"));
+  auto rule = [&](const QString& sql) {
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rule"));
+      db.setDatabaseName(file);
+      ASSERT_TRUE(db.open());
+      QSqlQuery q(db);
+      ASSERT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("rule"));
+  };
+  rule(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON results BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
+  Connect();
+  W->BtnSampleData->click();
+  EXPECT_EQ(giDataCount, 2);
+  ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
+  EXPECT_TRUE(Msgs.Boxes[0].detail.contains(QStringLiteral("磁盘已满"))) << Msgs.Boxes[0].detail.toStdString();
+  W->pgc->setCurrentIndex(2);
+  EXPECT_TRUE(W->tsHistory->lblStatus->text().startsWith(QStringLiteral("最近的测试结果未能存入历史记录：")))
+      << W->tsHistory->lblStatus->text().toStdString();
+  EXPECT_EQ(W->tsHistory->Model->rowCount(), 0);
+
+  W->pgc->setCurrentIndex(0);
+  rule(QStringLiteral("DROP TRIGGER refuse"));
+  W->BtnSampleData->click();
+  EXPECT_EQ(Msgs.Boxes.size(), 1);
+  W->pgc->setCurrentIndex(2);
+  EXPECT_TRUE(W->tsHistory->lblStatus->text().startsWith(QStringLiteral("共 2 条结果")))
+      << W->tsHistory->lblStatus->text().toStdString();
 }
 
 }  // namespace
