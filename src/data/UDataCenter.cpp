@@ -23,6 +23,7 @@ std::int32_t iLastPhase = 0;
 QString strResultA;
 QString strResultB;
 QString strResultC;
+std::array<std::optional<double>, 3> gResultOhms;
 QString strTestUser;
 QString strTestAdd;
 QString strDevice;
@@ -96,6 +97,7 @@ void ResetWorkingParameters() {
   strResultA.clear();
   strResultB.clear();
   strResultC.clear();
+  gResultOhms = {};
   strTestUser.clear();
   strTestAdd.clear();
   strDevice.clear();

@@ -4,7 +4,9 @@
 #include <QDateTime>
 #include <QString>
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
 class TIniFile;
 
@@ -20,6 +22,9 @@ extern std::int32_t iLastPhase;
 extern QString strResultA;  // resistance texts of the last test, for the archive
 extern QString strResultB;
 extern QString strResultC;
+// The same results in ohms as the instrument's frame gave them, where the
+// texts are still those it gave (else empty), for the results history.
+extern std::array<std::optional<double>, 3> gResultOhms;
 extern QString strTestUser;  // at most 20 GBK bytes each
 extern QString strTestAdd;
 extern QString strDevice;

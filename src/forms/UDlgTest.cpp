@@ -1,5 +1,7 @@
 #include "forms/UDlgTest.h"
 
+#include <cmath>
+
 #include <QComboBox>
 #include <QDateTime>
 #include <QFrame>
@@ -301,6 +303,13 @@ bool TFrmTest::SaveResults() {
   strResultA = TrimText(TSData->Cells(1, 1));
   strResultB = TrimText(TSData->Cells(1, 2));
   strResultC = TrimText(TSData->Cells(1, 3));
+  for (int p = 0; p < 3; ++p) {
+    const QString shown = TSData->Cells(1, p + 1);
+    const TShownValue& v = FShownOhms[p];
+    gResultOhms[size_t(p)] = !shown.isEmpty() && shown == v.text && std::isfinite(v.ohms)
+                                 ? std::optional<double>(v.ohms)
+                                 : std::nullopt;
+  }
   return true;
 }
 
@@ -388,13 +397,16 @@ int TFrmTest::ShowLiveFrame(QString& message) {
     case kLiveFinished:
     case kLiveMeasuring:
       TSData->SetCells(1, 1, Q(f.ResistanceA));
+      FShownOhms[0] = {Q(f.ResistanceA), f.OhmA};
       TSData->SetCells(2, 1, Q(f.VoltageA));
       TSData->SetCells(3, 1, Q(f.CurrentA));
       if (cbbPhaseSelect->currentIndex() == 1) {
         TSData->SetCells(1, 2, Q(f.ResistanceB));
+        FShownOhms[1] = {Q(f.ResistanceB), f.OhmB};
         TSData->SetCells(2, 2, Q(f.VoltageB));
         TSData->SetCells(3, 2, Q(f.CurrentB));
         TSData->SetCells(1, 3, Q(f.ResistanceC));
+        FShownOhms[2] = {Q(f.ResistanceC), f.OhmC};
         TSData->SetCells(2, 3, Q(f.VoltageC));
         TSData->SetCells(3, 3, Q(f.CurrentC));
       }

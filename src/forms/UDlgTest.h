@@ -93,6 +93,13 @@ class TFrmTest : public QDialog {
   void EndRun();
 
   bool FShown = false;
+  // The resistance each row shows and the frame's value behind it, in ohms:
+  // the history keeps the value where the text is still the one shown.
+  struct TShownValue {
+    QString text;
+    double ohms = 0;
+  };
+  TShownValue FShownOhms[3];
   // Set when the frame loop starts; cleared only by a stop request.
   bool FTesting = false;
   // Local date-time of the last completed test in milliseconds since the

@@ -563,7 +563,8 @@ void TFrmMain::BtnSampleDataClick() {
     // The records received go to the history as well, also when the upload
     // stops part-way.
     std::vector<QStringList> received;
-    auto store = qScopeGuard([&] { StoreUploaded(received); });
+    std::vector<TOhms> values;  // the frames' values behind the texts
+    auto store = qScopeGuard([&] { StoreUploaded(received, values); });
     for (int b = count; b >= 1; --b) {
       const int r = count - b + 1;
       ProgressBar1->setValue(r);
@@ -575,6 +576,11 @@ void TFrmMain::BtnSampleDataClick() {
       giDataCount = r;
       QStringList row;
       for (int c = 0; c < SGData->ColCount(); ++c) row << SGData->Cells(c, r);
+      const TRecvF1& rec = *road->RecvF1;
+      // Phases B and C of a single-phase record are not shown: no value.
+      const bool three = row.value(7) == QStringLiteral("三相");
+      values.push_back(TOhms{double(rec.OhmA), three ? std::optional<double>(rec.OhmB) : std::nullopt,
+                             three ? std::optional<double>(rec.OhmC) : std::nullopt});
       received.push_back(std::move(row));
     }
   });
@@ -707,7 +713,7 @@ void TFrmMain::ArchiveResult() {
   SGSave->SetRow(r);
   QStringList row;
   for (int c = 0; c < SGSave->ColCount(); ++c) row << SGSave->Cells(c, r);
-  StoreArchived(row, TStartParams{iLastCurrentStep, iLastTestTime, iLastPhase});
+  StoreArchived(row, TStartParams{iLastCurrentStep, iLastTestTime, iLastPhase}, gResultOhms);
 }
 
 // ---- Results history ---------------------------------------------------------------
@@ -735,23 +741,23 @@ void TFrmMain::HistoryFailed(const QString& why) {
   MsgBoxWithDetail(this, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"), why, TMsgIcon::Warning);
 }
 
-void TFrmMain::StoreUploaded(const std::vector<QStringList>& rows) {
+void TFrmMain::StoreUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms) {
   if (rows.empty()) return;
   TResultStore* store = History();
   if (!store) return HistoryFailed(FHistoryError);
   try {
-    store->AddUploaded(rows);
+    store->AddUploaded(rows, ohms);
     FHistoryError.clear();  // the history tab no longer reports an earlier failure
   } catch (const EAppError& e) {
     HistoryFailed(e.Text());
   }
 }
 
-void TFrmMain::StoreArchived(const QStringList& row, const TStartParams& start) {
+void TFrmMain::StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms) {
   TResultStore* store = History();
   if (!store) return HistoryFailed(FHistoryError);
   try {
-    store->AddArchived(row, start);
+    store->AddArchived(row, start, ohms);
     FHistoryError.clear();
   } catch (const EAppError& e) {
     HistoryFailed(e.Text());

@@ -138,8 +138,8 @@ class TFrmMain : public QWidget {
   QString HistoryError() const { return FHistoryError; }
   // Stores rows in the history. A store that cannot be written leaves the
   // operation as it was; the operator is told once per run.
-  void StoreUploaded(const std::vector<QStringList>& rows);
-  void StoreArchived(const QStringList& row, const TStartParams& start);
+  void StoreUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms);
+  void StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms);
 
  signals:
   // The window has closed; the program ends.

@@ -125,10 +125,10 @@ void TQRAssessment::Load(const TAssessmentData& d) {
   const TCriteria& c = d.criteria;
   QRLCriteria->Caption =
       QStringLiteral("评估标准：电阻上限 %1；允许上升倍数 %2；三相不平衡上限 %3 %")
-          .arg(c.maxMicroOhm ? MicroOhmText(*c.maxMicroOhm) : QStringLiteral("不判断"), Number(c.riseFactor, 2),
+          .arg(c.maxMicroOhm ? TypedMicroOhmText(*c.maxMicroOhm) : QStringLiteral("不判断"), Number(c.riseFactor, 2),
                Number(c.imbalancePercent, 0));
   if (c.referenceMicroOhm) {
-    QRLReference->Caption = QStringLiteral("基准值：%1（输入值）").arg(MicroOhmText(*c.referenceMicroOhm));
+    QRLReference->Caption = QStringLiteral("基准值：%1（输入值）").arg(TypedMicroOhmText(*c.referenceMicroOhm));
   } else {
     QStringList parts;
     const char* const names[3] = {"A相", "B相", "C相"};

@@ -44,8 +44,10 @@ TVerdict Assess(const std::array<std::optional<double>, 3>& value, const TCriter
     for (int p = 0; p < 3; ++p) {
       if (value[size_t(p)] && *value[size_t(p)] > *c.maxMicroOhm) {
         Worsen(v, TVerdictKind::Fail);
-        v.reasons << QStringLiteral("%1 %2 超过上限 %3")
-                         .arg(QString::fromUtf8(kPhase[p]), MicroOhmText(*value[size_t(p)]), MicroOhmText(*c.maxMicroOhm));
+        // Just over the limit shows as many decimals as it takes to say so.
+        v.reasons << QStringLiteral("%1 %2 μΩ 超过上限 %3")
+                         .arg(QString::fromUtf8(kPhase[p]), AboveText(*value[size_t(p)], *c.maxMicroOhm),
+                              TypedMicroOhmText(*c.maxMicroOhm));
       }
     }
   }
@@ -59,9 +61,10 @@ TVerdict Assess(const std::array<std::optional<double>, 3>& value, const TCriter
   }
   if (rise) {
     v.risePercent = rise;
-    if (*rise > (c.riseFactor - 1) * 100 + 1e-9) {
+    const double allowed = (c.riseFactor - 1) * 100;
+    if (*rise > allowed + 1e-9) {
       Worsen(v, TVerdictKind::Fail);
-      v.reasons << QStringLiteral("较基准上升 %1 %").arg(std::lround(*rise));
+      v.reasons << QStringLiteral("较基准上升 %1 %").arg(PercentAboveText(*rise, allowed));
     }
   }
 
@@ -70,7 +73,7 @@ TVerdict Assess(const std::array<std::optional<double>, 3>& value, const TCriter
     v.imbalancePercent = imbalance;
     if (imbalance > c.imbalancePercent + 1e-9) {
       Worsen(v, TVerdictKind::Attention);
-      v.reasons << QStringLiteral("三相不平衡 %1 %").arg(std::lround(imbalance));
+      v.reasons << QStringLiteral("三相不平衡 %1 %").arg(PercentAboveText(imbalance, c.imbalancePercent));
     }
   }
   return v;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 
 #include "history/ResultValues.h"
 #include "platform/IniFile.h"
@@ -212,7 +213,8 @@ void TResultStore::Migrate() {
 }
 
 int TResultStore::Insert(TResultKind kind, const std::vector<QString>& keys,
-                         const std::vector<const QStringList*>& rows, const std::optional<TStartParams>& start) {
+                         const std::vector<const QStringList*>& rows, const std::vector<const TOhms*>& ohms,
+                         const std::optional<TStartParams>& start) {
   QSqlQuery q(QSqlDatabase::database(FConnection));
   QString sql = QStringLiteral(
       "INSERT INTO results (kind, source_key, device_no, test_time, stored_at,"
@@ -241,7 +243,11 @@ int TResultStore::Insert(TResultKind kind, const std::vector<QString>& keys,
     q.addBindValue(stored);
     for (int c = 0; c < kTexts; ++c) q.addBindValue(texts.value(c));
     for (int p = 0; p < 3; ++p) {
-      const std::optional<double> v = OhmsOfText(texts.value(8 + p));
+      // The frame's value where the program has it: the text shows it cut
+      // after its last digit.
+      std::optional<double> v;
+      if (ohms[i] && (*ohms[i])[size_t(p)] && std::isfinite(*(*ohms[i])[size_t(p)])) v = (*ohms[i])[size_t(p)];
+      if (!v) v = OhmsOfText(texts.value(8 + p));
       q.addBindValue(v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()));
     }
     for (const int v : {start ? start->currentStep : 0, start ? start->testTime : 0, start ? start->phase : 0}) {
@@ -252,11 +258,19 @@ int TResultStore::Insert(TResultKind kind, const std::vector<QString>& keys,
   return std::max(q.numRowsAffected(), 0);
 }
 
-int TResultStore::AddUploaded(const std::vector<QStringList>& rows) { return AddRows(TResultKind::Uploaded, rows); }
+int TResultStore::AddUploaded(const std::vector<QStringList>& rows) {
+  return AddRows(TResultKind::Uploaded, rows, nullptr);
+}
 
-int TResultStore::AddImported(const std::vector<QStringList>& rows) { return AddRows(TResultKind::Imported, rows); }
+int TResultStore::AddUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms) {
+  return AddRows(TResultKind::Uploaded, rows, &ohms);
+}
 
-int TResultStore::AddRows(TResultKind kind, const std::vector<QStringList>& rows) {
+int TResultStore::AddImported(const std::vector<QStringList>& rows) {
+  return AddRows(TResultKind::Imported, rows, nullptr);
+}
+
+int TResultStore::AddRows(TResultKind kind, const std::vector<QStringList>& rows, const std::vector<TOhms>* ohms) {
   QSqlDatabase db = QSqlDatabase::database(FConnection);
   if (!db.transaction()) Fail(QStringLiteral("测试结果未能存入历史记录"), db.lastError());
   int added = 0;
@@ -273,11 +287,13 @@ int TResultStore::AddRows(TResultKind kind, const std::vector<QStringList>& rows
       const size_t end = std::min(rows.size(), begin + kBatch);
       std::vector<QString> keys;
       std::vector<const QStringList*> batch;
+      std::vector<const TOhms*> values;
       for (size_t i = begin; i < end; ++i) {
         keys.push_back(prefix + rows[i].mid(1).join(QChar(0x1F)));
         batch.push_back(&rows[i]);
+        values.push_back(ohms && i < ohms->size() ? &(*ohms)[i] : nullptr);
       }
-      added += Insert(kind, keys, batch, std::nullopt);
+      added += Insert(kind, keys, batch, values, std::nullopt);
     }
   } catch (...) {
     db.rollback();
@@ -291,10 +307,10 @@ int TResultStore::AddRows(TResultKind kind, const std::vector<QStringList>& rows
   return added;
 }
 
-void TResultStore::AddArchived(const QStringList& texts, const TStartParams& start) {
+void TResultStore::AddArchived(const QStringList& texts, const TStartParams& start, const TOhms& ohms) {
   const QString key = QStringLiteral("archived|%1|").arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)) +
                       texts.mid(1).join(QChar(0x1F));
-  Insert(TResultKind::Archived, {key}, {&texts}, start);
+  Insert(TResultKind::Archived, {key}, {&texts}, {&ohms}, start);
 }
 
 namespace {

@@ -26,6 +26,10 @@
 
 enum class TResultKind { Uploaded, Archived, Imported };
 
+// Resistances of phases A, B, C in ohms, as the instrument's frame held them;
+// an empty phase is read from its text instead.
+using TOhms = std::array<std::optional<double>, 3>;
+
 // The parameters a live test was started with (indices as the lists use them).
 struct TStartParams {
   int currentStep = 0;
@@ -98,9 +102,11 @@ class TResultStore {
   // Stores uploaded rows (11 texts each) in one transaction; rows stored
   // before are skipped. Returns how many were added. Throws EAppError.
   int AddUploaded(const std::vector<QStringList>& rows);
-  // Stores an archived row with the parameters its test started with.
-  // Throws EAppError.
-  void AddArchived(const QStringList& texts, const TStartParams& start);
+  // The same, with the values of each row's frame (as many as rows).
+  int AddUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms);
+  // Stores an archived row with the parameters its test started with, and
+  // the values of its live frame where known. Throws EAppError.
+  void AddArchived(const QStringList& texts, const TStartParams& start, const TOhms& ohms = {});
   // Stores rows read from a data file; rows stored before are skipped.
   int AddImported(const std::vector<QStringList>& rows);
 
@@ -137,8 +143,8 @@ class TResultStore {
   // Stores the rows under their keys in one statement; returns how many
   // were new.
   int Insert(TResultKind kind, const std::vector<QString>& keys, const std::vector<const QStringList*>& rows,
-             const std::optional<TStartParams>& start);
-  int AddRows(TResultKind kind, const std::vector<QStringList>& rows);
+             const std::vector<const TOhms*>& ohms, const std::optional<TStartParams>& start);
+  int AddRows(TResultKind kind, const std::vector<QStringList>& rows, const std::vector<TOhms>* ohms);
   bool ReadCriteria(const QString& device, TCriteria& c) const;
 
   QString FFile;

@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <cmath>
+
 std::optional<double> OhmsOfText(const QString& text) {
   // μ is the Greek small mu the program writes; µ (the micro sign) and u
   // come from files typed elsewhere.
@@ -18,7 +20,37 @@ std::optional<double> OhmsOfText(const QString& text) {
   return v * 1e-6;
 }
 
-QString MicroOhmText(double microOhm) { return QString::number(microOhm, 'f', 1) + QStringLiteral(" μΩ"); }
+namespace {
+
+// v cut after d decimals. The small allowance keeps a value read from a text
+// ("45.5" is 45.4999...) at its own figure.
+double Cut(double v, int d) {
+  const double scale = std::pow(10.0, d);
+  const double cut = std::floor(std::fabs(v) * scale + 1e-6) / scale;
+  return v < 0 ? -cut : cut;
+}
+
+}  // namespace
+
+QString MicroOhmText(double microOhm) { return QString::number(Cut(microOhm, 1), 'f', 1) + QStringLiteral(" μΩ"); }
+
+QString TypedMicroOhmText(double microOhm) {
+  QString t = QString::number(microOhm, 'f', 6);
+  while (t.endsWith(QLatin1Char('0')) && t.indexOf(QLatin1Char('.')) < t.size() - 2) t.chop(1);
+  return t + QStringLiteral(" μΩ");
+}
+
+QString AboveText(double value, double limit) {
+  int d = 1;
+  while (d < 6 && Cut(value, d) <= limit + 1e-9) ++d;
+  return QString::number(Cut(value, d), 'f', d);
+}
+
+QString PercentAboveText(double percent, double limit) {
+  int d = 0;
+  while (d < 6 && QString::number(percent, 'f', d).toDouble() <= limit + 1e-9) ++d;
+  return QString::number(percent, 'f', d);
+}
 
 QDateTime TimeOfText(const QString& text) {
   static const QRegularExpression re(QStringLiteral("^\\s*(\\d{2})-(\\d{2})-(\\d{2})\\s+(\\d{2}):(\\d{2})\\s*$"));

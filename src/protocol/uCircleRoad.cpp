@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -129,13 +130,19 @@ std::string FormatValue(const std::string& unit1, const std::string& unit2,
   return result;
 }
 
-std::string FloatText(const std::uint8_t* frame, int pos, int kind) {
-  if (frame == nullptr || pos < 0) return std::string();
+float FloatValue(const std::uint8_t* frame, int pos) {
+  if (frame == nullptr || pos < 0) return std::numeric_limits<float>::quiet_NaN();
   const std::uint32_t bits = (std::uint32_t(frame[pos]) << 24) | (std::uint32_t(frame[pos + 1]) << 16) |
                              (std::uint32_t(frame[pos + 2]) << 8) | std::uint32_t(frame[pos + 3]);
   float value;
   static_assert(sizeof(value) == sizeof(bits), "single precision is 4 bytes");
   std::memcpy(&value, &bits, sizeof(value));
+  return value;
+}
+
+std::string FloatText(const std::uint8_t* frame, int pos, int kind) {
+  if (frame == nullptr || pos < 0) return std::string();
+  const float value = FloatValue(frame, pos);
   switch (kind) {
     case kValueCurrent:
       return FormatValue(kUnitAmpere, "", "", value);
@@ -162,6 +169,7 @@ void TRecvF1::Clear() {
   ResistanceA.clear();
   ResistanceB.clear();
   ResistanceC.clear();
+  OhmA = OhmB = OhmC = std::numeric_limits<float>::quiet_NaN();
 }
 
 void TRecvF1::Decode(const std::uint8_t* frame, int highIndex) {
@@ -183,6 +191,9 @@ void TRecvF1::Decode(const std::uint8_t* frame, int highIndex) {
   ResistanceA = FloatText(frame, kResistance, kValueResistance);
   ResistanceB = FloatText(frame, kResistance + 4, kValueResistance);
   ResistanceC = FloatText(frame, kResistance + 8, kValueResistance);
+  OhmA = FloatValue(frame, kResistance);
+  OhmB = FloatValue(frame, kResistance + 4);
+  OhmC = FloatValue(frame, kResistance + 8);
 }
 
 // ---------------------------------------------------------------------------
@@ -198,6 +209,7 @@ void TRecvFA::Clear() {
   ResistanceA.clear();
   ResistanceB.clear();
   ResistanceC.clear();
+  OhmA = OhmB = OhmC = std::numeric_limits<float>::quiet_NaN();
   LoadTimeText.clear();
   LoadSeconds = 0;
   State = 0;
@@ -218,6 +230,9 @@ void TRecvFA::Decode(const std::uint8_t* frame, int highIndex) {
   ResistanceA = FloatText(frame, kResistance, kValueResistance);
   ResistanceB = FloatText(frame, kResistance + 4, kValueResistance);
   ResistanceC = FloatText(frame, kResistance + 8, kValueResistance);
+  OhmA = FloatValue(frame, kResistance);
+  OhmB = FloatValue(frame, kResistance + 4);
+  OhmC = FloatValue(frame, kResistance + 8);
   LoadSeconds = frame[kMinutes] * 60 + frame[LiveAt::kSeconds];
   LoadTimeText = SecondsText(LoadSeconds);
   State = frame[kState];

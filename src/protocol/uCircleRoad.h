@@ -19,6 +19,8 @@ enum : std::uint8_t { kStatusDone = 0, kStatusWaiting = 1, kStatusInvalid = 2 };
 // Value kinds for FloatText.
 enum : int { kValueCurrent = 1, kValueVoltage = 2, kValueResistance = 3 };
 
+// The big-endian single at frame[pos..pos+3].
+float FloatValue(const std::uint8_t* frame, int pos);
 // Value text of the big-endian single at frame[pos..pos+3].
 std::string FloatText(const std::uint8_t* frame, int pos, int kind);
 // Scaled text of a value: unit1 for magnitudes of 1 and more, unit2 for
@@ -45,6 +47,8 @@ class TRecvF1 {
   std::string ResistanceA;
   std::string ResistanceB;
   std::string ResistanceC;
+  // The resistances as the frame holds them, in ohms; NaN when cleared.
+  float OhmA, OhmB, OhmC;
 };
 
 class TRecvFA {
@@ -64,6 +68,7 @@ class TRecvFA {
   std::string ResistanceA;
   std::string ResistanceB;
   std::string ResistanceC;
+  float OhmA, OhmB, OhmC;  // as in TRecvF1
   std::string LoadTimeText;
   std::int32_t LoadSeconds = 0;
   std::int32_t State = 0;

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "history/ResultValues.h"
 #include "main_fixture.h"
 
 namespace {
@@ -639,5 +640,12 @@ TEST_F(LiveTest, AnArchivedResultIsKeptInTheHistory) {
   EXPECT_EQ(CurrentStepName(kept[0].start->currentStep), shown[5]);
   EXPECT_EQ(kept[0].start->testTime, 5);
   EXPECT_EQ(PhaseName(kept[0].start->phase), shown[7]);
-  EXPECT_TRUE(kept[0].ohms[0]);
+  // The value is the live frame's, which the text shows cut after its last
+  // digit (0.1 μΩ here).
+  ASSERT_TRUE(kept[0].ohms[0]);
+  const std::optional<double> text = OhmsOfText(shown[8]);
+  ASSERT_TRUE(text);
+  EXPECT_GE(*kept[0].ohms[0], *text - 1e-12);
+  EXPECT_LT(*kept[0].ohms[0], *text + 0.1e-6);
+  EXPECT_NE(*kept[0].ohms[0], *text);
 }

@@ -22,6 +22,7 @@
 #include "forms/UDlgChooseDevice.h"
 #include "forms/UDlgSetComm.h"
 #include "forms/UHistory.h"
+#include "history/ResultValues.h"
 #include "platform/SerialDevices.h"
 
 namespace {
@@ -583,6 +584,21 @@ TEST_F(MainDevice, UploadedRecordsAreKeptInTheHistoryOnce) {
   QStringList first;
   for (int c = 0; c < 11; ++c) first << W->SGData->Cells(c, 1);
   EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [&](const TStoredResult& r) { return r.texts == first; }));
+  // The values are the records' own, which the texts show cut after their
+  // last digit (0.1 μΩ here); the phases a single-phase record does not show
+  // have none.
+  int unrounded = 0;
+  for (const TStoredResult& r : kept) {
+    for (int p = 0; p < 3; ++p) {
+      const std::optional<double> text = OhmsOfText(r.texts[8 + p]);
+      ASSERT_EQ(bool(text), bool(r.ohms[size_t(p)])) << r.texts.join(' ').toStdString();
+      if (!text) continue;
+      EXPECT_GE(*r.ohms[size_t(p)], *text - 1e-12) << r.texts.join(' ').toStdString();
+      EXPECT_LT(*r.ohms[size_t(p)], *text + 0.1e-6) << r.texts.join(' ').toStdString();
+      unrounded += *r.ohms[size_t(p)] != *text ? 1 : 0;
+    }
+  }
+  EXPECT_GT(unrounded, 0);
 
   W.reset();  // the program ends and starts again
   MakeWindow();

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cmath>
 
 #include "history/Assessment.h"
@@ -42,6 +44,25 @@ INSTANTIATE_TEST_SUITE_P(Units, ValueTexts,
                                            TValueCase{"2.500 Ω", 2.5}, TValueCase{"61.6µΩ", 61.6e-6},
                                            TValueCase{" 7 uohm ", 7e-6}, TValueCase{"12.5", -1},
                                            TValueCase{"", -1}, TValueCase{"--", -1}, TValueCase{"30.5 μV", -1}));
+
+// A measured value shows as the instrument writes it: cut after one decimal,
+// whether it came from a frame's single or from a text.
+struct TShownCase {
+  double microOhm;
+  const char* text;
+};
+
+class ShownValues : public ::testing::TestWithParam<TShownCase> {};
+
+TEST_P(ShownValues, AreCutAfterOneDecimal) {
+  EXPECT_EQ(MicroOhmText(GetParam().microOhm), QString::fromUtf8(GetParam().text)) << GetParam().microOhm;
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ShownValues,
+                         ::testing::Values(TShownCase{double(141.2f), "141.1 μΩ"},  // 141.19999...
+                                           TShownCase{52.37525, "52.3 μΩ"},
+                                           TShownCase{*OhmsOfText(QStringLiteral("45.5 μΩ")) * 1e6, "45.5 μΩ"},
+                                           TShownCase{0, "0.0 μΩ"}, TShownCase{1250, "1250.0 μΩ"}));
 
 struct TJudgeCase {
   const char* name;
@@ -81,7 +102,13 @@ INSTANTIATE_TEST_SUITE_P(
         TJudgeCase{"PoleImbalance", {30.0, 47.4, 30.0}, -1, 47.4, TVerdictKind::Attention, "三相不平衡 58 %"},
         TJudgeCase{"SinglePhaseOnTheOneValue", {61.6, -1, -1}, 55, 61.6, TVerdictKind::Fail,
                    "A相 61.6 μΩ 超过上限 55.0 μΩ"},
-        TJudgeCase{"NoValueIsNotJudged", {-1, -1, -1}, 55, -1, TVerdictKind::NotJudged, ""}),
+        TJudgeCase{"NoValueIsNotJudged", {-1, -1, -1}, 55, -1, TVerdictKind::NotJudged, ""},
+        // Just over a limit: as many decimals as it takes to show it over.
+        TJudgeCase{"JustOverTheMaximum", {72.034, -1, -1}, 72, 72.034, TVerdictKind::Fail,
+                   "A相 72.03 μΩ 超过上限 72.0 μΩ"},
+        TJudgeCase{"JustOverTheRise", {54.018, 46.0, 44.0}, -1, -1, TVerdictKind::Fail, "较基准上升 20.04 %"},
+        TJudgeCase{"ATypedMaximumShowsAsTyped", {61.6, -1, -1}, 55.05, 61.6, TVerdictKind::Fail,
+                   "A相 61.6 μΩ 超过上限 55.05 μΩ"}),
     [](const ::testing::TestParamInfo<TJudgeCase>& i) { return std::string(i.param.name); });
 
 QStringList Row(int seq, const char* time, const char* device, const char* a) {
@@ -96,7 +123,28 @@ class HistoryStore : public ::testing::Test {
   QTemporaryDir FDir;
 };
 
-
+// The frame's value is kept where the program has it (the text shows it
+// cut after its last digit); a phase without one, or with no finite one, is read from its text.
+TEST_F(HistoryStore, TheFramesValuesAreKeptOverTheirShortenedTexts) {
+  TResultStore store(File());
+  QStringList three = Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ");
+  three[7] = QStringLiteral("三相");
+  three[9] = QStringLiteral("46.1 μΩ");
+  three[10] = QStringLiteral("47.0 μΩ");
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(store.AddUploaded({three, Row(2, "24-05-02 09:08", "QK-1", "30.5 μΩ")},
+                              {TOhms{45.5487e-6, nan, std::nullopt}, TOhms{30.5123e-6, std::nullopt, std::nullopt}}),
+            2);
+  store.AddArchived(Row(1, "24-05-03 09:00", "QK-1", "12.3 μΩ"), TStartParams{}, TOhms{12.3456e-6, {}, {}});
+  const std::vector<TStoredResult> kept = store.Results();
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_DOUBLE_EQ(*kept[0].ohms[0], 12.3456e-6);
+  EXPECT_DOUBLE_EQ(*kept[1].ohms[0], 30.5123e-6);
+  EXPECT_FALSE(kept[1].ohms[1]);
+  EXPECT_DOUBLE_EQ(*kept[2].ohms[0], 45.5487e-6);
+  EXPECT_DOUBLE_EQ(*kept[2].ohms[1], 46.1e-6);  // NaN: the text's value
+  EXPECT_DOUBLE_EQ(*kept[2].ohms[2], 47.0e-6);
+}
 
 // A store as the first version wrote it (schema 1, no criteria) is brought
 // to the current version with its results.

@@ -1,6 +1,8 @@
 // Decoders of the stored record and of the live frame.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "FrameBuilders.h"
 #include "protocol/uCircleRoad.h"
 
@@ -22,6 +24,10 @@ TEST(RecvF1, DecodesEveryFieldOfARecord) {
   EXPECT_EQ(r.ResistanceA, "30.5 μΩ");
   EXPECT_EQ(r.ResistanceB, "15.62 mΩ");
   EXPECT_EQ(r.ResistanceC, "2.500 Ω");
+  // The values themselves, unrounded, for the results history.
+  EXPECT_EQ(r.OhmA, 0.000030517578125f);
+  EXPECT_EQ(r.OhmB, 0.015625f);
+  EXPECT_EQ(r.OhmC, 2.5f);
 }
 
 TEST(RecvF1, DateBytesShowAsUpperCaseHex) {
@@ -85,6 +91,7 @@ TEST(RecvF1, OverwritesEveryFieldAndClearsOnATooShortFrame) {
   r.Decode(f.data(), 44);
   EXPECT_EQ(r.TestDateTime, "");
   EXPECT_EQ(r.ResistanceC, "");
+  EXPECT_TRUE(std::isnan(r.OhmA));
   r.Decode(nullptr, 100);
   EXPECT_EQ(r.DeviceNo, "");
 }
@@ -102,6 +109,8 @@ TEST(RecvFA, DecodesEveryFieldOfALiveFrame) {
   EXPECT_EQ(r.ResistanceA, "488.2 μΩ");
   EXPECT_EQ(r.ResistanceB, "976.5 μΩ");
   EXPECT_EQ(r.ResistanceC, "1.464 mΩ");
+  EXPECT_EQ(r.OhmA, 0.00048828125f);
+  EXPECT_EQ(r.OhmC, 3 * 0.00048828125f);
   EXPECT_EQ(r.LoadSeconds, 125);
   EXPECT_EQ(r.LoadTimeText, "125秒");
   EXPECT_EQ(r.State, 0x88);
