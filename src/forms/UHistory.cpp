@@ -1,13 +1,10 @@
 #include "forms/UHistory.h"
 
 #include <QBrush>
-#include <QChart>
 #include <QChartView>
-#include <QDateTimeAxis>
 #include <QLineSeries>
 #include <QSplitter>
 #include <QToolTip>
-#include <QValueAxis>
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
@@ -21,7 +18,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMap>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>

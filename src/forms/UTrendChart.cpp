@@ -84,6 +84,8 @@ bool FillTrend(const TTrendChart& c, const QString& device, const std::vector<TT
   auto* y = qobject_cast<QValueAxis*>(c.Chart->axes(Qt::Vertical).value(0));
   if (any && x && y) {
     x->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
+    // Results of a few days apart are told apart by their hour.
+    x->setFormat(last - first < 3 * 86400000LL ? QStringLiteral("MM-dd hh:mm") : QStringLiteral("yy-MM-dd"));
     const double margin = std::max((high - low) * 0.1, 1.0);
     y->setRange(std::max(0.0, low - margin), high + margin);
   }
