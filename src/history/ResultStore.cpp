@@ -73,6 +73,10 @@ const std::vector<std::vector<const char*>>& Migrations() {
   return steps;
 }
 
+// A text as the store keeps it: an empty text is '' and never NULL (Qt's
+// drivers bind a null QString as NULL, which device_no refuses).
+QVariant Text(const QString& s) { return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s); }
+
 QString IsoTime(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")); }
 
 // "yyyy-MM-ddTHH:mm:ss" as this store writes it, read by hand: the format
@@ -238,10 +242,10 @@ int TResultStore::Insert(TResultKind kind, const std::vector<QString>& keys,
     if (!time.isValid()) time = now;
     q.addBindValue(kindText);
     q.addBindValue(keys[i]);
-    q.addBindValue(texts.value(2).trimmed());
+    q.addBindValue(Text(texts.value(2).trimmed()));
     q.addBindValue(IsoTime(time));
     q.addBindValue(stored);
-    for (int c = 0; c < kTexts; ++c) q.addBindValue(texts.value(c));
+    for (int c = 0; c < kTexts; ++c) q.addBindValue(Text(texts.value(c)));
     for (int p = 0; p < 3; ++p) {
       // The frame's value where the program has it: the text shows it cut
       // after its last digit.

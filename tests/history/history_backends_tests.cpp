@@ -67,6 +67,17 @@ TEST_P(StoreOn, KeepsRowsAsShownWithTheirValuesNewestFirst) {
 
   EXPECT_EQ(store.Results(QStringLiteral("QK-1")).size(), 2u);
   EXPECT_EQ(store.Results(QString(), QDateTime(QDate(2024, 5, 3), QTime(0, 0))).size(), 2u);
+
+  // A row whose texts are missing (a table's untouched cells are null texts)
+  // is kept with empty texts.
+  QStringList bare = Row(3, "24-04-01 08:00", "", "40.0 μΩ");
+  bare[2] = QString();
+  bare[3] = QString();
+  store.AddArchived(bare, TStartParams{});
+  const std::vector<TStoredResult> kept = store.Results(QString(), {}, QDateTime(QDate(2024, 4, 30), QTime(0, 0)));
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_TRUE(kept[0].device.isEmpty());
+  EXPECT_TRUE(kept[0].texts[3].isEmpty());
   EXPECT_EQ(store.Devices(), (QStringList{"QK-1", "QK-2"}));
   EXPECT_NEAR(*store.FirstValues(QStringLiteral("QK-1"))[1], 46.1, 1e-9);
 }
