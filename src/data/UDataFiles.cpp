@@ -467,17 +467,17 @@ void FillSheet(ISpreadsheetApp& app, TStringGrid* grid, TTableKind kind) {
 void ReadSheet(ISpreadsheetApp& app, TStringGrid* SGSave) {
   std::int32_t n = app.UsedRangeRowsCount() - 1;
   if (n < 0) n = 0;
-  // The rows are read aside; the table changes only when all were read.
-  std::vector<QStringList> rows;
-  rows.reserve(static_cast<size_t>(n));
+  // The rows are read aside, kept as the table keeps them (each distinct
+  // text once); the table changes only when all were read.
+  TGridRows rows(SGSave->ColCount());
+  QStringList row;
   for (std::int32_t r = 1; r <= n; ++r) {
-    QStringList row;
-    row.reserve(kColumns);
+    row.clear();
     for (int j = 0; j < kColumns; ++j) {
       const QString cell = app.CellValue(r + 1, j + 1);
       row << (j == 0 ? RecordNumberText(cell, r + 1) : cell);
     }
-    rows.push_back(std::move(row));
+    rows.Add(row);
   }
   SGSave->ReplaceDataRows(std::move(rows));
   giSaveCount = n;

@@ -98,16 +98,65 @@ class TCellDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TGridModel::TGridModel(int colCount, int rowCount, QObject* parent)
-    : QAbstractTableModel(parent), FColCount(colCount) {
-  FRows.assign(static_cast<size_t>(rowCount < 1 ? 1 : rowCount), QStringList());
-  for (auto& r : FRows) {
-    for (int c = 0; c < FColCount; ++c) r << QString();
+// ---- rows read aside -----------------------------------------------------------
+
+TGridRows::TGridRows(int colCount, bool findRepeats)
+    : FColCount(colCount < 0 ? 0 : colCount), FFindRepeats(findRepeats) {
+  FTexts.emplace_back();
+}
+
+void TGridRows::Reserve(size_t rows) {
+  FCells.reserve(rows * size_t(FColCount));
+  if (!FFindRepeats) FTexts.reserve(rows * size_t(FColCount) + 1);
+}
+
+std::uint32_t TGridRows::Intern(const QString& text) {
+  if (text.isEmpty()) return 0;
+  if (!FFindRepeats) {
+    FTexts.push_back(text);
+    return std::uint32_t(FTexts.size() - 1);
+  }
+  // A text handed in again is the same shared string (a workbook's shared
+  // strings are): it is found by where its characters are, without reading
+  // them. Texts that only look alike are kept apart, which costs memory but
+  // never a wrong text.
+  const void* at = text.constData();
+  const auto it = FIndex.constFind(at);
+  if (it != FIndex.cend() && FTexts[it.value()].size() == text.size()) return it.value();
+  const auto index = std::uint32_t(FTexts.size());
+  FTexts.push_back(text);
+  FIndex.insert(at, index);
+  return index;
+}
+
+void TGridRows::Add(const QStringList& texts) {
+  const bool first = FCells.size() < size_t(FColCount);
+  const size_t above = first ? 0 : FCells.size() - size_t(FColCount);
+  for (int c = 0; c < FColCount; ++c) {
+    const QString text = c < texts.size() ? texts[c] : QString();
+    // A column often repeats the row above (the same tester, place, phase):
+    // that needs no look-up.
+    if (!first) {
+      const std::uint32_t up = FCells[above + size_t(c)];
+      if (FTexts[up] == text) {
+        FCells.push_back(up);
+        continue;
+      }
+    }
+    FCells.push_back(Intern(text));
   }
 }
 
+// ---- model -----------------------------------------------------------------------
+
+TGridModel::TGridModel(int colCount, int rowCount, QObject* parent)
+    : QAbstractTableModel(parent), FColCount(colCount < 0 ? 0 : colCount), FRowCount(rowCount < 1 ? 1 : rowCount) {
+  FCells.assign(size_t(FRowCount) * size_t(FColCount), 0);
+  FTexts.emplace_back();
+}
+
 int TGridModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(FRows.size()) - 1;
+  return parent.isValid() ? 0 : FRowCount - 1;
 }
 
 int TGridModel::columnCount(const QModelIndex& parent) const {
@@ -116,7 +165,7 @@ int TGridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant TGridModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid()) return {};
-  return FRows[static_cast<size_t>(index.row() + 1)][index.column() + 1];
+  return Cell(index.column() + 1, index.row() + 1);
 }
 
 QVariant TGridModel::headerData(int section, Qt::Orientation o, int role) const {
@@ -136,25 +185,52 @@ void TGridModel::SetRowCount(int n) {
   if (n == old) return;
   if (n > old) {
     beginInsertRows({}, old - 1, n - 2);
-    QStringList empty;
-    for (int c = 0; c < FColCount; ++c) empty << QString();
-    FRows.resize(static_cast<size_t>(n), empty);
+    FRowCount = n;
+    FCells.resize(size_t(n) * size_t(FColCount), 0);
     endInsertRows();
   } else {
     beginRemoveRows({}, n - 1, old - 2);
-    FRows.resize(static_cast<size_t>(n));
+    FRowCount = n;
+    FCells.resize(size_t(n) * size_t(FColCount));
+    FCells.shrink_to_fit();
     endRemoveRows();
+    Compact();
   }
 }
 
 QString TGridModel::Cell(int col, int row) const {
   if (row < 0 || row >= RowCount() || col < 0 || col >= FColCount) return {};
-  return FRows[static_cast<size_t>(row)][col];
+  return FTexts[FCells[size_t(row) * size_t(FColCount) + size_t(col)]];
+}
+
+std::uint32_t TGridModel::Add(const QString& text) {
+  if (text.isEmpty()) return 0;
+  // Cells written one by one (the instrument table, an archived result)
+  // append their texts; what overwritten cells leave behind goes once it
+  // outweighs the cells.
+  if (FTexts.size() > 2 * FCells.size() + 1024) Compact();
+  FTexts.push_back(text);
+  return std::uint32_t(FTexts.size() - 1);
+}
+
+void TGridModel::Compact() {
+  std::vector<std::uint32_t> moved(FTexts.size(), 0);
+  std::vector<QString> kept;
+  kept.emplace_back();
+  for (std::uint32_t& cell : FCells) {
+    if (cell == 0) continue;
+    if (moved[cell] == 0) {
+      moved[cell] = std::uint32_t(kept.size());
+      kept.push_back(std::move(FTexts[cell]));
+    }
+    cell = moved[cell];
+  }
+  FTexts = std::move(kept);
 }
 
 void TGridModel::SetCell(int col, int row, const QString& text) {
   if (row < 0 || row >= RowCount() || col < 0 || col >= FColCount) return;
-  FRows[static_cast<size_t>(row)][col] = text;
+  FCells[size_t(row) * size_t(FColCount) + size_t(col)] = Add(text);
   if (row == 0 && col == 0) {
     emit CornerChanged();
   } else if (row == 0 && col > 0) {
@@ -168,14 +244,44 @@ void TGridModel::SetCell(int col, int row, const QString& text) {
 }
 
 void TGridModel::ReplaceDataRows(std::vector<QStringList> rows) {
-  beginResetModel();
-  FRows.resize(1);
-  FRows.reserve(rows.size() + 1);
-  for (auto& r : rows) {
-    while (r.size() < FColCount) r << QString();
-    while (r.size() > FColCount) r.removeLast();
-    FRows.push_back(std::move(r));
+  // Rows built text by text from a file: their texts are their own.
+  TGridRows packed(FColCount, false);
+  packed.Reserve(rows.size());
+  for (QStringList& r : rows) {
+    packed.Add(r);
+    r = QStringList();  // each row's list goes as soon as it is taken in
   }
+  rows = {};
+  ReplaceDataRows(std::move(packed));
+}
+
+void TGridModel::ReplaceDataRows(TGridRows rows) {
+  beginResetModel();
+  // The caption row stays: its texts join the new rows' texts.
+  QStringList captions;
+  for (int c = 0; c < FColCount; ++c) captions << Cell(c, 0);
+  rows.FIndex = {};  // not needed any more
+  FTexts = std::move(rows.FTexts);
+  FCells.clear();
+  FCells.shrink_to_fit();
+  FCells.reserve(size_t(FColCount) + rows.FCells.size());
+  for (const QString& caption : captions) {
+    FCells.push_back(0);
+    FCells.back() = caption.isEmpty() ? 0 : std::uint32_t(FTexts.size());
+    if (!caption.isEmpty()) FTexts.push_back(caption);
+  }
+  if (rows.FColCount == FColCount) {
+    FCells.insert(FCells.end(), rows.FCells.begin(), rows.FCells.end());
+  } else {
+    // Rows read for another width: padded or cut to this table's columns.
+    for (int r = 0; r < rows.RowCount(); ++r) {
+      for (int c = 0; c < FColCount; ++c) {
+        FCells.push_back(c < rows.FColCount ? rows.FCells[size_t(r) * size_t(rows.FColCount) + size_t(c)] : 0);
+      }
+    }
+  }
+  rows.FCells = {};
+  FRowCount = FColCount > 0 ? int(FCells.size() / size_t(FColCount)) : 1 + rows.RowCount();
   endResetModel();
 }
 

@@ -10,11 +10,41 @@
 // centred and shifted 2 pixels left; data cells are centred, a selected row is
 // filled with the highlight colour and written in white.
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QHeaderView>
 #include <QStringList>
 #include <QTableView>
 
+#include <cstdint>
 #include <vector>
+
+// Rows read aside (from a file) for a table, kept as the table keeps them:
+// each cell an index to its text, a text handed in again (the same shared
+// string, or the same as the row above) kept once. A million rows of eleven
+// cells take 44 MB of indices; the texts themselves are shared with whoever
+// handed them in.
+class TGridRows {
+ public:
+  // findRepeats: look up each text among those handed in before; without,
+  // only a text the same as the row above's is kept once (for rows whose
+  // texts are all their own, where a look-up would find nothing).
+  explicit TGridRows(int colCount, bool findRepeats = true);
+  // Room for rows rows.
+  void Reserve(size_t rows);
+  // Appends a row of the first colCount texts (missing ones empty).
+  void Add(const QStringList& texts);
+  int RowCount() const { return FColCount > 0 ? int(FCells.size() / size_t(FColCount)) : 0; }
+
+ private:
+  friend class TGridModel;
+  std::uint32_t Intern(const QString& text);
+
+  int FColCount;
+  bool FFindRepeats;
+  std::vector<std::uint32_t> FCells;  // row by row
+  std::vector<QString> FTexts;        // FTexts[0] is the empty text
+  QHash<const void*, std::uint32_t> FIndex;  // where a text's characters are
+};
 
 class TGridModel : public QAbstractTableModel {
   Q_OBJECT
@@ -27,7 +57,7 @@ class TGridModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation o, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  int RowCount() const { return static_cast<int>(FRows.size()); }
+  int RowCount() const { return FRowCount; }
   int ColCount() const { return FColCount; }
   void SetRowCount(int n);
   QString Cell(int col, int row) const;
@@ -35,14 +65,24 @@ class TGridModel : public QAbstractTableModel {
   // Replaces data rows 1.. at once (row 0 stays); each row is padded or cut to
   // ColCount texts.
   void ReplaceDataRows(std::vector<QStringList> rows);
+  // The same with rows read aside for this table (of ColCount texts).
+  void ReplaceDataRows(TGridRows rows);
 
  signals:
   // Cell (0, 0), drawn in the corner above the row numbers, changed.
   void CornerChanged();
 
  private:
+  // Index of a text in FTexts, appended; texts no cell uses any more are
+  // dropped now and then.
+  std::uint32_t Add(const QString& text);
+  void Compact();
+
   int FColCount;
-  std::vector<QStringList> FRows;  // FRows[0] is the caption row
+  int FRowCount = 0;  // row 0 is the caption row
+  // Each cell an index into FTexts, row by row; FTexts[0] is the empty text.
+  std::vector<std::uint32_t> FCells;
+  std::vector<QString> FTexts;
 };
 
 class TStringGrid : public QTableView {
@@ -58,6 +98,7 @@ class TStringGrid : public QTableView {
   // Empties every cell of the row.
   void ClearRow(int row);
   void ReplaceDataRows(std::vector<QStringList> rows) { FModel->ReplaceDataRows(std::move(rows)); }
+  void ReplaceDataRows(TGridRows rows) { FModel->ReplaceDataRows(std::move(rows)); }
 
   // Selected row (1-based data row, as in Cells), or -1 when nothing is selected.
   int Row() const;
