@@ -270,6 +270,8 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
   }
 
   std::int32_t count = 0;
+  // Each record goes to the rows kept for the table once the next one begins.
+  TGridRows packed(SGSave->ColCount(), false);
   const int n = static_cast<int>(text.size());
   int start = 0;
   while (start < n) {
@@ -278,7 +280,10 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
     const QString line = text.mid(start, end - start);
     const int col = LineColumn(line);
     if (col == kNewRecord) {
-      if (count > 0) rows.push_back(EmptyRow());
+      if (count > 0) {
+        packed.Add(rows.back());
+        rows.back() = EmptyRow();
+      }
       ++count;
       PutLineValue(rows, 0, line);
     } else if (col >= 0) {
@@ -288,7 +293,8 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
     if (end < n && text[end] == QLatin1Char('\r') && end + 1 < n && text[end + 1] == QLatin1Char('\n')) ++end;
     start = end + 1;
   }
-  SGSave->ReplaceDataRows(std::move(rows));
+  packed.Add(rows.back());
+  SGSave->ReplaceDataRows(std::move(packed));
   giSaveCount = count;
 }
 
@@ -424,9 +430,10 @@ void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
     columnOf.clear();
     for (int c = 0; c < captions.size(); ++c) columnOf.push_back(c < kColumns ? c : -1);
   }
-  // The rows are built aside; the archive changes only when all were read.
-  std::vector<QStringList> rows;
-  rows.reserve(records.size());
+  // The rows are built aside, kept as the table keeps them; the archive
+  // changes only when all were read.
+  TGridRows rows(SGSave->ColCount(), false);
+  rows.Reserve(records.size());
   for (size_t i = 1; i < records.size(); ++i) {
     QStringList row = EmptyRow();
     for (int f = 0; f < records[i].size() && f < static_cast<int>(columnOf.size()); ++f) {
@@ -443,10 +450,10 @@ void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
       return;
     }
     row[0] = QString::asprintf("%2d", number);
-    rows.push_back(std::move(row));
+    rows.Add(row);
   }
-  const auto count = static_cast<std::int32_t>(rows.size());
-  if (rows.empty()) rows.push_back(EmptyRow());
+  const auto count = static_cast<std::int32_t>(rows.RowCount());
+  if (count == 0) rows.Add(EmptyRow());
   SGSave->ReplaceDataRows(std::move(rows));
   giSaveCount = count;
 }
