@@ -67,7 +67,10 @@ bool FillTrend(const TTrendChart& c, const QString& device, const std::vector<TT
   }
   for (int p = 0; p < 3; ++p) c.Phase[p]->replace(points[p]);
   const std::optional<double> ref = criteria.referenceMicroOhm ? criteria.referenceMicroOhm : reference[0];
-  if (last == first) last = first + 86400000;  // one day wide at least
+  if (last == first) {  // results of one moment stand in the middle of a day
+    first -= 43200000;
+    last += 43200000;
+  }
   auto line = [&](QLineSeries* s, const std::optional<double>& v) {
     if (v) {
       s->replace(QList<QPointF>{QPointF(double(first), *v), QPointF(double(last), *v)});

@@ -79,3 +79,37 @@ TEST_F(HistoryPage, ExportWritesEveryRowOfTheFilter) {
 }
 
 }  // namespace
+
+namespace {
+
+using HistoryImport = HistoryFixture;
+
+// A workbook another program wrote goes into the history through the
+// archive's own reader; the archive table stays as it was, and the same file
+// again adds nothing.
+TEST_F(HistoryImport, AWorkbookIsImportedOnceAndTheArchiveStays) {
+  TScriptedDesktop desktop;
+  const QString file = QStringLiteral(QT_TESTCASE_SOURCEDIR "/spreadsheet/fixtures/openpyxl.xlsx");
+  desktop.OpenNames << file << file;
+  giSaveCount = 5;
+  Page->btnImport->click();
+  ASSERT_EQ(Msgs.Boxes.size(), 1);
+  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("已导入 3 条结果（0 条已在历史记录中）。"));
+  EXPECT_EQ(giSaveCount, 5);
+  const std::vector<TStoredResult> kept = FStore->Results(QStringLiteral("0815"));
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].kind, TResultKind::Imported);
+  EXPECT_EQ(kept[0].texts, (QStringList{" 1", "24-05-02 09:07", "0815", "张三", "时间广场", "200A", "30 秒", "三相",
+                                        "12.5", "13", "0.75"}));
+  EXPECT_FALSE(kept[0].ohms[0]);  // a bare number has no unit, so no value
+  EXPECT_GE(Page->cbDevice->findText(QStringLiteral("0815")), 0);  // the list knows the new device
+  EXPECT_EQ(Page->Model->Total(), 3);
+
+  Page->btnImport->click();
+  ASSERT_EQ(Msgs.Boxes.size(), 2);
+  EXPECT_EQ(Msgs.Boxes[1].text, QStringLiteral("已导入 0 条结果（3 条已在历史记录中）。"));
+  EXPECT_EQ(FStore->Count({}), 3);
+  giSaveCount = 0;
+}
+
+}  // namespace
