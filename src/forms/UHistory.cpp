@@ -237,11 +237,7 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
         QToolTip::hideText();
         return;
       }
-      const QDateTime t = QDateTime::fromMSecsSinceEpoch(qint64(point.x()));
-      QToolTip::showText(QCursor::pos(), QStringLiteral("%1  %2  %3")
-                                             .arg(t.toString(QStringLiteral("yy-MM-dd hh:mm")),
-                                                  QString::fromUtf8(p == 0 ? "A相" : p == 1 ? "B相" : "C相"),
-                                                  MicroOhmText(point.y())));
+      QToolTip::showText(QCursor::pos(), PointText(p, point));
     });
   }
   auto* split = new QSplitter(Qt::Vertical, this);
@@ -356,7 +352,39 @@ std::vector<THistoryRow> THistoryPage::FetchRows(int count) {
 }
 
 void THistoryPage::ShowTrend(const QString& device, const std::vector<TTrendPoint>& points, const TJudge& judge) {
+  FTrendPoints = points;
+  FTrendJudge = judge;
   cvTrend->setVisible(FillTrend(FTrend, device, points, judge.criteria, judge.reference));
+}
+
+QString THistoryPage::PointText(int phase, const QPointF& point) const {
+  // The result the point belongs to: at its time, with the value nearest
+  // (results of one minute share a time).
+  const TTrendPoint* found = nullptr;
+  double distance = 0;
+  for (const TTrendPoint& r : FTrendPoints) {
+    const std::optional<double>& v = r.ohms[size_t(phase)];
+    if (!v || double(r.time.toMSecsSinceEpoch()) != point.x()) continue;
+    const double d = std::fabs(*v * 1e6 - point.y());
+    if (!found || d < distance) {
+      found = &r;
+      distance = d;
+    }
+  }
+  if (!found) return MicroOhmText(point.y());
+  const char* const names[3] = {"A相", "B相", "C相"};
+  QStringList parts{found->time.toString(QStringLiteral("yy-MM-dd hh:mm"))};
+  std::array<std::optional<double>, 3> micro;
+  for (size_t p = 0; p < 3; ++p) {
+    if (!found->ohms[p]) continue;
+    micro[p] = *found->ohms[p] * 1e6;
+    parts << QString::fromUtf8(names[p]) + QLatin1Char(' ') + MicroOhmText(*micro[p]);
+  }
+  const TVerdict v = Assess(micro, FTrendJudge.criteria, FTrendJudge.reference);
+  if (!v.Text().isEmpty()) {
+    parts << (v.reasons.isEmpty() ? v.Text() : v.Text() + QStringLiteral("：") + v.reasons.join(QStringLiteral("；")));
+  }
+  return parts.join(QStringLiteral("  "));
 }
 
 void THistoryPage::BtnCriteriaClick() {

@@ -89,6 +89,9 @@ class THistoryPage : public QWidget {
   void BtnExportClick();
   // "数据库…": where the history is kept; reopened when the settings change.
   void BtnDatabaseClick();
+  // What hovering a point of the trend shows: its result's time, the values
+  // of its phases and its verdict with the reasons.
+  QString PointText(int phase, const QPointF& point) const;
   // "评估报告…": the assessment report of the chosen device over the chosen
   // time, in the preview window (printed from there, or written as PDF).
   void BtnReportClick();
@@ -132,6 +135,8 @@ class THistoryPage : public QWidget {
   std::optional<TStoredResult> FLast;
   std::map<QString, TJudge> FJudges;
   TTrendChart FTrend;
+  std::vector<TTrendPoint> FTrendPoints;  // those the chart shows
+  TJudge FTrendJudge;
   class TQRAssessment* FReport = nullptr;
 };
 

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QFile>
 #include <QLabel>
+#include <QLineSeries>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -110,6 +111,34 @@ TEST_F(HistoryImport, AWorkbookIsImportedOnceAndTheArchiveStays) {
   EXPECT_EQ(Msgs.Boxes[1].text, QStringLiteral("已导入 0 条结果（3 条已在历史记录中）。"));
   EXPECT_EQ(FStore->Count({}), 3);
   giSaveCount = 0;
+}
+
+}  // namespace
+
+namespace {
+
+using HistoryTrend = HistoryFixture;
+
+// Hovering a point of the trend tells its result: the time, every phase and
+// the verdict; two results of one minute are told apart by their values.
+TEST_F(HistoryTrend, APointTellsItsResult) {
+  auto row = [](const char* b) {
+    return QStringList{" 1", "24-05-02 09:07", "QK-1", "张三", "变电站", "200A", "30 秒", "三相",
+                       "45.5 μΩ", QString::fromUtf8(b), "45.9 μΩ"};
+  };
+  FStore->AddUploaded({row("46.1 μΩ"), row("61.6 μΩ")});
+  TCriteria c;
+  c.maxMicroOhm = 55;
+  FStore->SetCriteria(QStringLiteral("QK-1"), c);
+  Page->cbDevice->setEditText(QStringLiteral("QK-1"));
+  Page->Refresh();
+  ASSERT_EQ(Page->Phase[1]->count(), 2);
+  QStringList texts;
+  for (int i = 0; i < 2; ++i) texts << Page->PointText(1, Page->Phase[1]->at(i));
+  texts.sort();
+  EXPECT_EQ(texts, (QStringList{"24-05-02 09:07  A相 45.5 μΩ  B相 46.1 μΩ  C相 45.9 μΩ  合格",
+                                "24-05-02 09:07  A相 45.5 μΩ  B相 61.6 μΩ  C相 45.9 μΩ  不合格：B相 61.6 μΩ 超过上限 55.0 μΩ；"
+                                "较基准上升 34 %"}));
 }
 
 }  // namespace
