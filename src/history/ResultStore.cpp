@@ -438,76 +438,56 @@ namespace {
 QVariant Optional(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()); }
 }  // namespace
 
-bool TResultStore::ReadCriteria(const QString& device, TCriteria& c) const {
-  QSqlQuery q(QSqlDatabase::database(FConnection));
-  q.prepare(QStringLiteral("SELECT max_uohm, reference_uohm, rise_factor, imbalance_pct FROM criteria WHERE device_no = COALESCE(?, '')"));
-  q.addBindValue(device);
-  if (!q.exec()) Fail(QStringLiteral("无法读取评估标准"), q.lastError());
-  if (!q.next()) return false;
-  if (!q.value(0).isNull()) c.maxMicroOhm = q.value(0).toDouble();
-  if (!q.value(1).isNull()) c.referenceMicroOhm = q.value(1).toDouble();
-  if (!q.value(2).isNull()) c.riseFactor = q.value(2).toDouble();
-  if (!q.value(3).isNull()) c.imbalancePercent = q.value(3).toDouble();
-  return true;
-}
-
-TCriteria TResultStore::OwnCriteria(const QString& device) const {
-  TCriteria c;
-  ReadCriteria(device, c);
-  return c;
-}
-
 namespace {
 
-// A device's criteria over the defaults: its empty maximum or reference
-// falls back on theirs.
-TCriteria Merged(const TCriteria& defaults, TCriteria own) {
-  if (!own.maxMicroOhm) own.maxMicroOhm = defaults.maxMicroOhm;
-  if (!own.referenceMicroOhm) own.referenceMicroOhm = defaults.referenceMicroOhm;
-  return own;
+// A row of the criteria table: maximum, reference, rise factor, imbalance.
+using TCriteriaRow = std::array<std::optional<double>, 4>;
+
+// Entries of a row over the criteria c: an empty one keeps c's.
+TCriteria Over(TCriteria c, const TCriteriaRow& row) {
+  if (row[0]) c.maxMicroOhm = row[0];
+  if (row[1]) c.referenceMicroOhm = row[1];
+  if (row[2]) c.riseFactor = *row[2];
+  if (row[3]) c.imbalancePercent = *row[3];
+  return c;
 }
 
 }  // namespace
 
-TCriteria TResultStore::Criteria(const QString& device) const {
-  TCriteria c;
-  ReadCriteria(QString(), c);  // the defaults first
-  if (device.isEmpty()) return c;
-  TCriteria own = c;
-  own.maxMicroOhm.reset();
-  own.referenceMicroOhm.reset();
-  return ReadCriteria(device, own) ? Merged(c, own) : c;
-}
-
-std::map<QString, TCriteria> TResultStore::CriteriaOf(const QStringList& devices) const {
+std::map<QString, std::array<std::optional<double>, 4>> TResultStore::CriteriaRows() const {
   // The criteria table holds a row per device someone judged: read it whole.
   QSqlQuery q(QSqlDatabase::database(FConnection));
   q.setForwardOnly(true);
   if (!q.exec(QStringLiteral("SELECT device_no, max_uohm, reference_uohm, rise_factor, imbalance_pct FROM criteria"))) {
     Fail(QStringLiteral("无法读取评估标准"), q.lastError());
   }
-  using TRow = std::array<std::optional<double>, 4>;
-  std::map<QString, TRow> rows;
+  std::map<QString, TCriteriaRow> rows;
   while (q.next()) {
-    TRow& row = rows[q.value(0).toString()];
+    TCriteriaRow& row = rows[q.value(0).toString()];
     for (int i = 0; i < 4; ++i) {
       if (!q.value(1 + i).isNull()) row[size_t(i)] = q.value(1 + i).toDouble();
     }
   }
-  // As Criteria(): the defaults, then a device's own entries over them.
-  auto over = [](TCriteria c, const TRow& row) {
-    c.maxMicroOhm = row[0];
-    c.referenceMicroOhm = row[1];
-    if (row[2]) c.riseFactor = *row[2];
-    if (row[3]) c.imbalancePercent = *row[3];
-    return c;
-  };
+  return rows;
+}
+
+TCriteria TResultStore::OwnCriteria(const QString& device) const {
+  const auto rows = CriteriaRows();
+  const auto own = rows.find(device);
+  return own == rows.end() ? TCriteria{} : Over(TCriteria{}, own->second);
+}
+
+TCriteria TResultStore::Criteria(const QString& device) const { return CriteriaOf({device}).at(device); }
+
+std::map<QString, TCriteria> TResultStore::CriteriaOf(const QStringList& devices) const {
+  // The defaults (device ""), then a device's own entries over them.
+  const auto rows = CriteriaRows();
   const auto d = rows.find(QString());
-  const TCriteria defaults = d == rows.end() ? TCriteria{} : over(TCriteria{}, d->second);
+  const TCriteria defaults = d == rows.end() ? TCriteria{} : Over(TCriteria{}, d->second);
   std::map<QString, TCriteria> out;
   for (const QString& device : devices) {
     const auto own = rows.find(device);
-    out[device] = device.isEmpty() || own == rows.end() ? defaults : Merged(defaults, over(defaults, own->second));
+    out[device] = device.isEmpty() || own == rows.end() ? defaults : Over(defaults, own->second);
   }
   return out;
 }
@@ -527,17 +507,7 @@ void TResultStore::SetCriteria(const QString& device, const TCriteria& c) {
 }
 
 std::array<std::optional<double>, 3> TResultStore::FirstValues(const QString& device) const {
-  std::array<std::optional<double>, 3> out;
-  QSqlQuery q(QSqlDatabase::database(FConnection));
-  q.prepare(QStringLiteral("SELECT ohm_a, ohm_b, ohm_c FROM results WHERE device_no = ? ORDER BY test_time, id LIMIT 1"));
-  q.addBindValue(device);
-  if (!q.exec()) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
-  if (q.next()) {
-    for (int p = 0; p < 3; ++p) {
-      if (!q.value(p).isNull()) out[size_t(p)] = q.value(p).toDouble() * 1e6;
-    }
-  }
-  return out;
+  return FirstValuesOf({device}).at(device);
 }
 
 std::map<QString, std::array<std::optional<double>, 3>> TResultStore::FirstValuesOf(const QStringList& devices) const {

@@ -145,7 +145,9 @@ class TResultStore {
   int Insert(TResultKind kind, const std::vector<QString>& keys, const std::vector<const QStringList*>& rows,
              const std::vector<const TOhms*>& ohms, const std::optional<TStartParams>& start);
   int AddRows(TResultKind kind, const std::vector<QStringList>& rows, const std::vector<TOhms>* ohms);
-  bool ReadCriteria(const QString& device, TCriteria& c) const;
+  // The criteria table by device: maximum, reference, rise factor,
+  // imbalance, each empty where not set.
+  std::map<QString, std::array<std::optional<double>, 4>> CriteriaRows() const;
 
   QString FFile;
   QString FConnection;
