@@ -304,3 +304,11 @@ void TFrmPreview::closeEvent(QCloseEvent* event) {
   QRPreview1->SetQRPrinter(nullptr);
   event->accept();
 }
+
+void OpenPreviewWindow(TQuickRep* report, TQRPrinter& printer) {
+  auto* window = new TFrmPreview();  // top-level, released when closed
+  window->QRPreview1->SetQRPrinter(&printer);
+  window->Report = report;
+  window->SetTitle(printer.Title());
+  window->show();
+}

@@ -71,3 +71,8 @@ class TFrmPreview : public QWidget {
   QButtonGroup* FZoomGroup;
   QLabel* FPagePanel;
 };
+
+class TQRPrinter;
+// Opens a new preview window on the generated pages of report; the window
+// releases itself when closed. A report's OnPreview calls it.
+void OpenPreviewWindow(TQuickRep* report, TQRPrinter& printer);

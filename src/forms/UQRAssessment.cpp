@@ -10,7 +10,6 @@
 #include "forms/UDlgPreview.h"
 #include "forms/UTrendChart.h"
 #include "history/ResultValues.h"
-#include "report/ReportPreview.h"
 
 namespace {
 
@@ -105,13 +104,7 @@ TQRAssessment::TQRAssessment(QObject* owner) : TQuickRep(owner) {
   QRSysPage->Alignment = TQRAlignment::Right;
   QRSysPage->Top = 8;
 
-  OnPreview = [this](TQRPrinter& printer) {
-    auto* window = new TFrmPreview();  // top-level, released when closed
-    window->QRPreview1->SetQRPrinter(&printer);
-    window->Report = this;
-    window->SetTitle(printer.Title());
-    window->show();
-  };
+  OnPreview = [this](TQRPrinter& printer) { OpenPreviewWindow(this, printer); };
 }
 
 void TQRAssessment::Load(const TAssessmentData& d) {

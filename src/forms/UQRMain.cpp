@@ -7,7 +7,6 @@
 #include "data/UDataCenter.h"
 #include "forms/UDlgPreview.h"
 #include "platform/MessageService.h"
-#include "report/ReportPreview.h"
 #include "platform/StringGrid.h"
 
 TQRMain* QRMain = nullptr;
@@ -171,13 +170,7 @@ void TQRMain::QRSubDetail1NeedData(bool& moreData) {
   ++RowCursor;
 }
 
-void TQRMain::QuickRepPreview(TQRPrinter& printer) {
-  auto* window = new TFrmPreview();  // top-level, released when closed
-  window->QRPreview1->SetQRPrinter(&printer);
-  window->Report = this;
-  window->SetTitle(printer.Title());
-  window->show();
-}
+void TQRMain::QuickRepPreview(TQRPrinter& printer) { OpenPreviewWindow(this, printer); }
 
 void CreateReport() {
   if (!QRMain) QRMain = new TQRMain(QCoreApplication::instance());
