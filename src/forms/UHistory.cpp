@@ -413,11 +413,7 @@ void THistoryPage::BtnImportClick() {
   const std::int32_t read = giSaveCount;
   giSaveCount = keep;
   std::vector<QStringList> rows;
-  for (int r = 1; r <= read && r < grid.RowCount(); ++r) {
-    QStringList row;
-    for (int c = 0; c < kRecordColumns; ++c) row << grid.Cells(c, r);
-    rows.push_back(std::move(row));
-  }
+  for (int r = 1; r <= read && r < grid.RowCount(); ++r) rows.push_back(grid.RowTexts(r));
   if (rows.empty()) return;
   int added = 0;
   try {

@@ -574,8 +574,7 @@ void TFrmMain::BtnSampleDataClick() {
       }
       FillDataRow(r);
       giDataCount = r;
-      QStringList row;
-      for (int c = 0; c < SGData->ColCount(); ++c) row << SGData->Cells(c, r);
+      QStringList row = SGData->RowTexts(r);
       const TRecvF1& rec = *road->RecvF1;
       // Phases B and C of a single-phase record are not shown: no value.
       const bool three = row.value(7) == QStringLiteral("三相");
@@ -711,9 +710,7 @@ void TFrmMain::ArchiveResult() {
   SGSave->SetCells(9, r, strResultB);
   SGSave->SetCells(10, r, strResultC);
   SGSave->SetRow(r);
-  QStringList row;
-  for (int c = 0; c < SGSave->ColCount(); ++c) row << SGSave->Cells(c, r);
-  StoreArchived(row, TStartParams{iLastCurrentStep, iLastTestTime, iLastPhase}, gResultOhms);
+  StoreArchived(SGSave->RowTexts(r), TStartParams{iLastCurrentStep, iLastTestTime, iLastPhase}, gResultOhms);
 }
 
 // ---- Results history ---------------------------------------------------------------
@@ -741,27 +738,24 @@ void TFrmMain::HistoryFailed(const QString& why) {
   MsgBoxWithDetail(this, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"), why, TMsgIcon::Warning);
 }
 
-void TFrmMain::StoreUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms) {
-  if (rows.empty()) return;
-  TResultStore* store = History();
-  if (!store) return HistoryFailed(FHistoryError);
+void TFrmMain::StoreInHistory(const std::function<void(TResultStore&)>& store) {
+  TResultStore* history = History();
+  if (!history) return HistoryFailed(FHistoryError);
   try {
-    store->AddUploaded(rows, ohms);
+    store(*history);
     FHistoryError.clear();  // the history tab no longer reports an earlier failure
   } catch (const EAppError& e) {
     HistoryFailed(e.Text());
   }
 }
 
+void TFrmMain::StoreUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms) {
+  if (rows.empty()) return;
+  StoreInHistory([&](TResultStore& history) { history.AddUploaded(rows, ohms); });
+}
+
 void TFrmMain::StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms) {
-  TResultStore* store = History();
-  if (!store) return HistoryFailed(FHistoryError);
-  try {
-    store->AddArchived(row, start, ohms);
-    FHistoryError.clear();
-  } catch (const EAppError& e) {
-    HistoryFailed(e.Text());
-  }
+  StoreInHistory([&](TResultStore& history) { history.AddArchived(row, start, ohms); });
 }
 
 void TFrmMain::btnClearSaveClick() {

@@ -201,6 +201,8 @@ class TFrmMain : public QWidget {
   bool FClosed = false;
 
   void HistoryFailed(const QString& why);
+  // Runs store on the history; a failure is told as HistoryFailed says.
+  void StoreInHistory(const std::function<void(TResultStore&)>& store);
   std::unique_ptr<TResultStore> FHistory;
   QString FHistoryError;
   bool FHistoryFailureShown = false;

@@ -285,6 +285,13 @@ void TGridModel::ReplaceDataRows(TGridRows rows) {
   endResetModel();
 }
 
+QStringList TStringGrid::RowTexts(int row) const {
+  QStringList texts;
+  texts.reserve(ColCount());
+  for (int c = 0; c < ColCount(); ++c) texts << Cells(c, row);
+  return texts;
+}
+
 TStringGrid::TStringGrid(int colCount, int rowCount, QWidget* parent)
     : QTableView(parent), FModel(new TGridModel(colCount, rowCount, this)) {
   setHorizontalHeader(new TFixedHeader(Qt::Horizontal, this));

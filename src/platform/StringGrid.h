@@ -94,6 +94,8 @@ class TStringGrid : public QTableView {
   void SetRowCount(int n) { FModel->SetRowCount(n); }
   int ColCount() const { return FModel->ColCount(); }
   QString Cells(int col, int row) const { return FModel->Cell(col, row); }
+  // The texts of a whole row, column 0 first.
+  QStringList RowTexts(int row) const;
   void SetCells(int col, int row, const QString& text) { FModel->SetCell(col, row, text); }
   // Empties every cell of the row.
   void ClearRow(int row);
