@@ -372,13 +372,12 @@ QString THistoryPage::PointText(int phase, const QPointF& point) const {
     }
   }
   if (!found) return MicroOhmText(point.y());
-  const char* const names[3] = {"A相", "B相", "C相"};
   QStringList parts{found->time.toString(QStringLiteral("yy-MM-dd hh:mm"))};
   std::array<std::optional<double>, 3> micro;
   for (size_t p = 0; p < 3; ++p) {
     if (!found->ohms[p]) continue;
     micro[p] = *found->ohms[p] * 1e6;
-    parts << QString::fromUtf8(names[p]) + QLatin1Char(' ') + MicroOhmText(*micro[p]);
+    parts << PhaseLabel(int(p)) + QLatin1Char(' ') + MicroOhmText(*micro[p]);
   }
   const TVerdict v = Assess(micro, FTrendJudge.criteria, FTrendJudge.reference);
   if (!v.Text().isEmpty()) {

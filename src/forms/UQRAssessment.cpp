@@ -124,9 +124,8 @@ void TQRAssessment::Load(const TAssessmentData& d) {
     QRLReference->Caption = QStringLiteral("基准值：%1（输入值）").arg(TypedMicroOhmText(*c.referenceMicroOhm));
   } else {
     QStringList parts;
-    const char* const names[3] = {"A相", "B相", "C相"};
     for (int p = 0; p < 3; ++p) {
-      if (d.reference[size_t(p)]) parts << QString::fromUtf8(names[p]) + QLatin1Char(' ') + MicroOhmText(*d.reference[size_t(p)]);
+      if (d.reference[size_t(p)]) parts << PhaseLabel(p) + QLatin1Char(' ') + MicroOhmText(*d.reference[size_t(p)]);
     }
     QRLReference->Caption = parts.isEmpty() ? QStringLiteral("基准值：无（该设备没有可用的测量值）")
                                             : QStringLiteral("基准值：%1（该设备的第一次结果）").arg(parts.join(QStringLiteral("，")));

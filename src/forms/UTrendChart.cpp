@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "history/ResultValues.h"
+
 TTrendChart MakeTrendChart() {
   TTrendChart c;
   auto* chart = new QChart;
@@ -15,10 +17,9 @@ TTrendChart MakeTrendChart() {
   chart->setTitle(QStringLiteral("电阻趋势"));
   chart->legend()->setAlignment(Qt::AlignBottom);
   const QColor colours[3] = {QColor(0xD4, 0xA0, 0x00), QColor(0x2F, 0xA0, 0x4A), QColor(0xD0, 0x30, 0x30)};
-  const char* const names[3] = {"A相", "B相", "C相"};
   for (int p = 0; p < 3; ++p) {
     c.Phase[p] = new QLineSeries(chart);
-    c.Phase[p]->setName(QString::fromUtf8(names[p]));
+    c.Phase[p]->setName(PhaseLabel(p));
     c.Phase[p]->setPen(QPen(colours[p], 2));
     c.Phase[p]->setPointsVisible(true);
     chart->addSeries(c.Phase[p]);

@@ -16,7 +16,6 @@ QString TVerdict::Text() const {
 }
 
 namespace {
-const char* const kPhase[3] = {"A相", "B相", "C相"};
 
 void Worsen(TVerdict& v, TVerdictKind k) {
   if (int(k) > int(v.kind)) v.kind = k;
@@ -46,7 +45,7 @@ TVerdict Assess(const std::array<std::optional<double>, 3>& value, const TCriter
         Worsen(v, TVerdictKind::Fail);
         // Just over the limit shows as many decimals as it takes to say so.
         v.reasons << QStringLiteral("%1 %2 μΩ 超过上限 %3")
-                         .arg(QString::fromUtf8(kPhase[p]), AboveText(*value[size_t(p)], *c.maxMicroOhm),
+                         .arg(PhaseLabel(p), AboveText(*value[size_t(p)], *c.maxMicroOhm),
                               TypedMicroOhmText(*c.maxMicroOhm));
       }
     }

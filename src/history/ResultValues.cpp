@@ -32,6 +32,11 @@ double Cut(double v, int d) {
 
 }  // namespace
 
+QString PhaseLabel(int phase) {
+  static const QString labels[3] = {QStringLiteral("A相"), QStringLiteral("B相"), QStringLiteral("C相")};
+  return phase >= 0 && phase < 3 ? labels[phase] : QString();
+}
+
 QString MicroOhmText(double microOhm) { return QString::number(Cut(microOhm, 1), 'f', 1) + QStringLiteral(" μΩ"); }
 
 QString TypedMicroOhmText(double microOhm) {

@@ -10,6 +10,8 @@
 // number with a unit of resistance (empty, "--", a bare number whose unit
 // is unknown).
 std::optional<double> OhmsOfText(const QString& text);
+// The name of phase 0, 1 or 2: "A相", "B相", "C相".
+QString PhaseLabel(int phase);
 // A measured resistance in micro-ohms as the instrument writes it: one
 // decimal, the rest cut off ("61.6 μΩ" for 61.68), so that the history shows
 // the figure the record's own text shows.

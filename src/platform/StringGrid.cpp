@@ -266,8 +266,7 @@ void TGridModel::ReplaceDataRows(TGridRows rows) {
   FCells.shrink_to_fit();
   FCells.reserve(size_t(FColCount) + rows.FCells.size());
   for (const QString& caption : captions) {
-    FCells.push_back(0);
-    FCells.back() = caption.isEmpty() ? 0 : std::uint32_t(FTexts.size());
+    FCells.push_back(caption.isEmpty() ? 0 : std::uint32_t(FTexts.size()));
     if (!caption.isEmpty()) FTexts.push_back(caption);
   }
   if (rows.FColCount == FColCount) {
