@@ -5,13 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QPointer>
 #include <QWidget>
 
 #include <exception>
 #include <memory>
 
+#include "data/CsvFile.h"
+#include "data/TextFile.h"
 #include "data/UDataCenter.h"
 #include "platform/DesktopServices.h"
 #include "platform/FileIo.h"
@@ -223,29 +224,9 @@ void WriteTextFile(const QString& fileName, TStringGrid* grid, TTableKind kind) 
   DesktopServices().OpenFolder(QFileInfo(fileName).absolutePath());
 }
 
-QString LineValue(const QString& line) {
-  const int eq = static_cast<int>(line.indexOf(QLatin1Char('=')));
-  return eq < 0 ? line : line.mid(eq + 1);
-}
+QString LineValue(const QString& line) { return TextFile::LineValue(line); }
 
-int LineColumn(const QString& line) {
-  const qsizetype eq = line.indexOf(QLatin1Char('='));
-  // Views, not copies: a file of 100,000 records has 1.4 million lines.
-  const QStringView key = eq < 0 ? QStringView(line) : QStringView(line).left(eq);
-  auto has = [key](const char16_t* word) { return key.contains(QStringView(word)); };
-  if (has(u"序号")) return kNewRecord;
-  if (has(u"时间")) return has(u"载流时间") ? 6 : 1;
-  if (has(u"设备编号")) return 2;
-  if (has(u"测试人员")) return 3;
-  if (has(u"测试地点")) return 4;
-  if (has(u"测试档位")) return 5;
-  if (has(u"测试电阻(A)")) return 8;
-  if (has(u"测试电阻(B)")) return 9;
-  if (has(u"测试电阻(C)")) return 10;
-  if (has(u"测试相")) return 7;
-  if (has(u"测试电阻")) return 7;  // files of earlier versions
-  return -1;
-}
+int LineColumn(const QString& line) { return TextFile::LineColumn(line); }
 
 void PutLineValue(std::vector<QStringList>& rows, int col, const QString& line) {
   if (rows.empty()) rows.push_back(EmptyRow());
@@ -259,41 +240,15 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
   if (!ReadDataFile(owner, fileName, bytes)) return;
   const QString text = FromGbk(bytes);
 
-  std::vector<QStringList> rows;
-  rows.push_back(EmptyRow());
   if (TrimText(text).isEmpty()) {
     MsgBox(owner, kEmptyFileText, TMsgIcon::Error);
     // The archive goes to its empty state: one empty data row, no records.
-    SGSave->ReplaceDataRows(std::move(rows));
+    SGSave->ReplaceDataRows({EmptyRow()});
     giSaveCount = 0;
     return;
   }
-
-  std::int32_t count = 0;
-  // Each record goes to the rows kept for the table once the next one begins.
   TGridRows packed(SGSave->ColCount(), false);
-  const int n = static_cast<int>(text.size());
-  int start = 0;
-  while (start < n) {
-    int end = start;
-    while (end < n && text[end] != QLatin1Char('\r') && text[end] != QLatin1Char('\n')) ++end;
-    const QString line = text.mid(start, end - start);
-    const int col = LineColumn(line);
-    if (col == kNewRecord) {
-      if (count > 0) {
-        packed.Add(rows.back());
-        rows.back() = EmptyRow();
-      }
-      ++count;
-      PutLineValue(rows, 0, line);
-    } else if (col >= 0) {
-      PutLineValue(rows, col, line);
-    }
-    // a line ends at CR LF, a lone LF or a lone CR
-    if (end < n && text[end] == QLatin1Char('\r') && end + 1 < n && text[end + 1] == QLatin1Char('\n')) ++end;
-    start = end + 1;
-  }
-  packed.Add(rows.back());
+  const int count = TextFile::Records(text, [&](const QStringList& row) { packed.Add(row); });
   SGSave->ReplaceDataRows(std::move(packed));
   giSaveCount = count;
 }
@@ -301,78 +256,6 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
 // ---- CSV file ----------------------------------------------------------------
 
 namespace {
-
-// A field as RFC 4180 writes it: quoted when it holds a separator, a quote or
-// a line break, or begins or ends with a blank; quotes inside are doubled.
-QString CsvField(const QString& text) {
-  const bool quote = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
-                     text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
-                     text.startsWith(QLatin1Char(' ')) || text.endsWith(QLatin1Char(' '));
-  if (!quote) return text;
-  QString q = text;
-  q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
-// Records of a CSV text; fields may be quoted and hold separators, quotes and
-// line breaks. Blank lines are no records.
-std::vector<QStringList> ParseCsv(const QString& text, QChar sep) {
-  std::vector<QStringList> records;
-  QStringList record;
-  QString field;
-  bool quoted = false;
-  bool fieldStarted = false;
-  auto endField = [&] {
-    record << field;
-    field.clear();
-    fieldStarted = false;
-  };
-  auto endRecord = [&] {
-    endField();
-    const bool blank = record.size() == 1 && record[0].isEmpty();
-    if (!blank) records.push_back(record);
-    record.clear();
-  };
-  const qsizetype n = text.size();
-  for (qsizetype i = 0; i < n; ++i) {
-    const QChar c = text[i];
-    if (quoted) {
-      if (c == QLatin1Char('"')) {
-        if (i + 1 < n && text[i + 1] == QLatin1Char('"')) {
-          field += c;
-          ++i;
-        } else {
-          quoted = false;
-        }
-      } else {
-        field += c;
-      }
-    } else if (c == QLatin1Char('"') && !fieldStarted) {
-      quoted = true;
-      fieldStarted = true;
-    } else if (c == sep) {
-      endField();
-    } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-      if (c == QLatin1Char('\r') && i + 1 < n && text[i + 1] == QLatin1Char('\n')) ++i;
-      endRecord();
-    } else {
-      field += c;
-      fieldStarted = true;
-    }
-  }
-  if (fieldStarted || !field.isEmpty() || !record.isEmpty()) endRecord();
-  return records;
-}
-
-// The text of a CSV file: UTF-8 (with or without a byte-order mark), or GBK
-// as spreadsheet programs in a Chinese locale save it.
-QString CsvText(const QByteArray& bytes) {
-  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
-  auto toUtf8 = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  const QString utf8 = toUtf8(bytes);
-  if (!toUtf8.hasError()) return utf8;
-  return FromGbk(bytes);
-}
 
 // Column of a caption, as the text file's keys are read; -1 when unknown.
 int CaptionColumn(const QString& caption) {
@@ -388,7 +271,7 @@ QByteArray CsvFileBytes(TStringGrid* grid, int count) {
   for (int r = 0; r <= count; ++r) {
     for (int c = 0; c < kColumns; ++c) {
       if (c > 0) text += QLatin1Char(',');
-      text += CsvField(TrimText(grid->Cells(c, r)));
+      text += CsvFile::Field(TrimText(grid->Cells(c, r)));
     }
     text += kLineEnd;
   }
@@ -403,19 +286,19 @@ void WriteCsvFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
 void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
   QByteArray bytes;
   if (!ReadDataFile(owner, fileName, bytes)) return;
-  const QString text = CsvText(bytes);
-  if (TrimText(text).isEmpty()) {
+  const QString text = CsvFile::Decode(bytes);
+  // Spreadsheet programs of some locales separate with semicolons.
+  std::vector<QStringList> records;
+  if (!TrimText(text).isEmpty()) {
+    CsvFile::Parse(text, CsvFile::Separator(text), [&](QStringList& fields) { records.push_back(std::move(fields)); });
+  }
+  if (records.empty()) {
+    // Blank, or nothing but empty quoted fields: no caption row, no records.
     MsgBox(owner, kEmptyFileText, TMsgIcon::Error);
     SGSave->ReplaceDataRows({EmptyRow()});
     giSaveCount = 0;
     return;
   }
-  // Spreadsheet programs of some locales separate with semicolons.
-  const qsizetype firstEnd = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
-  const QString first = text.left(firstEnd < 0 ? text.size() : firstEnd);
-  const QChar sep = !first.contains(QLatin1Char(',')) && first.contains(QLatin1Char(';')) ? QLatin1Char(';')
-                                                                                          : QLatin1Char(',');
-  const std::vector<QStringList> records = ParseCsv(text, sep);
 
   // The caption row says which column is which; without known captions the
   // columns are taken in the program's order.

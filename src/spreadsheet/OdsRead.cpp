@@ -2,28 +2,32 @@
 // (19.385 office:value-type, 9.1 tables): the active table is named in the
 // view settings of settings.xml; content.xml is read token by token, and a
 // repeated empty row or cell only moves the position.
+#include <algorithm>
 #include <vector>
 
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/SheetReaders.h"
 #include "spreadsheet/Spreadsheet.h"
-#include "spreadsheet/ZipXml.h"
+#include "spreadsheet/ZipArchive.h"
 
 namespace {
 
-std::int64_t Repeat(const TZipXml& x, const char* attr) {
-  const QByteArrayView v = x.AttrRaw(attr);
+// A repeat count; counts beyond any sheet are cut to what a sheet holds, so
+// that positions never overflow.
+std::int64_t Repeat(const TXmlPull& x, const char* attr) {
+  const QByteArrayView v = x.AttrBytes(attr);
   if (v.isEmpty()) return 1;
   bool ok = false;
   const std::int64_t n = v.toLongLong(&ok);
-  return ok && n > 0 ? n : 1;
+  if (!ok || n < 1) return 1;
+  return std::min<std::int64_t>(n, kMaxSheetRows);
 }
 
 QString ActiveTableName(const TZipArchive& zip) {
   if (!zip.Has(QStringLiteral("settings.xml"))) return {};
   TZipXml x(zip, QStringLiteral("settings.xml"));
   for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
-    if (t == TZipXml::Start && x.Is("config-item") && x.AttrRaw("name") == "ActiveTable") {
+    if (t == TZipXml::Start && x.Is("config-item") && x.AttrBytes("name") == "ActiveTable") {
       return x.ElementText();
     }
   }
@@ -31,8 +35,9 @@ QString ActiveTableName(const TZipArchive& zip) {
 }
 
 // The paragraphs of a cell as text: lines joined by a line break, text:s as
-// its count of blanks, text:tab as a tab.
-QString CellText(TZipXml& x) {
+// its count of blanks, text:tab as a tab. A text longer than the sheet's
+// budget can hold is refused as it grows.
+QString CellText(TXmlPull& x, const TSheetBudget& budget) {
   QString text;
   int paragraphs = 0;
   int depth = 1;
@@ -43,7 +48,9 @@ QString CellText(TZipXml& x) {
         if (x.Is("p") || x.Is("h")) {
           if (paragraphs++ > 0) text += u'\n';
         } else if (x.Is("s")) {
-          text += QString(int(Repeat(x, "c")), u' ');
+          const std::int64_t blanks = Repeat(x, "c");
+          budget.Check(TSheetBudget::TextBytes(text.size() + blanks));
+          text += QString(qsizetype(blanks), u' ');
         } else if (x.Is("tab")) {
           text += u'\t';
         } else if (x.Is("line-break")) {
@@ -55,7 +62,10 @@ QString CellText(TZipXml& x) {
         break;
       }
       case TZipXml::End: --depth; break;
-      case TZipXml::Text: text += x.TextValue(); break;
+      case TZipXml::Text:
+        text += x.TextValue();
+        budget.Check(TSheetBudget::TextBytes(text.size()));
+        break;
       case TZipXml::EndDocument: return text;
       default: break;
     }
@@ -71,7 +81,7 @@ struct TOdsValue {
   bool boolean = false;
 };
 
-TOdsValue CellValue(TZipXml& x, bool empty) {
+TOdsValue CellValue(TXmlPull& x, const TSheetBudget& budget) {
   TOdsValue v;
   const QString type = x.Attr("value-type");
   const QString value = x.Attr("value");
@@ -86,14 +96,13 @@ TOdsValue CellValue(TZipXml& x, bool empty) {
     v.text = IsoTimeText(x.Attr("time-value"));
     if (!v.text.isEmpty()) v.kind = TOdsValue::Text;
   } else if (type == QLatin1String("boolean")) {
-    const QByteArrayView b = x.AttrRaw("boolean-value");
+    const QByteArrayView b = x.AttrBytes("boolean-value");
     v.kind = TOdsValue::Boolean;
     v.boolean = b == "true" || b == "1";
   }
   const bool stringValue = x.HasAttr("string-value");
   QString stored = x.Attr("string-value");
-  QString text;
-  if (!empty) text = CellText(x);  // reads to the end of the cell
+  const QString text = CellText(x, budget);  // reads to the end of the cell
   if (v.kind == TOdsValue::None && !type.isEmpty() && type != QLatin1String("void")) {
     // Strings, and errors of formulas (their text is what the cell shows).
     v.text = stringValue && !stored.isEmpty() ? stored : text;
@@ -109,7 +118,6 @@ TOdsValue CellValue(TZipXml& x, bool empty) {
 // the first when activeName is empty.
 std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& activeName) {
   auto book = std::make_unique<TWorkbook>();
-  TCellBudget budget;
   TZipXml x(zip, QStringLiteral("content.xml"));
   int activeIndex = -1;
   for (auto tok = x.Next(); tok != TZipXml::EndDocument; tok = x.Next()) {
@@ -126,6 +134,7 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
     }
     activeIndex = index;
     TSheet& s = book->sheets.back();
+    s.budget.SetLimit(kMaxSheetBytes);
     std::int64_t row = 0;
     int depth = 1;
     while (depth > 0) {
@@ -154,6 +163,7 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
         std::int64_t col;
         std::int64_t repeat;
         TOdsValue value;
+        std::uint32_t text = 0;  // the text's index in the sheet
       };
       std::vector<TPlaced> cells;
       int rowDepth = 1;
@@ -170,20 +180,36 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
           continue;
         }
         const std::int64_t colRepeat = Repeat(x, "number-columns-repeated");
-        TOdsValue v = CellValue(x, false);
+        TOdsValue v = CellValue(x, s.budget);
         if (v.kind != TOdsValue::None) {
+          // A value beyond the last column is refused at once, so a row
+          // holds at most a sheet's width of values.
+          CheckCellPlace(0, col + colRepeat - 1);
           anyValue = true;
           cells.push_back(TPlaced{col, colRepeat, std::move(v)});
         }
-        col += colRepeat;
+        col = std::min<std::int64_t>(col + colRepeat, kMaxSheetColumns + 1);
       }
       if (anyValue) {
+        // A repeated row is stored as often as it is repeated: what that
+        // takes is checked before the first copy.
+        std::int64_t perRow = 0;
+        for (const TPlaced& p : cells) {
+          perRow += p.repeat * (p.value.kind == TOdsValue::Number ? TSheetBudget::kCellBytes + TSheetBudget::kNumberBytes
+                                                                  : TSheetBudget::kCellBytes);
+        }
+        CheckCellPlace(row + rowRepeat - 1, 0);
+        if (perRow > 0 && rowRepeat > s.budget.Limit() / perRow) s.budget.Check(s.budget.Limit());
+        s.budget.Check(perRow * rowRepeat);
+        // A text repeated across cells and rows is kept once.
+        for (TPlaced& p : cells) {
+          if (p.value.kind == TOdsValue::Text) p.text = s.AddText(p.value.text);
+        }
         for (std::int64_t k = 0; k < rowRepeat; ++k) {
           for (const TPlaced& p : cells) {
             for (std::int64_t c = p.col; c < p.col + p.repeat; ++c) {
-              budget.Take(row + k, c);
               switch (p.value.kind) {
-                case TOdsValue::Text: s.SetText(int(row + k), int(c), p.value.text); break;
+                case TOdsValue::Text: s.SetTextIndex(int(row + k), int(c), p.text); break;
                 case TOdsValue::Number: s.SetNumber(int(row + k), int(c), p.value.number); break;
                 case TOdsValue::Boolean: s.SetBoolean(int(row + k), int(c), p.value.boolean); break;
                 case TOdsValue::None: break;
@@ -192,7 +218,7 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
           }
         }
       }
-      row += rowRepeat;
+      row = std::min<std::int64_t>(row + rowRepeat, kMaxSheetRows + 1);
     }
   }
   if (activeIndex < 0) return nullptr;

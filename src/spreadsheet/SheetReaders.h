@@ -13,25 +13,19 @@
 // Limits of what a file may ask of the reader.
 // An archive member that inflates beyond this is refused (a zip bomb).
 constexpr std::int64_t kMaxInflatedBytes = std::int64_t(1) << 30;
-// More cells than this do not fit in the memory a workbook may take.
-constexpr std::int64_t kMaxSheetCells = 40'000'000;
+// The memory a sheet read from a file may take (TSheetBudget).
+constexpr std::int64_t kMaxSheetBytes = std::int64_t(1) << 30;
 
-// Zip-based formats (libzip and QXmlStreamReader).
+// Zip-based formats (libzip, expat).
 std::unique_ptr<TWorkbook> ReadXlsxBytes(const QByteArray& bytes);
 std::unique_ptr<TWorkbook> ReadOdsBytes(const QByteArray& bytes);
-// XML Spreadsheet 2003 (QXmlStreamReader).
+// XML Spreadsheet 2003 (expat).
 std::unique_ptr<TWorkbook> ReadXmlSpreadsheetBytes(const QByteArray& bytes);
 // Excel 97-2003 (BIFF8 in a compound file).
 std::unique_ptr<TWorkbook> ReadXlsBytes(const QByteArray& bytes);
+// The format told from the content, as ReadWorkbookFile does.
+std::unique_ptr<TWorkbook> ReadWorkbookBytes(const QByteArray& bytes);
 
-// Counts the cells a reader stores and refuses what a sheet cannot hold.
-class TCellBudget {
- public:
-  // Throws when row (0-based) is beyond the last row of a sheet or the
-  // column beyond the last column, or when one cell more would pass the cell
-  // limit.
-  void Take(std::int64_t row, std::int64_t col);
-
- private:
-  std::int64_t FCells = 0;
-};
+// Throws when row (0-based) is beyond the last row of a sheet or the column
+// beyond the last column.
+void CheckCellPlace(std::int64_t row, std::int64_t col);

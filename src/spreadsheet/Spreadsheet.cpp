@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -10,73 +11,99 @@
 
 // ---- Sheet ------------------------------------------------------------------
 
-namespace {
-TSheetCell* CellSlot(std::vector<std::vector<TSheetCell>>& rows, int row, int col) {
-  if (row < 0 || col < 0) return nullptr;
-  const auto r = static_cast<size_t>(row);
-  const auto c = static_cast<size_t>(col);
-  if (r >= rows.size()) rows.resize(r + 1);
-  auto& line = rows[r];
-  if (c >= line.size()) line.resize(c + 1);
-  return &line[c];
+void TSheetBudget::Check(std::int64_t bytes) const {
+  if (Fits(bytes)) return;
+  throw ESpreadsheetError(QStringLiteral("读入这个工作表需要的内存超过 %1 MB 的上限，文件可能已损坏或是恶意文件")
+                              .arg(FLimit >> 20));
 }
-}  // namespace
+
+void TSheetBudget::Charge(std::int64_t bytes) {
+  Check(bytes);
+  FUsed += bytes;
+}
+
+TRowCell* TSheet::Slot(int row, int col) {
+  if (row < 0 || col < 0 || row >= kMaxSheetRows || col >= kMaxSheetColumns) return nullptr;
+  const auto r = static_cast<size_t>(row);
+  if (r >= rows.size()) {
+    budget.Charge(std::int64_t(r + 1 - rows.size()) * TSheetBudget::kRowBytes);
+    rows.resize(r + 1);
+  }
+  TSheetRow& line = rows[r];
+  const auto c = static_cast<std::uint16_t>(col);
+  // Readers give a row's cells in column order: the usual place is the end.
+  if (line.empty() || line.back().col < c) {
+    budget.Charge(TSheetBudget::kCellBytes);
+    line.push_back(TRowCell{0, c, TSheetCell::Kind::Empty});
+    return &line.back();
+  }
+  auto it = std::lower_bound(line.begin(), line.end(), c, [](const TRowCell& a, std::uint16_t b) { return a.col < b; });
+  if (it != line.end() && it->col == c) return &*it;
+  budget.Charge(TSheetBudget::kCellBytes);
+  return &*line.insert(it, TRowCell{0, c, TSheetCell::Kind::Empty});
+}
+
+std::uint32_t TSheet::AddText(const QString& text) {
+  budget.Charge(TSheetBudget::TextBytes(text.size()));
+  texts.push_back(text);
+  return std::uint32_t(texts.size() - 1);
+}
 
 void TSheet::SetText(int row, int col, const QString& text) {
-  TSheetCell* cell = CellSlot(rows, row, col);
+  TRowCell* cell = Slot(row, col);
   if (!cell) return;
   if (cell->kind == TSheetCell::Kind::Text) {
     texts[cell->index] = text;  // a cell written again reuses its slot
     return;
   }
+  cell->index = AddText(text);
   cell->kind = TSheetCell::Kind::Text;
-  cell->index = std::uint32_t(texts.size());
-  texts.push_back(text);
 }
 
 void TSheet::SetTextIndex(int row, int col, std::uint32_t index) {
-  TSheetCell* cell = CellSlot(rows, row, col);
+  TRowCell* cell = Slot(row, col);
   if (!cell) return;
   cell->kind = TSheetCell::Kind::Text;
   cell->index = index;
 }
 
 void TSheet::SetNumber(int row, int col, double value) {
-  TSheetCell* cell = CellSlot(rows, row, col);
+  TRowCell* cell = Slot(row, col);
   if (!cell) return;
   if (cell->kind == TSheetCell::Kind::Number) {
     numbers[cell->index] = value;
     return;
   }
+  budget.Charge(TSheetBudget::kNumberBytes);
   cell->kind = TSheetCell::Kind::Number;
   cell->index = std::uint32_t(numbers.size());
   numbers.push_back(value);
 }
 
 void TSheet::SetBoolean(int row, int col, bool value) {
-  TSheetCell* cell = CellSlot(rows, row, col);
+  TRowCell* cell = Slot(row, col);
   if (!cell) return;
   cell->kind = TSheetCell::Kind::Boolean;
   cell->index = value ? 1 : 0;
 }
 
 void TSheet::Clear(int row, int col) {
-  if (row < 0 || col < 0) return;
-  const auto r = static_cast<size_t>(row);
-  const auto c = static_cast<size_t>(col);
-  if (r < rows.size() && c < rows[r].size()) rows[r][c] = TSheetCell{};
+  if (row < 0 || col < 0 || size_t(row) >= rows.size()) return;
+  TSheetRow& line = rows[size_t(row)];
+  auto it = std::lower_bound(line.begin(), line.end(), col, [](const TRowCell& a, int b) { return a.col < b; });
+  if (it != line.end() && it->col == col) line.erase(it);
 }
 
-const TSheetCell* TSheet::At(int row, int col) const {
-  if (row < 0 || col < 0) return nullptr;
-  const auto r = static_cast<size_t>(row);
-  const auto c = static_cast<size_t>(col);
-  if (r >= rows.size() || c >= rows[r].size()) return nullptr;
-  return &rows[r][c];
+TSheetCell TSheet::At(int row, int col) const {
+  if (row < 0 || col < 0 || size_t(row) >= rows.size()) return {};
+  const TSheetRow& line = rows[size_t(row)];
+  auto it = std::lower_bound(line.begin(), line.end(), col, [](const TRowCell& a, int b) { return a.col < b; });
+  if (it == line.end() || it->col != col) return {};
+  return TSheetCell{it->kind, it->index};
 }
 
 namespace {
-bool RowUsed(const std::vector<TSheetCell>& row) {
+bool RowUsed(const TSheetRow& row) {
   for (const auto& c : row) {
     if (c.kind != TSheetCell::Kind::Empty) return true;
   }
@@ -101,6 +128,18 @@ std::pair<int, int> TSheet::UsedRows() const {
     }
   }
   return {first, last};
+}
+
+int TSheet::LastUsedColumn() const {
+  int last = -1;
+  for (const TSheetRow& row : rows) {
+    for (auto it = row.rbegin(); it != row.rend(); ++it) {
+      if (it->kind == TSheetCell::Kind::Empty) continue;
+      last = std::max(last, int(it->col));
+      break;
+    }
+  }
+  return last;
 }
 
 double TSheet::ColumnWidth(int col) const {
@@ -264,13 +303,12 @@ class TEmbeddedSpreadsheet : public ISpreadsheetApp {
   QString CellValue(std::int32_t row, std::int32_t column) const override {
     const TSheet& s = ActiveSheet();
     CheckCell(row, column);
-    const TSheetCell* c = s.At(row - 1, column - 1);
-    if (!c) return {};
-    switch (c->kind) {
+    const TSheetCell c = s.At(row - 1, column - 1);
+    switch (c.kind) {
       case TSheetCell::Kind::Empty: return {};
-      case TSheetCell::Kind::Text: return s.Text(*c);
-      case TSheetCell::Kind::Number: return GeneralNumberText(s.Number(*c));
-      case TSheetCell::Kind::Boolean: return c->index != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+      case TSheetCell::Kind::Text: return s.Text(c);
+      case TSheetCell::Kind::Number: return GeneralNumberText(s.Number(c));
+      case TSheetCell::Kind::Boolean: return c.index != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
     }
     return {};
   }

@@ -3,20 +3,32 @@
 // stored in and read from.
 #include <QString>
 
+#include <climits>
+
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
-// A cell is eight bytes: its kind and an index into the texts or numbers of
-// its sheet (a Boolean holds 0 or 1 itself). A workbook of a million rows
-// fits in memory, and cells holding the same shared string share its text.
+// A cell's value: its kind and an index into the texts or numbers of its
+// sheet (a Boolean holds 0 or 1 itself). Cells holding the same shared string
+// share its text.
 struct TSheetCell {
   enum class Kind : std::uint8_t { Empty, Text, Number, Boolean };
   Kind kind = Kind::Empty;
   std::uint32_t index = 0;
 };
+
+// A stored cell is eight bytes: its value and its column. A row keeps only
+// the cells it has, in column order, so a cell at a far column costs what
+// any other cell costs.
+struct TRowCell {
+  std::uint32_t index = 0;
+  std::uint16_t col = 0;
+  TSheetCell::Kind kind = TSheetCell::Kind::Empty;
+};
+using TSheetRow = std::vector<TRowCell>;
 
 // Default column width of a new sheet, in characters.
 constexpr double kStandardColumnWidth = 8.43;
@@ -24,10 +36,40 @@ constexpr double kStandardColumnWidth = 8.43;
 constexpr std::int32_t kMaxSheetRows = 1048576;
 constexpr std::int32_t kMaxSheetColumns = 16384;
 
+// The memory a sheet takes, counted as it grows: rows, cells, texts and
+// numbers together. A reader sets a limit; a stranger's file then cannot ask
+// for more, whatever its counts and addresses say.
+class TSheetBudget {
+ public:
+  // Bytes counted for each kind of item: its storage and the room a growing
+  // array keeps spare.
+  static constexpr std::int64_t kRowBytes = 2 * std::int64_t(sizeof(TSheetRow));
+  static constexpr std::int64_t kCellBytes = 2 * std::int64_t(sizeof(TRowCell));
+  static constexpr std::int64_t kNumberBytes = 2 * std::int64_t(sizeof(double));
+  // A text: its characters, its string and its place in the list.
+  static std::int64_t TextBytes(qsizetype chars) { return 2 * std::int64_t(chars) + 64; }
+
+  // No limit until one is set.
+  void SetLimit(std::int64_t bytes) { FLimit = bytes; }
+  std::int64_t Limit() const { return FLimit; }
+  std::int64_t Used() const { return FUsed; }
+  // Whether bytes more still fit.
+  bool Fits(std::int64_t bytes) const { return bytes >= 0 && bytes <= FLimit - FUsed; }
+  // Counts bytes more; throws ESpreadsheetError naming the limit when they
+  // do not fit.
+  void Charge(std::int64_t bytes);
+  // Throws as Charge would, without counting.
+  void Check(std::int64_t bytes) const;
+
+ private:
+  std::int64_t FLimit = INT64_MAX;
+  std::int64_t FUsed = 0;
+};
+
 struct TSheet {
   QString name = QStringLiteral("Sheet1");
-  // rows[r][c], both 0-based; rows and columns grow as cells are set.
-  std::vector<std::vector<TSheetCell>> rows;
+  // rows[r], 0-based, each with its cells in column order.
+  std::vector<TSheetRow> rows;
   double defaultWidth = kStandardColumnWidth;
   std::map<int, double> widths;  // 0-based column -> width, overriding the default
   std::int32_t align = 1;        // horizontal alignment code, 1 = general
@@ -36,18 +78,24 @@ struct TSheet {
   // The values the cells refer to.
   std::vector<QString> texts;
   std::vector<double> numbers;
+  // What rows, cells, texts and numbers take; a reader limits it.
+  TSheetBudget budget;
 
+  // Cells beyond the sheet's limits (or at a negative place) are not kept.
   void SetText(int row, int col, const QString& text);
   void SetNumber(int row, int col, double value);
   void SetBoolean(int row, int col, bool value);
   void Clear(int row, int col);
   // Sets a cell to a text already in texts (a shared string read ahead).
   void SetTextIndex(int row, int col, std::uint32_t index);
-  const TSheetCell* At(int row, int col) const;
+  // Appends a text to texts and returns its index.
+  std::uint32_t AddText(const QString& text);
+  // The cell's value; Empty when it has none.
+  TSheetCell At(int row, int col) const;
   // A reader is done with the row: it keeps no spare room (a million rows
   // of eleven cells would otherwise hold room for sixteen).
-  void FinishRow(int row) {
-    if (row >= 0 && size_t(row) < rows.size()) rows[size_t(row)].shrink_to_fit();
+  void FinishRow(std::int64_t row) {
+    if (row >= 0 && std::uint64_t(row) < rows.size()) rows[size_t(row)].shrink_to_fit();
   }
   const QString& Text(const TSheetCell& cell) const { return texts[cell.index]; }
   double Number(const TSheetCell& cell) const {
@@ -55,7 +103,13 @@ struct TSheet {
   }
   // 0-based first and last row holding a non-empty cell; {-1, -1} if none.
   std::pair<int, int> UsedRows() const;
+  // 0-based last column holding a non-empty cell; -1 if none.
+  int LastUsedColumn() const;
   double ColumnWidth(int col) const;
+
+ private:
+  // The cell at (row, col), made when missing; null outside the sheet.
+  TRowCell* Slot(int row, int col);
 };
 
 struct TWorkbook {

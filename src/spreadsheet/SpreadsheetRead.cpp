@@ -13,7 +13,7 @@
 #include "spreadsheet/SheetReaders.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/SpreadsheetBook.h"
-#include "spreadsheet/ZipXml.h"
+#include "spreadsheet/ZipArchive.h"
 
 namespace {
 
@@ -48,17 +48,16 @@ std::unique_ptr<TWorkbook> ReadBytes(const QByteArray& bytes) {
 
 }  // namespace
 
-void TCellBudget::Take(std::int64_t row, std::int64_t col) {
+void CheckCellPlace(std::int64_t row, std::int64_t col) {
   if (row >= kMaxSheetRows) {
     throw ESpreadsheetError(QStringLiteral("工作表超过 %1 行，表格程序也无法打开").arg(kMaxSheetRows));
   }
   if (col >= kMaxSheetColumns) {
     throw ESpreadsheetError(QStringLiteral("工作表超过 %1 列，表格程序也无法打开").arg(kMaxSheetColumns));
   }
-  if (++FCells > kMaxSheetCells) {
-    throw ESpreadsheetError(QStringLiteral("工作表的单元格超过 %1 个，内存不足以读入").arg(kMaxSheetCells));
-  }
 }
+
+std::unique_ptr<TWorkbook> ReadWorkbookBytes(const QByteArray& bytes) { return ReadBytes(bytes); }
 
 std::unique_ptr<TWorkbook> ReadWorkbookFile(const QString& fileName) {
   if (!QFileInfo(fileName).isFile()) throw ESpreadsheetError(CannotRead(fileName, QStringLiteral("文件不存在")));

@@ -28,23 +28,30 @@ class TCompoundFile {
   explicit TCompoundFile(const QByteArray& bytes) : FBytes(bytes) {
     if (bytes.size() < 512) throw ESpreadsheetError(Broken(QStringLiteral("文件头不完整")));
     const char* h = bytes.constData();
+    // Version 3 files have 512-byte sectors, version 4 files 4096-byte ones;
+    // mini sectors are 64 bytes in both.
     const int shift = U16(h + 0x1E);
     if (shift != 9 && shift != 12) throw ESpreadsheetError(Broken(QStringLiteral("扇区大小")));
     FSector = 1 << shift;
-    FMiniSector = 1 << U16(h + 0x20);
+    if (U16(h + 0x20) != 6) throw ESpreadsheetError(Broken(QStringLiteral("小扇区大小")));
     FCutoff = U32(h + 0x38);
-    // The FAT sectors: 109 in the header, the rest in the DIFAT chain.
-    std::vector<quint32> fatSectors;
+    // The FAT sectors: 109 in the header, the rest in the DIFAT chain. There
+    // cannot be more of them than the file has sectors.
     const quint32 fatCount = U32(h + 0x2C);
+    if (fatCount > SectorCount()) throw ESpreadsheetError(Broken(QStringLiteral("FAT 比文件还大")));
+    std::vector<quint32> fatSectors;
     for (int i = 0; i < 109 && fatSectors.size() < fatCount; ++i) fatSectors.push_back(U32(h + 0x4C + 4 * i));
     quint32 difat = U32(h + 0x44);
-    for (quint32 guard = 0; fatSectors.size() < fatCount && difat < kEnd; ++guard) {
-      if (guard > SectorCount()) throw ESpreadsheetError(Broken(QStringLiteral("DIFAT")));
+    std::vector<bool> seen(SectorCount());
+    while (fatSectors.size() < fatCount && difat < kEnd) {
+      if (difat >= seen.size() || seen[difat]) throw ESpreadsheetError(Broken(QStringLiteral("DIFAT 扇区链")));
+      seen[difat] = true;
       const char* s = Sector(difat);
       const int per = FSector / 4 - 1;
       for (int i = 0; i < per && fatSectors.size() < fatCount; ++i) fatSectors.push_back(U32(s + 4 * i));
       difat = U32(s + 4 * per);
     }
+    FFat.reserve(fatSectors.size() * size_t(FSector / 4));
     for (const quint32 fs : fatSectors) {
       const char* s = Sector(fs);
       for (int i = 0; i < FSector / 4; ++i) FFat.push_back(U32(s + 4 * i));
@@ -85,6 +92,7 @@ class TCompoundFile {
 
  private:
   static constexpr quint32 kEnd = 0xFFFFFFFA;  // the special sector numbers begin here
+  static constexpr int kMiniSector = 64;
 
   struct TEntry {
     QString name;
@@ -93,12 +101,13 @@ class TCompoundFile {
     quint32 size = 0;
   };
 
-  quint32 SectorCount() const { return quint32((FBytes.size() - 512) / FSector + 1); }
+  // Sectors after the header, the last one possibly cut short.
+  quint32 SectorCount() const { return quint32((FBytes.size() - 1) / FSector); }
 
   const char* Sector(quint32 n) const {
     const qint64 off = (qint64(n) + 1) * FSector;
     if (n >= kEnd || off + FSector > FBytes.size()) {
-      // A last sector cut short by the producer is padded by nobody; refuse.
+      // A last sector cut short by its producer reads as padded with zeros.
       if (n < kEnd && off < FBytes.size()) {
         FPadded = FBytes.mid(off);
         FPadded.append(QByteArray(int(off + FSector - FBytes.size()), '\0'));
@@ -110,15 +119,21 @@ class TCompoundFile {
   }
 
   // Follows a chain of the FAT (or of the mini FAT in the mini stream) and
-  // returns size bytes of it (the whole chain when size < 0).
+  // returns size bytes of it (the whole chain when size < 0). A chain that
+  // comes back to a sector it passed, or a stream longer than the file that
+  // holds it, is an error, never data.
   QByteArray Chain(const std::vector<quint32>& fat, quint32 start, qint64 size, bool mini) const {
+    const int unit = mini ? kMiniSector : FSector;
+    const qint64 room = mini ? qint64(FMiniStream.size()) : qint64(SectorCount()) * FSector;
+    if (size > room) throw ESpreadsheetError(Broken(QStringLiteral("数据流比文件还长")));
     QByteArray out;
-    const int unit = mini ? FMiniSector : FSector;
-    if (size > 0) out.reserve(int(std::min<qint64>(size, FBytes.size() * 2 + 4096)));
+    if (size > 0) out.reserve(int(size));
+    std::vector<bool> seen(fat.size());
     quint32 n = start;
-    size_t steps = 0;
     while (n < kEnd && (size < 0 || out.size() < size)) {
-      if (n >= fat.size() || ++steps > fat.size()) throw ESpreadsheetError(Broken(QStringLiteral("扇区链")));
+      if (n >= fat.size()) throw ESpreadsheetError(Broken(QStringLiteral("扇区链")));
+      if (seen[n]) throw ESpreadsheetError(Broken(QStringLiteral("扇区链有循环")));
+      seen[n] = true;
       if (mini) {
         const qint64 off = qint64(n) * unit;
         if (off + unit > FMiniStream.size()) throw ESpreadsheetError(Broken(QStringLiteral("小扇区")));
@@ -137,7 +152,6 @@ class TCompoundFile {
 
   const QByteArray& FBytes;
   int FSector = 512;
-  int FMiniSector = 64;
   quint32 FCutoff = 4096;
   std::vector<quint32> FFat;
   std::vector<quint32> FMiniFat;
@@ -299,7 +313,9 @@ struct TGlobals {
   std::vector<QString> sst;
 };
 
-TGlobals ReadGlobals(TRecords& records) {
+// The workbook globals; the shared strings are counted in budget (they
+// become the sheet's texts).
+TGlobals ReadGlobals(TRecords& records, TSheetBudget& budget) {
   TGlobals g;
   TRecord r;
   if (!records.Next(r) || r.type != 0x0809 || r.size < 4) throw ESpreadsheetError(Broken(QStringLiteral("文件开头")));
@@ -340,10 +356,8 @@ TGlobals ReadGlobals(TRecords& records) {
         const quint32 unique = p.U32v();
         g.sst.reserve(std::min<quint32>(unique, 1u << 20));
         for (quint32 i = 0; i < unique && !p.AtEnd(); ++i) {
-          if (std::int64_t(g.sst.size()) >= kMaxSheetCells) {
-            throw ESpreadsheetError(QStringLiteral("共享字符串超过 %1 个，内存不足以读入").arg(kMaxSheetCells));
-          }
           const int chars = p.U16v();
+          budget.Charge(TSheetBudget::TextBytes(chars));
           g.sst.push_back(p.String(chars));
         }
         break;
@@ -354,9 +368,9 @@ TGlobals ReadGlobals(TRecords& records) {
   return g;
 }
 
-void ReadSheetRecords(TRecords& records, const TGlobals& g, TSheet& sheet) {
-  sheet.texts = g.sst;  // cells refer to shared strings by the same index
-  TCellBudget budget;
+void ReadSheetRecords(TRecords& records, TGlobals& g, TSheet& sheet) {
+  const auto sstCount = g.sst.size();
+  sheet.texts = std::move(g.sst);  // cells refer to shared strings by the same index
   TRecord r;
   if (!records.Next(r) || r.type != 0x0809) throw ESpreadsheetError(Broken(QStringLiteral("工作表开头")));
   auto show = [&](const char* p) {
@@ -364,7 +378,7 @@ void ReadSheetRecords(TRecords& records, const TGlobals& g, TSheet& sheet) {
     return xf < g.xfs.size() ? g.xfs[xf] : TNumberShow::Number;
   };
   auto number = [&](int row, int col, double v, TNumberShow s) {
-    budget.Take(row, col);
+    CheckCellPlace(row, col);
     if (s == TNumberShow::Number) {
       sheet.SetNumber(row, col, v);
     } else {
@@ -373,7 +387,7 @@ void ReadSheetRecords(TRecords& records, const TGlobals& g, TSheet& sheet) {
   };
   auto text = [&](int row, int col, const QString& t) {
     if (t.isEmpty()) return;
-    budget.Take(row, col);
+    CheckCellPlace(row, col);
     sheet.SetText(row, col, t);
   };
   int pendingRow = -1;  // a formula whose text result follows in STRING
@@ -395,9 +409,9 @@ void ReadSheetRecords(TRecords& records, const TGlobals& g, TSheet& sheet) {
       case 0x00FD:  // LABELSST
         if (r.size >= 10) {
           const quint32 i = U32(r.data + 6);
-          if (i >= g.sst.size()) throw ESpreadsheetError(Broken(QStringLiteral("共享字符串%1不存在").arg(i)));
-          if (!g.sst[i].isEmpty()) {
-            budget.Take(row, col);
+          if (i >= sstCount) throw ESpreadsheetError(Broken(QStringLiteral("共享字符串%1不存在").arg(i)));
+          if (!sheet.texts[i].isEmpty()) {
+            CheckCellPlace(row, col);
             sheet.SetTextIndex(row, col, i);
           }
         }
@@ -431,7 +445,7 @@ void ReadSheetRecords(TRecords& records, const TGlobals& g, TSheet& sheet) {
           if (r.data[7]) {
             text(row, col, ErrorText(quint8(r.data[6])));
           } else {
-            budget.Take(row, col);
+            CheckCellPlace(row, col);
             sheet.SetBoolean(row, col, r.data[6] != 0);
           }
         }
@@ -442,7 +456,7 @@ void ReadSheetRecords(TRecords& records, const TGlobals& g, TSheet& sheet) {
           if (quint8(v[6]) == 0xFF && quint8(v[7]) == 0xFF) {
             switch (quint8(v[0])) {
               case 0: pendingRow = row; pendingCol = col; break;
-              case 1: budget.Take(row, col); sheet.SetBoolean(row, col, v[2] != 0); break;
+              case 1: CheckCellPlace(row, col); sheet.SetBoolean(row, col, v[2] != 0); break;
               case 2: text(row, col, ErrorText(quint8(v[2]))); break;
               default: break;  // an empty text
             }
@@ -482,7 +496,9 @@ std::unique_ptr<TWorkbook> ReadXlsBytes(const QByteArray& bytes) {
     throw ESpreadsheetError(QStringLiteral("复合文档中没有工作簿"));
   }
   TRecords records(stream);
-  const TGlobals g = ReadGlobals(records);
+  TSheetBudget budget;
+  budget.SetLimit(kMaxSheetBytes);
+  TGlobals g = ReadGlobals(records, budget);
   auto book = std::make_unique<TWorkbook>();
   for (size_t i = 0; i < g.sheets.size(); ++i) {
     TSheet s;
@@ -494,6 +510,8 @@ std::unique_ptr<TWorkbook> ReadXlsBytes(const QByteArray& bytes) {
   book->activeSheet = active;
   if (g.sheets[size_t(active)].kind != 0) return book;  // a chart or macro sheet holds no cells
   records.Seek(g.sheets[size_t(active)].offset);
-  ReadSheetRecords(records, g, book->sheets[size_t(active)]);
+  TSheet& sheet = book->sheets[size_t(active)];
+  sheet.budget = budget;
+  ReadSheetRecords(records, g, sheet);
   return book;
 }

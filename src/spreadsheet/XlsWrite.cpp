@@ -128,8 +128,7 @@ quint8 AlignOf(std::int32_t code) {
 QByteArray Worksheet(const TSheet& sheet, std::vector<QString>& strings, QHash<QString, quint32>& index,
                      quint32& total) {
   const auto used = sheet.UsedRows();
-  int lastCol = -1;
-  for (const auto& row : sheet.rows) lastCol = std::max(lastCol, int(row.size()) - 1);
+  const int lastCol = sheet.LastUsedColumn();
   if (used.second >= kXlsRows || lastCol >= kXlsColumns) {
     throw ESpreadsheetError(
         QStringLiteral("Excel 97-2003 工作簿最多容纳 65536 行、256 列，这份数据更多，请保存为 .xlsx 文件"));
@@ -170,8 +169,9 @@ QByteArray Worksheet(const TSheet& sheet, std::vector<QString>& strings, QHash<Q
   }
   for (size_t r = 0; r < sheet.rows.size(); ++r) {
     const auto& row = sheet.rows[r];
-    for (size_t c = 0; c < row.size(); ++c) {
-      const TSheetCell& cell = row[c];
+    for (const TRowCell& stored : row) {
+      const TSheetCell cell{stored.kind, stored.index};
+      const int c = stored.col;
       QByteArray b;
       Put16(b, quint32(r));
       Put16(b, quint32(c));

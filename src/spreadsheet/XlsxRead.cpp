@@ -5,14 +5,12 @@
 #include <QHash>
 
 #include <algorithm>
-#include <cstring>
-
 #include <vector>
 
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/SheetReaders.h"
 #include "spreadsheet/Spreadsheet.h"
-#include "spreadsheet/ZipXml.h"
+#include "spreadsheet/ZipArchive.h"
 
 namespace {
 
@@ -104,7 +102,7 @@ QString StringItem(TZipXml& x) {
         if (x.Is("rPh") || x.Is("phoneticPr")) {
           ++phonetic;
         } else if (x.Is("t") && phonetic == 0) {
-          text += x.ElementText();
+          text += x.ElementText(TXmlPull::kMaxElementText - text.size());
           --depth;
         }
         break;
@@ -119,21 +117,15 @@ QString StringItem(TZipXml& x) {
   return DecodeEscapes(text);
 }
 
-std::vector<QString> ReadSharedStrings(const TZipArchive& zip, const QString& part) {
+// The shared strings, counted in the sheet's budget: they become its texts.
+std::vector<QString> ReadSharedStrings(const TZipArchive& zip, const QString& part, TSheetBudget& budget) {
   std::vector<QString> out;
   if (part.isEmpty() || !zip.Has(part)) return out;
   TZipXml x(zip, part);
   for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
-    if (t != TZipXml::Start) continue;
-    if (x.Is("sst")) {
-      const auto unique = x.AttrRaw("uniqueCount").toLongLong();
-      if (unique > 0 && unique <= kMaxSheetCells) out.reserve(size_t(unique));
-    } else if (x.Is("si")) {
-      if (std::int64_t(out.size()) >= kMaxSheetCells) {
-        throw ESpreadsheetError(QStringLiteral("共享字符串超过 %1 个，内存不足以读入").arg(kMaxSheetCells));
-      }
-      out.push_back(StringItem(x));
-    }
+    if (t != TZipXml::Start || !x.Is("si")) continue;
+    out.push_back(StringItem(x));
+    budget.Charge(TSheetBudget::TextBytes(out.back().size()));
   }
   return out;
 }
@@ -148,12 +140,12 @@ std::vector<TNumberShow> ReadStyles(const TZipArchive& zip, const QString& part)
   for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
     if (t == TZipXml::Start) {
       if (x.Is("numFmt")) {
-        custom.insert(x.AttrRaw("numFmtId").toInt(),
+        custom.insert(x.AttrBytes("numFmtId").toInt(),
                       FormatCodeShow(x.Attr("formatCode")));
       } else if (x.Is("cellXfs")) {
         inCellXfs = true;
       } else if (inCellXfs && x.Is("xf")) {
-        const int id = x.AttrRaw("numFmtId").toInt();
+        const int id = x.AttrBytes("numFmtId").toInt();
         const auto it = custom.constFind(id);
         out.push_back(it != custom.cend() ? *it : BuiltInFormatShow(id));
         x.Skip();
@@ -183,9 +175,9 @@ TWorkbookPart ReadWorkbookPart(const TZipArchive& zip, const QString& part,
   for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
     if (t != TZipXml::Start) continue;
     if (x.Is("workbookPr")) {
-      out.date1904 = TrueText(x.AttrRaw("date1904"));
+      out.date1904 = TrueText(x.AttrBytes("date1904"));
     } else if (x.Is("workbookView")) {
-      out.activeTab = x.AttrRaw("activeTab").toInt();
+      out.activeTab = x.AttrBytes("activeTab").toInt();
     } else if (x.Is("sheet")) {
       const QString id = x.Attr("id");  // r:id
       const auto rel = rels.constFind(id);
@@ -203,15 +195,14 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
   // string by the same index, and equal texts share one copy.
   sheet.texts = std::move(shared);
   const auto sharedCount = std::int64_t(sheet.texts.size());
-  TCellBudget budget;
   TZipXml x(zip, part);
   std::int64_t row = -1;
   std::int64_t col = -1;
   for (auto tok = x.Next(); tok != TZipXml::EndDocument; tok = x.Next()) {
     if (tok != TZipXml::Start) continue;
     if (x.Is("row")) {
-      sheet.FinishRow(int(row));
-      const QByteArrayView n = x.AttrRaw("r");
+      sheet.FinishRow(row);
+      const QByteArrayView n = x.AttrBytes("r");
       if (!n.isEmpty()) {
         bool ok = false;
         const std::int64_t v = n.toLongLong(&ok);
@@ -224,7 +215,7 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
       continue;
     }
     if (!x.Is("c")) continue;
-    const QByteArrayView ref = x.AttrRaw("r");
+    const QByteArrayView ref = x.AttrBytes("r");
     if (!ref.isEmpty()) {
       std::int64_t rr = 0;
       if (!CellReference(ref, rr, col)) {
@@ -235,10 +226,9 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
       ++col;
     }
     if (row < 0) row = 0;
-    const QByteArrayView typeRaw = x.AttrRaw("t");
-    char type[12] = {0};  // "s", "str", "inlineStr", "b", "e", "d", "n"
-    std::memcpy(type, typeRaw.data(), size_t(std::min<qsizetype>(typeRaw.size(), 11)));
-    const int style = x.AttrRaw("s").toInt();
+    // "s", "str", "inlineStr", "b", "e", "d", "n" (the default).
+    const QByteArray type = x.AttrBytes("t").toByteArray();
+    const int style = x.AttrBytes("s").toInt();
     QString value;
     bool hasValue = false;
     QString inlineText;
@@ -263,39 +253,39 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
     }
     const int rowIndex = int(row);
     const int colIndex = int(col);
-    if (std::strcmp(type, "inlineStr") == 0) {
+    if (type == "inlineStr") {
       if (!hasInline || inlineText.isEmpty()) continue;
-      budget.Take(row, col);
+      CheckCellPlace(row, col);
       sheet.SetText(rowIndex, colIndex, inlineText);
       continue;
     }
     if (!hasValue) continue;
-    if (std::strcmp(type, "s") == 0) {
+    if (type == "s") {
       bool ok = false;
       const std::int64_t i = value.trimmed().toLongLong(&ok);
       if (!ok || i < 0 || i >= sharedCount) {
         throw ESpreadsheetError(QStringLiteral("单元格引用的共享字符串“%1”不存在").arg(value));
       }
       if (sheet.texts[size_t(i)].isEmpty()) continue;
-      budget.Take(row, col);
+      CheckCellPlace(row, col);
       sheet.SetTextIndex(rowIndex, colIndex, std::uint32_t(i));
-    } else if (std::strcmp(type, "str") == 0 || std::strcmp(type, "e") == 0) {
+    } else if (type == "str" || type == "e") {
       if (value.isEmpty()) continue;
-      budget.Take(row, col);
+      CheckCellPlace(row, col);
       sheet.SetText(rowIndex, colIndex, DecodeEscapes(value));
-    } else if (std::strcmp(type, "b") == 0) {
-      budget.Take(row, col);
+    } else if (type == "b") {
+      CheckCellPlace(row, col);
       sheet.SetBoolean(rowIndex, colIndex, TrueText(value.trimmed().toLatin1()));
-    } else if (std::strcmp(type, "d") == 0) {
+    } else if (type == "d") {
       const QString text = IsoDateText(value);
       if (text.isEmpty()) continue;
-      budget.Take(row, col);
+      CheckCellPlace(row, col);
       sheet.SetText(rowIndex, colIndex, text);
     } else {
       bool ok = false;
       const double v = value.trimmed().toDouble(&ok);
       if (!ok) continue;
-      budget.Take(row, col);
+      CheckCellPlace(row, col);
       const TNumberShow show =
           style >= 0 && size_t(style) < styles.size() ? styles[size_t(style)] : TNumberShow::Number;
       if (show == TNumberShow::Number) {
@@ -305,7 +295,7 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
       }
     }
   }
-  sheet.FinishRow(int(row));
+  sheet.FinishRow(row);
 }
 
 }  // namespace
@@ -335,9 +325,11 @@ std::unique_ptr<TWorkbook> ReadXlsxBytes(const QByteArray& bytes) {
   if (sheetPart.isEmpty() || !zip.Has(sheetPart)) {
     throw ESpreadsheetError(QStringLiteral("工作表“%1”不在文件中").arg(wb.sheets[size_t(active)].name));
   }
+  TSheet& sheet = book->sheets[size_t(active)];
+  sheet.budget.SetLimit(kMaxSheetBytes);
   std::vector<QString> shared =
-      ReadSharedStrings(zip, RelationOfType(rels, QLatin1String("/sharedStrings")));
+      ReadSharedStrings(zip, RelationOfType(rels, QLatin1String("/sharedStrings")), sheet.budget);
   const std::vector<TNumberShow> styles = ReadStyles(zip, RelationOfType(rels, QLatin1String("/styles")));
-  ReadSheetCells(zip, sheetPart, book->sheets[size_t(active)], shared, styles, wb.date1904);
+  ReadSheetCells(zip, sheetPart, sheet, shared, styles, wb.date1904);
   return book;
 }

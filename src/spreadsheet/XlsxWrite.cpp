@@ -207,10 +207,10 @@ QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedString
   int lastCol = -1;
   int lastRow = -1;
   for (size_t r = 0; r < sheet.rows.size(); ++r) {
-    for (size_t c = 0; c < sheet.rows[r].size(); ++c) {
-      if (sheet.rows[r][c].kind == TSheetCell::Kind::Empty) continue;
+    for (const TRowCell& cell : sheet.rows[r]) {
+      if (cell.kind == TSheetCell::Kind::Empty) continue;
       ++cells;
-      lastCol = std::max(lastCol, int(c));
+      lastCol = std::max(lastCol, int(cell.col));
       lastRow = int(r);
     }
   }
@@ -271,8 +271,9 @@ QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedString
   for (size_t r = 0; r < sheet.rows.size(); ++r) {
     const auto& row = sheet.rows[r];
     bool open = false;
-    for (size_t c = 0; c < row.size(); ++c) {
-      const TSheetCell& cell = row[c];
+    for (const TRowCell& stored : row) {
+      const TSheetCell cell{stored.kind, stored.index};
+      const int c = stored.col;
       if (cell.kind == TSheetCell::Kind::Empty) continue;
       if (!open) {
         x += "<row r=\"";
@@ -281,7 +282,7 @@ QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedString
         open = true;
       }
       x += "<c r=\"";
-      AppendColumn(x, int(c));
+      AppendColumn(x, c);
       AppendInt(x, qsizetype(r) + 1);
       x += "\"";
       x += styleAttr;

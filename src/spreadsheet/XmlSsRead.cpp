@@ -2,20 +2,17 @@
 // ExcelWorkbook/ActiveSheet (0-based), Styles/Style/NumberFormat, and
 // Worksheet/Table/Row/Cell/Data with ss:Index for skipped rows and cells.
 #include <QHash>
-#include <QXmlStreamReader>
+
+#include <algorithm>
 
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/SheetReaders.h"
 #include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/XmlPull.h"
 
 namespace {
 
-QStringView AttrView(const QXmlStreamReader& x, QLatin1String local) {
-  for (const QXmlStreamAttribute& a : x.attributes()) {
-    if (a.name() == local) return a.value();
-  }
-  return {};
-}
+const QString kPart = QStringLiteral("XML 表格");
 
 // The named formats of this format, then any format code.
 TNumberShow NamedFormatShow(const QString& f) {
@@ -35,157 +32,144 @@ TNumberShow NamedFormatShow(const QString& f) {
   return FormatCodeShow(f);
 }
 
-class TReader {
- public:
-  explicit TReader(const QByteArray& bytes) : FXml(bytes) {}
+// A 1-based ss:Index as a 0-based place, or next when there is none. Places
+// beyond a sheet are cut to just beyond it: storing a value there is refused.
+std::int64_t Index(QByteArrayView v, std::int64_t next, std::int64_t limit) {
+  if (v.isEmpty()) return std::min(next, limit);
+  bool ok = false;
+  const std::int64_t n = v.toLongLong(&ok);
+  if (!ok || n < 1) throw ESpreadsheetError(QStringLiteral("位置“%1”不正确").arg(QString::fromUtf8(v)));
+  return std::min(n - 1, limit);
+}
 
-  std::unique_ptr<TWorkbook> Read() {
-    auto book = std::make_unique<TWorkbook>();
-    int active = 0;
-    // A first pass finds the active sheet and the styles, which may follow
-    // the sheets; the second reads the cells of that sheet alone.
-    while (Next()) {
-      if (!FXml.isStartElement()) continue;
-      if (FXml.name() == QLatin1String("ActiveSheet")) {
-        active = FXml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed().toInt();
-      } else if (FXml.name() == QLatin1String("Style")) {
-        FStyle = AttrView(FXml, QLatin1String("ID")).toString();
-      } else if (FXml.name() == QLatin1String("NumberFormat") && !FStyle.isEmpty()) {
-        FStyles.insert(FStyle, NamedFormatShow(AttrView(FXml, QLatin1String("Format")).toString()));
-      } else if (FXml.name() == QLatin1String("Worksheet")) {
-        TSheet s;
-        const QString name = AttrView(FXml, QLatin1String("Name")).toString();
-        if (!name.isEmpty()) s.name = name;
-        book->sheets.push_back(std::move(s));
-        FXml.skipCurrentElement();
+struct TGlobals {
+  int active = 0;
+  QHash<QString, TNumberShow> styles;
+};
+
+// The first pass: the active sheet and the styles, which may follow the
+// sheets; the sheets' names.
+TGlobals ReadGlobals(const QByteArray& bytes, TWorkbook& book) {
+  TGlobals g;
+  TXmlBytes x(bytes, kPart);
+  QString style;
+  for (auto t = x.Next(); t != TXmlPull::EndDocument; t = x.Next()) {
+    if (t != TXmlPull::Start) continue;
+    if (x.Is("ActiveSheet")) {
+      g.active = x.ElementText().trimmed().toInt();
+    } else if (x.Is("Style")) {
+      style = x.Attr("ID");
+    } else if (x.Is("NumberFormat") && !style.isEmpty()) {
+      g.styles.insert(style, NamedFormatShow(x.Attr("Format")));
+    } else if (x.Is("Worksheet")) {
+      TSheet s;
+      const QString name = x.Attr("Name");
+      if (!name.isEmpty()) s.name = name;
+      book.sheets.push_back(std::move(s));
+      x.Skip();
+    }
+  }
+  return g;
+}
+
+// Reads a Cell to its end.
+void ReadCell(TXmlPull& x, TSheet& sheet, std::int64_t row, std::int64_t col, TNumberShow show) {
+  int depth = 1;
+  while (depth > 0) {
+    const auto t = x.Next();
+    if (t == TXmlPull::EndDocument) return;
+    if (t == TXmlPull::End) {
+      --depth;
+      continue;
+    }
+    if (t != TXmlPull::Start) continue;
+    if (!x.Is("Data")) {
+      x.Skip();  // comments, named cells
+      continue;
+    }
+    const QByteArray type = x.AttrBytes("Type").toByteArray();
+    const QString text = x.ElementText();
+    if (text.isEmpty()) continue;
+    CheckCellPlace(row, col);
+    if (type == "Number") {
+      bool ok = false;
+      const double v = text.trimmed().toDouble(&ok);
+      if (!ok) {
+        sheet.SetText(int(row), int(col), text);
+      } else if (show == TNumberShow::Number) {
+        sheet.SetNumber(int(row), int(col), v);
+      } else {
+        sheet.SetText(int(row), int(col), SerialText(v, show));
       }
-    }
-    if (book->sheets.empty()) return book;
-    if (active < 0 || size_t(active) >= book->sheets.size()) active = 0;
-    book->activeSheet = active;
-    return book;
-  }
-
-  void ReadCells(const QByteArray& bytes, TSheet& sheet, int active) {
-    FXml.clear();
-    FXml.addData(bytes);
-    int worksheet = -1;
-    while (Next()) {
-      if (!FXml.isStartElement() || FXml.name() != QLatin1String("Worksheet")) continue;
-      if (++worksheet != active) {
-        FXml.skipCurrentElement();
-        continue;
+    } else if (type == "Boolean") {
+      sheet.SetBoolean(int(row), int(col), text.trimmed() == QLatin1String("1"));
+    } else if (type == "DateTime") {
+      QString shown = IsoDateText(text);
+      if (shown.isEmpty()) {
+        shown = text;
+      } else if (show == TNumberShow::Date) {
+        shown = shown.left(8);
+      } else if (show == TNumberShow::Time) {
+        shown = shown.size() > 8 ? shown.mid(9) : QStringLiteral("00:00");
       }
-      ReadTable(sheet);
-      return;
+      sheet.SetText(int(row), int(col), shown);
+    } else {
+      sheet.SetText(int(row), int(col), text);  // String and Error
     }
   }
+}
 
- private:
-  bool Next() {
-    const auto t = FXml.readNext();
-    if (t == QXmlStreamReader::Invalid) {
-      throw ESpreadsheetError(
-          QStringLiteral("XML 表格格式错误（第%1行：%2）").arg(FXml.lineNumber()).arg(FXml.errorString()));
+// The second pass: the cells of the active sheet.
+void ReadCells(const QByteArray& bytes, const TGlobals& g, TSheet& sheet) {
+  sheet.budget.SetLimit(kMaxSheetBytes);
+  TXmlBytes x(bytes, kPart);
+  int worksheet = -1;
+  for (auto t = x.Next(); t != TXmlPull::EndDocument; t = x.Next()) {
+    if (t != TXmlPull::Start || !x.Is("Worksheet")) continue;
+    if (++worksheet != g.active) {
+      x.Skip();
+      continue;
     }
-    return t != QXmlStreamReader::EndDocument;
-  }
-
-  static std::int64_t Index(QStringView v, std::int64_t next) {
-    if (v.isEmpty()) return next;
-    bool ok = false;
-    const std::int64_t n = v.toLongLong(&ok);
-    if (!ok || n < 1) throw ESpreadsheetError(QStringLiteral("位置“%1”不正确").arg(v.toString()));
-    return n - 1;
-  }
-
-  void ReadTable(TSheet& sheet) {
-    TCellBudget budget;
     std::int64_t row = -1;
     std::int64_t col = -1;
     int depth = 1;
-    while (depth > 0 && Next()) {
-      if (FXml.isEndElement()) {
+    while (depth > 0) {
+      const auto u = x.Next();
+      if (u == TXmlPull::EndDocument) return;
+      if (u == TXmlPull::End) {
         --depth;
         continue;
       }
-      if (!FXml.isStartElement()) continue;
+      if (u != TXmlPull::Start) continue;
       ++depth;
-      if (FXml.name() == QLatin1String("Row")) {
-        row = Index(AttrView(FXml, QLatin1String("Index")), row + 1);
+      if (x.Is("Row")) {
+        row = Index(x.AttrBytes("Index"), row + 1, kMaxSheetRows);
         col = -1;
-      } else if (FXml.name() == QLatin1String("Cell")) {
-        col = Index(AttrView(FXml, QLatin1String("Index")), col + 1);
-        FCellStyle = AttrView(FXml, QLatin1String("StyleID")).toString();
+      } else if (x.Is("Cell")) {
+        col = Index(x.AttrBytes("Index"), col + 1, kMaxSheetColumns);
+        const TNumberShow show = g.styles.value(x.Attr("StyleID"), TNumberShow::Number);
         // A merged cell covers the ones to its right.
-        const std::int64_t across = AttrView(FXml, QLatin1String("MergeAcross")).toLongLong();
-        ReadCell(sheet, budget, std::max<std::int64_t>(row, 0), col);
+        const std::int64_t across = std::clamp<std::int64_t>(x.AttrBytes("MergeAcross").toLongLong(), 0, kMaxSheetColumns);
+        ReadCell(x, sheet, std::max<std::int64_t>(row, 0), col, show);
         --depth;
-        col += std::max<std::int64_t>(across, 0);
-      } else if (FXml.name() != QLatin1String("Table")) {
-        FXml.skipCurrentElement();
+        col = std::min<std::int64_t>(col + across, kMaxSheetColumns);
+      } else if (!x.Is("Table")) {
+        x.Skip();
         --depth;
       }
     }
+    return;
   }
-
-  // Reads a Cell to its end.
-  void ReadCell(TSheet& sheet, TCellBudget& budget, std::int64_t row, std::int64_t col) {
-    int depth = 1;
-    while (depth > 0 && Next()) {
-      if (FXml.isEndElement()) {
-        --depth;
-        continue;
-      }
-      if (!FXml.isStartElement()) continue;
-      if (FXml.name() != QLatin1String("Data")) {
-        FXml.skipCurrentElement();  // comments, named cells
-        continue;
-      }
-      const QString type = AttrView(FXml, QLatin1String("Type")).toString();
-      const QString text = FXml.readElementText(QXmlStreamReader::IncludeChildElements);
-      if (text.isEmpty()) continue;
-      const TNumberShow show = FStyles.value(FCellStyle, TNumberShow::Number);
-      budget.Take(row, col);
-      if (type == QLatin1String("Number")) {
-        bool ok = false;
-        const double v = text.trimmed().toDouble(&ok);
-        if (!ok) {
-          sheet.SetText(int(row), int(col), text);
-        } else if (show == TNumberShow::Number) {
-          sheet.SetNumber(int(row), int(col), v);
-        } else {
-          sheet.SetText(int(row), int(col), SerialText(v, show));
-        }
-      } else if (type == QLatin1String("Boolean")) {
-        sheet.SetBoolean(int(row), int(col), text.trimmed() == QLatin1String("1"));
-      } else if (type == QLatin1String("DateTime")) {
-        QString shown = IsoDateText(text);
-        if (shown.isEmpty()) {
-          shown = text;
-        } else if (show == TNumberShow::Date) {
-          shown = shown.left(8);
-        } else if (show == TNumberShow::Time) {
-          shown = shown.size() > 8 ? shown.mid(9) : QStringLiteral("00:00");
-        }
-        sheet.SetText(int(row), int(col), shown);
-      } else {
-        sheet.SetText(int(row), int(col), text);  // String and Error
-      }
-    }
-  }
-
-  QXmlStreamReader FXml;
-  QHash<QString, TNumberShow> FStyles;
-  QString FStyle;
-  QString FCellStyle;
-};
+}
 
 }  // namespace
 
 std::unique_ptr<TWorkbook> ReadXmlSpreadsheetBytes(const QByteArray& bytes) {
-  TReader reader(bytes);
-  std::unique_ptr<TWorkbook> book = reader.Read();
-  if (!book->sheets.empty()) reader.ReadCells(bytes, book->sheets[size_t(book->activeSheet)], book->activeSheet);
+  auto book = std::make_unique<TWorkbook>();
+  TGlobals g = ReadGlobals(bytes, *book);
+  if (book->sheets.empty()) return book;
+  if (g.active < 0 || size_t(g.active) >= book->sheets.size()) g.active = 0;
+  book->activeSheet = g.active;
+  ReadCells(bytes, g, book->sheets[size_t(g.active)]);
   return book;
 }

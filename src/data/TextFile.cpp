@@ -1,0 +1,69 @@
+#include "data/TextFile.h"
+
+namespace TextFile {
+
+namespace {
+constexpr int kColumns = 11;
+
+QStringList EmptyRow() {
+  QStringList row;
+  row.reserve(kColumns);
+  for (int c = 0; c < kColumns; ++c) row << QString();
+  return row;
+}
+}  // namespace
+
+QString LineValue(const QString& line) {
+  const qsizetype eq = line.indexOf(QLatin1Char('='));
+  return eq < 0 ? line : line.mid(eq + 1);
+}
+
+int LineColumn(QStringView line) {
+  const qsizetype eq = line.indexOf(QLatin1Char('='));
+  // Views, not copies: a file of 100,000 records has 1.4 million lines.
+  const QStringView key = eq < 0 ? line : line.left(eq);
+  auto has = [key](const char16_t* word) { return key.contains(QStringView(word)); };
+  if (has(u"序号")) return kNewRecord;
+  if (has(u"时间")) return has(u"载流时间") ? 6 : 1;
+  if (has(u"设备编号")) return 2;
+  if (has(u"测试人员")) return 3;
+  if (has(u"测试地点")) return 4;
+  if (has(u"测试档位")) return 5;
+  if (has(u"测试电阻(A)")) return 8;
+  if (has(u"测试电阻(B)")) return 9;
+  if (has(u"测试电阻(C)")) return 10;
+  if (has(u"测试相")) return 7;
+  if (has(u"测试电阻")) return 7;  // files of earlier versions
+  return -1;
+}
+
+int Records(const QString& text, const std::function<void(const QStringList& row)>& onRow) {
+  QStringList row = EmptyRow();
+  int count = 0;
+  const qsizetype n = text.size();
+  qsizetype start = 0;
+  while (start < n) {
+    qsizetype end = start;
+    while (end < n && text[end] != QLatin1Char('\r') && text[end] != QLatin1Char('\n')) ++end;
+    const QStringView line = QStringView(text).mid(start, end - start);
+    const int col = LineColumn(line);
+    if (col == kNewRecord) {
+      // Each record is handed on once the next one begins.
+      if (count > 0) {
+        onRow(row);
+        row = EmptyRow();
+      }
+      ++count;
+      row[0] = LineValue(line.toString());
+    } else if (col >= 0) {
+      row[col] = LineValue(line.toString());
+    }
+    // a line ends at CR LF, a lone LF or a lone CR
+    if (end < n && text[end] == QLatin1Char('\r') && end + 1 < n && text[end + 1] == QLatin1Char('\n')) ++end;
+    start = end + 1;
+  }
+  onRow(row);
+  return count;
+}
+
+}  // namespace TextFile

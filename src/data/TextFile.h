@@ -1,0 +1,26 @@
+#pragma once
+// Test-data text files: GBK, CR LF, one "key=value" line per column of a
+// record. No widget and no file here: text in, records out.
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <functional>
+
+namespace TextFile {
+
+// Classification of a line by its key (the text before the first "=", the
+// whole line when it has none): the column it fills, or -1 when the line is
+// ignored. kNewRecord marks a "序号" line, which starts a record.
+constexpr int kNewRecord = 100;
+int LineColumn(QStringView line);
+// The value of a line: the text after its first "=", the whole line if none.
+QString LineValue(const QString& line);
+
+// Reads the records of a text file's text and hands each row (11 texts) to
+// onRow in order: the lines before the first "序号" line fill the first row
+// too, and a row is handed on even when no "序号" line came at all. Lines end
+// at CR LF, LF or CR. Returns the number of "序号" lines (the records).
+int Records(const QString& text, const std::function<void(const QStringList& row)>& onRow);
+
+}  // namespace TextFile
