@@ -2,7 +2,11 @@
 
 #include <QStringDecoder>
 
+#include <vector>
+
+#include "data/TextFile.h"
 #include "platform/Gbk.h"
+#include "platform/Numbers.h"
 
 namespace CsvFile {
 
@@ -83,6 +87,73 @@ int Parse(QStringView text, QChar sep, const std::function<void(QStringList& fie
     record.clear();
   }
   return records;
+}
+
+namespace {
+
+constexpr int kColumns = 11;
+
+// Without the characters of code 32 and below at either end.
+QStringView Trimmed(QStringView s) {
+  qsizetype b = 0;
+  qsizetype e = s.size();
+  while (b < e && s[b].unicode() <= 32) ++b;
+  while (e > b && s[e - 1].unicode() <= 32) --e;
+  return s.mid(b, e - b);
+}
+
+// Column of a caption, as the text file's keys are read; -1 when unknown.
+int CaptionColumn(const QString& caption) {
+  const int col = TextFile::LineColumn(Trimmed(caption));
+  return col == TextFile::kNewRecord ? 0 : col;
+}
+
+}  // namespace
+
+TCsvArchive ReadArchive(const QByteArray& bytes, const std::function<void(const QStringList& row)>& onRow) {
+  TCsvArchive out;
+  const QString text = Decode(bytes);
+  if (Trimmed(text).isEmpty()) {
+    out.result = TCsvArchive::Empty;
+    return out;
+  }
+  std::vector<int> columnOf;
+  int place = 0;
+  QStringList row;
+  // Spreadsheet programs of some locales separate with semicolons.
+  Parse(text, Separator(text), [&](QStringList& fields) {
+    ++place;
+    if (out.result != TCsvArchive::Read) return;
+    if (place == 1) {
+      bool known = false;
+      for (const QString& caption : fields) {
+        columnOf.push_back(CaptionColumn(caption));
+        known = known || columnOf.back() >= 0;
+      }
+      if (!known) {
+        columnOf.clear();
+        for (int c = 0; c < fields.size(); ++c) columnOf.push_back(c < kColumns ? c : -1);
+      }
+      return;
+    }
+    row.clear();
+    for (int c = 0; c < kColumns; ++c) row << QString();
+    for (int f = 0; f < fields.size() && f < int(columnOf.size()); ++f) {
+      if (columnOf[size_t(f)] >= 0) row[columnOf[size_t(f)]] = fields[f];
+    }
+    int number = 0;
+    if (!TryStrToInt(Trimmed(row[0]).toString(), number)) {
+      out.result = TCsvArchive::BadNumber;
+      out.badRecord = place;
+      out.badNumber = row[0];
+      return;
+    }
+    row[0] = QString::asprintf("%2d", number);
+    ++out.records;
+    onRow(row);
+  });
+  if (place == 0) out.result = TCsvArchive::Empty;
+  return out;
 }
 
 QString Field(const QString& text) {

@@ -24,6 +24,24 @@ QChar Separator(QStringView text);
 // CR LF, LF or CR; blank lines are no records. A quote left open runs to the
 // end of the text. Returns the number of records.
 int Parse(QStringView text, QChar sep, const std::function<void(QStringList& fields)>& onRecord);
+// What reading an archive from a CSV file gave.
+struct TCsvArchive {
+  enum TResult {
+    Read,       // every record was read
+    Empty,      // no caption row: the text is blank, or holds only empty quoted fields
+    BadNumber,  // a record's number is no integer; the records before it were handed on
+  };
+  TResult result = Read;
+  int records = 0;     // handed on
+  int badRecord = 0;   // BadNumber: the record's place, the caption row being 1
+  QString badNumber;   // BadNumber: the number as the file has it
+};
+// Reads the records of a CSV archive and hands each to onRow as the 11
+// texts of a record table row, its number written "%2d". The caption row
+// says which column is which (read as the text file's keys are); without a
+// known caption the columns are taken in the program's order.
+TCsvArchive ReadArchive(const QByteArray& bytes, const std::function<void(const QStringList& row)>& onRow);
+
 // A field as RFC 4180 writes it: quoted when it holds a separator, a quote or
 // a line break, or begins or ends with a blank; quotes inside are doubled.
 QString Field(const QString& text);

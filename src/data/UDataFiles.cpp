@@ -255,16 +255,6 @@ void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) 
 
 // ---- CSV file ----------------------------------------------------------------
 
-namespace {
-
-// Column of a caption, as the text file's keys are read; -1 when unknown.
-int CaptionColumn(const QString& caption) {
-  const int col = LineColumn(TrimText(caption));
-  return col == kNewRecord ? 0 : col;
-}
-
-}  // namespace
-
 QByteArray CsvFileBytes(TStringGrid* grid, int count) {
   QString text;
   text.reserve((count + 1) * 160);
@@ -286,59 +276,29 @@ void WriteCsvFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
 void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
   QByteArray bytes;
   if (!ReadDataFile(owner, fileName, bytes)) return;
-  const QString text = CsvFile::Decode(bytes);
-  // Spreadsheet programs of some locales separate with semicolons.
-  std::vector<QStringList> records;
-  if (!TrimText(text).isEmpty()) {
-    CsvFile::Parse(text, CsvFile::Separator(text), [&](QStringList& fields) { records.push_back(std::move(fields)); });
-  }
-  if (records.empty()) {
-    // Blank, or nothing but empty quoted fields: no caption row, no records.
-    MsgBox(owner, kEmptyFileText, TMsgIcon::Error);
-    SGSave->ReplaceDataRows({EmptyRow()});
-    giSaveCount = 0;
-    return;
-  }
-
-  // The caption row says which column is which; without known captions the
-  // columns are taken in the program's order.
-  std::vector<int> columnOf;
-  const QStringList& captions = records.front();
-  bool known = false;
-  for (const QString& caption : captions) {
-    columnOf.push_back(CaptionColumn(caption));
-    known = known || columnOf.back() >= 0;
-  }
-  if (!known) {
-    columnOf.clear();
-    for (int c = 0; c < captions.size(); ++c) columnOf.push_back(c < kColumns ? c : -1);
-  }
   // The rows are built aside, kept as the table keeps them; the archive
   // changes only when all were read.
   TGridRows rows(SGSave->ColCount(), false);
-  rows.Reserve(records.size());
-  for (size_t i = 1; i < records.size(); ++i) {
-    QStringList row = EmptyRow();
-    for (int f = 0; f < records[i].size() && f < static_cast<int>(columnOf.size()); ++f) {
-      if (columnOf[static_cast<size_t>(f)] >= 0) row[columnOf[static_cast<size_t>(f)]] = records[i][f];
-    }
-    int number = 0;
-    if (!TryStrToInt(TrimText(row[0]), number)) {
+  const CsvFile::TCsvArchive read = CsvFile::ReadArchive(bytes, [&](const QStringList& row) { rows.Add(row); });
+  switch (read.result) {
+    case CsvFile::TCsvArchive::Empty:
+      MsgBox(owner, kEmptyFileText, TMsgIcon::Error);
+      SGSave->ReplaceDataRows({EmptyRow()});
+      giSaveCount = 0;
+      return;
+    case CsvFile::TCsvArchive::BadNumber:
       MsgBox(owner,
              QStringLiteral("文件'%1'第%2行的序号不是整数：'%3'\n\n请检查该文件，测试数据归档未改变。")
                  .arg(fileName)
-                 .arg(i + 1)
-                 .arg(row[0]),
+                 .arg(read.badRecord)
+                 .arg(read.badNumber),
              TMsgIcon::Error);
       return;
-    }
-    row[0] = QString::asprintf("%2d", number);
-    rows.Add(row);
+    case CsvFile::TCsvArchive::Read: break;
   }
-  const auto count = static_cast<std::int32_t>(rows.RowCount());
-  if (count == 0) rows.Add(EmptyRow());
+  if (read.records == 0) rows.Add(EmptyRow());
   SGSave->ReplaceDataRows(std::move(rows));
-  giSaveCount = count;
+  giSaveCount = read.records;
 }
 
 // ---- Spreadsheet -------------------------------------------------------------
@@ -360,6 +320,7 @@ void ReadSheet(ISpreadsheetApp& app, TStringGrid* SGSave) {
   // The rows are read aside, kept as the table keeps them (each distinct
   // text once); the table changes only when all were read.
   TGridRows rows(SGSave->ColCount());
+  rows.Reserve(size_t(n));
   QStringList row;
   for (std::int32_t r = 1; r <= n; ++r) {
     row.clear();

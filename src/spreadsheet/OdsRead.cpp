@@ -8,26 +8,29 @@
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/SheetReaders.h"
 #include "spreadsheet/Spreadsheet.h"
-#include "spreadsheet/ZipArchive.h"
+#include "spreadsheet/ZipXml.h"
 
 namespace {
 
-// A repeat count; counts beyond any sheet are cut to what a sheet holds, so
-// that positions never overflow.
-std::int64_t Repeat(const TXmlPull& x, const char* attr) {
-  const QByteArrayView v = x.AttrBytes(attr);
+// A count of the attribute (1 when it has none), cut to limit.
+std::int64_t Count(const TZipXml& x, const char* attr, std::int64_t limit) {
+  const QByteArrayView v = x.AttrRaw(attr);
   if (v.isEmpty()) return 1;
   bool ok = false;
   const std::int64_t n = v.toLongLong(&ok);
   if (!ok || n < 1) return 1;
-  return std::min<std::int64_t>(n, kMaxSheetRows);
+  return std::min(n, limit);
 }
+
+// A repeat count of rows or cells; counts beyond any sheet are cut to what a
+// sheet holds, so that positions never overflow.
+std::int64_t Repeat(const TZipXml& x, const char* attr) { return Count(x, attr, kMaxSheetRows); }
 
 QString ActiveTableName(const TZipArchive& zip) {
   if (!zip.Has(QStringLiteral("settings.xml"))) return {};
   TZipXml x(zip, QStringLiteral("settings.xml"));
   for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
-    if (t == TZipXml::Start && x.Is("config-item") && x.AttrBytes("name") == "ActiveTable") {
+    if (t == TZipXml::Start && x.Is("config-item") && x.AttrRaw("name") == "ActiveTable") {
       return x.ElementText();
     }
   }
@@ -37,7 +40,7 @@ QString ActiveTableName(const TZipArchive& zip) {
 // The paragraphs of a cell as text: lines joined by a line break, text:s as
 // its count of blanks, text:tab as a tab. A text longer than the sheet's
 // budget can hold is refused as it grows.
-QString CellText(TXmlPull& x, const TSheetBudget& budget) {
+QString CellText(TZipXml& x, const TSheetBudget& budget) {
   QString text;
   int paragraphs = 0;
   int depth = 1;
@@ -48,7 +51,8 @@ QString CellText(TXmlPull& x, const TSheetBudget& budget) {
         if (x.Is("p") || x.Is("h")) {
           if (paragraphs++ > 0) text += u'\n';
         } else if (x.Is("s")) {
-          const std::int64_t blanks = Repeat(x, "c");
+          // As many blanks as the count says, if the budget holds them.
+          const std::int64_t blanks = Count(x, "c", kMaxSheetBytes);
           budget.Check(TSheetBudget::TextBytes(text.size() + blanks));
           text += QString(qsizetype(blanks), u' ');
         } else if (x.Is("tab")) {
@@ -81,7 +85,7 @@ struct TOdsValue {
   bool boolean = false;
 };
 
-TOdsValue CellValue(TXmlPull& x, const TSheetBudget& budget) {
+TOdsValue CellValue(TZipXml& x, const TSheetBudget& budget) {
   TOdsValue v;
   const QString type = x.Attr("value-type");
   const QString value = x.Attr("value");
@@ -96,7 +100,7 @@ TOdsValue CellValue(TXmlPull& x, const TSheetBudget& budget) {
     v.text = IsoTimeText(x.Attr("time-value"));
     if (!v.text.isEmpty()) v.kind = TOdsValue::Text;
   } else if (type == QLatin1String("boolean")) {
-    const QByteArrayView b = x.AttrBytes("boolean-value");
+    const QByteArrayView b = x.AttrRaw("boolean-value");
     v.kind = TOdsValue::Boolean;
     v.boolean = b == "true" || b == "1";
   }
@@ -163,7 +167,7 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
         std::int64_t col;
         std::int64_t repeat;
         TOdsValue value;
-        std::uint32_t text = 0;  // the text's index in the sheet
+        std::uint32_t index = 0;  // the text's or number's index in the sheet
       };
       std::vector<TPlaced> cells;
       int rowDepth = 1;
@@ -195,22 +199,23 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
         // takes is checked before the first copy.
         std::int64_t perRow = 0;
         for (const TPlaced& p : cells) {
-          perRow += p.repeat * (p.value.kind == TOdsValue::Number ? TSheetBudget::kCellBytes + TSheetBudget::kNumberBytes
-                                                                  : TSheetBudget::kCellBytes);
+          perRow += p.repeat * TSheetBudget::kCellBytes;
         }
         CheckCellPlace(row + rowRepeat - 1, 0);
         if (perRow > 0 && rowRepeat > s.budget.Limit() / perRow) s.budget.Check(s.budget.Limit());
         s.budget.Check(perRow * rowRepeat);
-        // A text repeated across cells and rows is kept once.
+        // A value repeated across cells and rows is kept once.
         for (TPlaced& p : cells) {
-          if (p.value.kind == TOdsValue::Text) p.text = s.AddText(p.value.text);
+          if (p.value.kind == TOdsValue::Text) p.index = s.AddText(p.value.text);
+          if (p.value.kind == TOdsValue::Number) p.index = s.AddNumber(p.value.number);
         }
+        s.ReserveRows(row + rowRepeat - 1);
         for (std::int64_t k = 0; k < rowRepeat; ++k) {
           for (const TPlaced& p : cells) {
             for (std::int64_t c = p.col; c < p.col + p.repeat; ++c) {
               switch (p.value.kind) {
-                case TOdsValue::Text: s.SetTextIndex(int(row + k), int(c), p.text); break;
-                case TOdsValue::Number: s.SetNumber(int(row + k), int(c), p.value.number); break;
+                case TOdsValue::Text: s.SetTextIndex(int(row + k), int(c), p.index); break;
+                case TOdsValue::Number: s.SetNumberIndex(int(row + k), int(c), p.index); break;
                 case TOdsValue::Boolean: s.SetBoolean(int(row + k), int(c), p.value.boolean); break;
                 case TOdsValue::None: break;
               }

@@ -90,6 +90,13 @@ struct TSheet {
   void SetTextIndex(int row, int col, std::uint32_t index);
   // Appends a text to texts and returns its index.
   std::uint32_t AddText(const QString& text);
+  // Appends a number to numbers and returns its index; a cell refers to it
+  // with SetNumberIndex (a value repeated over many cells is kept once).
+  std::uint32_t AddNumber(double value);
+  void SetNumberIndex(int row, int col, std::uint32_t index);
+  // Room for rows up to row (0-based) before they are filled, counted in
+  // the budget like the rows themselves.
+  void ReserveRows(std::int64_t row);
   // The cell's value; Empty when it has none.
   TSheetCell At(int row, int col) const;
   // A reader is done with the row: it keeps no spare room (a million rows
@@ -110,6 +117,8 @@ struct TSheet {
  private:
   // The cell at (row, col), made when missing; null outside the sheet.
   TRowCell* Slot(int row, int col);
+  // Rows counted in the budget so far.
+  size_t FRowsCounted = 0;
 };
 
 struct TWorkbook {

@@ -10,7 +10,7 @@
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/SheetReaders.h"
 #include "spreadsheet/Spreadsheet.h"
-#include "spreadsheet/ZipArchive.h"
+#include "spreadsheet/ZipXml.h"
 
 namespace {
 
@@ -102,7 +102,7 @@ QString StringItem(TZipXml& x) {
         if (x.Is("rPh") || x.Is("phoneticPr")) {
           ++phonetic;
         } else if (x.Is("t") && phonetic == 0) {
-          text += x.ElementText(TXmlPull::kMaxElementText - text.size());
+          text += x.ElementText(TZipXml::kMaxElementText - text.size());
           --depth;
         }
         break;
@@ -140,12 +140,12 @@ std::vector<TNumberShow> ReadStyles(const TZipArchive& zip, const QString& part)
   for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
     if (t == TZipXml::Start) {
       if (x.Is("numFmt")) {
-        custom.insert(x.AttrBytes("numFmtId").toInt(),
+        custom.insert(x.AttrRaw("numFmtId").toInt(),
                       FormatCodeShow(x.Attr("formatCode")));
       } else if (x.Is("cellXfs")) {
         inCellXfs = true;
       } else if (inCellXfs && x.Is("xf")) {
-        const int id = x.AttrBytes("numFmtId").toInt();
+        const int id = x.AttrRaw("numFmtId").toInt();
         const auto it = custom.constFind(id);
         out.push_back(it != custom.cend() ? *it : BuiltInFormatShow(id));
         x.Skip();
@@ -175,9 +175,9 @@ TWorkbookPart ReadWorkbookPart(const TZipArchive& zip, const QString& part,
   for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
     if (t != TZipXml::Start) continue;
     if (x.Is("workbookPr")) {
-      out.date1904 = TrueText(x.AttrBytes("date1904"));
+      out.date1904 = TrueText(x.AttrRaw("date1904"));
     } else if (x.Is("workbookView")) {
-      out.activeTab = x.AttrBytes("activeTab").toInt();
+      out.activeTab = x.AttrRaw("activeTab").toInt();
     } else if (x.Is("sheet")) {
       const QString id = x.Attr("id");  // r:id
       const auto rel = rels.constFind(id);
@@ -202,7 +202,7 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
     if (tok != TZipXml::Start) continue;
     if (x.Is("row")) {
       sheet.FinishRow(row);
-      const QByteArrayView n = x.AttrBytes("r");
+      const QByteArrayView n = x.AttrRaw("r");
       if (!n.isEmpty()) {
         bool ok = false;
         const std::int64_t v = n.toLongLong(&ok);
@@ -215,7 +215,7 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
       continue;
     }
     if (!x.Is("c")) continue;
-    const QByteArrayView ref = x.AttrBytes("r");
+    const QByteArrayView ref = x.AttrRaw("r");
     if (!ref.isEmpty()) {
       std::int64_t rr = 0;
       if (!CellReference(ref, rr, col)) {
@@ -227,8 +227,8 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
     }
     if (row < 0) row = 0;
     // "s", "str", "inlineStr", "b", "e", "d", "n" (the default).
-    const QByteArray type = x.AttrBytes("t").toByteArray();
-    const int style = x.AttrBytes("s").toInt();
+    const QByteArray type = x.AttrRaw("t").toByteArray();
+    const int style = x.AttrRaw("s").toInt();
     QString value;
     bool hasValue = false;
     QString inlineText;

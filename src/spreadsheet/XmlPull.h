@@ -1,11 +1,13 @@
 #pragma once
-// Workbook XML read token by token with expat, the parser the XML of most
-// desktop software goes through, fed from a byte source (a zip member as it
-// inflates, or a file in memory) in chunks. The readers ask for one token at
-// a time; expat parses a chunk ahead and the tokens of that chunk wait in a
-// small queue, so memory never holds more of the document than one chunk.
+// XML read token by token with expat, the parser the XML of most desktop
+// software goes through, fed from a byte source in chunks: the XML 2003
+// workbooks (a file in memory). The zipped formats' members, hundreds of
+// megabytes for a large sheet, go through the faster scanner of ZipXml.h,
+// which hands out the same tokens under the same limits.
 //
-// What a stranger's file cannot do here:
+// The readers ask for one token at a time; expat parses a chunk ahead and
+// the tokens of that chunk wait in a small queue, so memory never holds more
+// of the document than one chunk. What a stranger's file cannot do here:
 //   - declare a document type (and with it entities): refused;
 //   - nest elements deeper than kMaxDepth: refused;
 //   - keep one tag, comment or instruction open for more than kMaxTokenBytes:
@@ -13,7 +15,7 @@
 //     chunks double, so the work stays linear in the input;
 //   - make an element's text longer than its reader allows: refused.
 // Every refusal is an ESpreadsheetError with a Chinese reason that names the
-// part.
+// document.
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>

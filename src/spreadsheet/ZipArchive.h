@@ -2,7 +2,7 @@
 // A zip archive in memory (libzip) and its members read as they inflate: a
 // member is never held whole, and one that inflates beyond kMaxInflatedBytes
 // is refused as soon as its inflated bytes pass the limit, whatever the
-// archive's directory claims.
+// archive's directory claims. ZipXml.h reads a member as XML.
 #include <QByteArray>
 #include <QString>
 
@@ -48,20 +48,6 @@ class TZipMember : public IByteSource {
   QString FName;
   zip_file* FFile = nullptr;
   std::int64_t FInflated = 0;
-};
-
-namespace detail {
-struct TZipMemberHolder {
-  TZipMemberHolder(const TZipArchive& archive, const QString& name) : FMember(archive, name) {}
-  TZipMember FMember;
-};
-}  // namespace detail
-
-// The member read as XML; messages name the member.
-class TZipXml : private detail::TZipMemberHolder, public TXmlPull {
- public:
-  TZipXml(const TZipArchive& archive, const QString& name)
-      : detail::TZipMemberHolder(archive, name), TXmlPull(FMember, name) {}
 };
 
 // The text of a part name relative to the folder of base ("xl/workbook.xml",
