@@ -1,0 +1,6 @@
+// libFuzzer target: Office Open XML workbooks, as the archive's "打开" reads them.
+#include "FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return FuzzWorkbook(data, size, ReadXlsxBytes);
+}
