@@ -26,6 +26,7 @@
 #include <cmath>
 
 #include "data/UDataCenter.h"
+#include "data/RecordTable.h"
 #include "data/UDataFiles.h"
 #include "forms/UQRAssessment.h"
 #include "history/ResultStore.h"
@@ -36,10 +37,8 @@
 
 namespace {
 
-const int kRecordColumns = 11;
+const int kRecordColumns = Record::kColumns;
 const QString kAllDevices = QStringLiteral("（全部设备）");
-
-QString PercentText(double p) { return QString::number(p, 'f', 0) + QStringLiteral(" %"); }
 
 // "确定" (the default button) and "取消" of the history's dialogs.
 void MakeOkCancel(QDialog* dlg, QPushButton*& ok, QPushButton*& cancel) {
@@ -50,41 +49,11 @@ void MakeOkCancel(QDialog* dlg, QPushButton*& ok, QPushButton*& cancel) {
   cancel->setObjectName(QStringLiteral("BtnCancel"));
 }
 
-QString SignedPercentText(double p) {
-  const long r = std::lround(p);
-  return (r > 0 ? QStringLiteral("+") : QString()) + QString::number(r) + QStringLiteral(" %");
-}
-
 }  // namespace
-
-THistoryRow JudgedRow(const TStoredResult& r, const TCriteria& criteria,
-                      const std::array<std::optional<double>, 3>& reference) {
-  std::array<std::optional<double>, 3> micro;
-  for (size_t p = 0; p < 3; ++p) {
-    if (r.ohms[p]) micro[p] = *r.ohms[p] * 1e6;
-  }
-  const TVerdict v = Assess(micro, criteria, reference);
-  THistoryRow row;
-  row.texts = r.texts.mid(0, kRecordColumns);
-  while (row.texts.size() < kRecordColumns) row.texts << QString();
-  row.texts << (v.maxMicroOhm ? MicroOhmText(*v.maxMicroOhm) : QString())
-            << (v.imbalancePercent ? PercentText(*v.imbalancePercent) : QString())
-            << (v.risePercent ? SignedPercentText(*v.risePercent) : QString()) << v.Text();
-  row.verdict = v.kind;
-  row.reasons = v.reasons;
-  return row;
-}
 
 // ---- model -------------------------------------------------------------------
 
-const QStringList& THistoryModel::Captions() {
-  static const QStringList captions = {
-      QStringLiteral("序号"),     QStringLiteral("时间"),     QStringLiteral("设备编号"),   QStringLiteral("测试人员"),
-      QStringLiteral("测试地点"), QStringLiteral("测试档位"), QStringLiteral("载流时间"),   QStringLiteral("测试相"),
-      QStringLiteral("测试电阻(A)"), QStringLiteral("测试电阻(B)"), QStringLiteral("测试电阻(C)"), QStringLiteral("最大值"),
-      QStringLiteral("三相不平衡"), QStringLiteral("较基准变化"), QStringLiteral("结论")};
-  return captions;
-}
+const QStringList& THistoryModel::Captions() { return Judged::Captions(); }
 
 int THistoryModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(FRows.size()); }
 
@@ -99,9 +68,9 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole: return r.texts.value(index.column());
     case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
     case Qt::ToolTipRole:
-      return index.column() == 14 && !r.reasons.isEmpty() ? QVariant(r.reasons.join(QStringLiteral("；"))) : QVariant();
+      return index.column() == Judged::kVerdict && !r.reasons.isEmpty() ? QVariant(r.reasons.join(QStringLiteral("；"))) : QVariant();
     case Qt::BackgroundRole:
-      if (index.column() != 14) return {};
+      if (index.column() != Judged::kVerdict) return {};
       switch (r.verdict) {
         case TVerdictKind::Pass: return QBrush(QColor(0xC8, 0xF0, 0xC8));
         case TVerdictKind::Attention: return QBrush(QColor(0xFF, 0xE8, 0x99));
@@ -346,7 +315,7 @@ std::vector<THistoryRow> THistoryPage::FetchRows(int count) {
   rows.reserve(results.size());
   for (const TStoredResult& r : results) {
     const TJudge& judge = FJudges[r.device];
-    rows.push_back(JudgedRow(r, judge.criteria, judge.reference));
+    rows.push_back(JudgedRow(r, judge));
   }
   return rows;
 }
@@ -354,36 +323,11 @@ std::vector<THistoryRow> THistoryPage::FetchRows(int count) {
 void THistoryPage::ShowTrend(const QString& device, const std::vector<TTrendPoint>& points, const TJudge& judge) {
   FTrendPoints = points;
   FTrendJudge = judge;
-  cvTrend->setVisible(FillTrend(FTrend, device, points, judge.criteria, judge.reference));
+  cvTrend->setVisible(FillTrend(FTrend, device, TrendSeries(points, judge)));
 }
 
 QString THistoryPage::PointText(int phase, const QPointF& point) const {
-  // The result the point belongs to: at its time, with the value nearest
-  // (results of one minute share a time).
-  const TTrendPoint* found = nullptr;
-  double distance = 0;
-  for (const TTrendPoint& r : FTrendPoints) {
-    const std::optional<double>& v = r.ohms[size_t(phase)];
-    if (!v || double(r.time.toMSecsSinceEpoch()) != point.x()) continue;
-    const double d = std::fabs(*v * 1e6 - point.y());
-    if (!found || d < distance) {
-      found = &r;
-      distance = d;
-    }
-  }
-  if (!found) return MicroOhmText(point.y());
-  QStringList parts{found->time.toString(QStringLiteral("yy-MM-dd hh:mm"))};
-  std::array<std::optional<double>, 3> micro;
-  for (size_t p = 0; p < 3; ++p) {
-    if (!found->ohms[p]) continue;
-    micro[p] = *found->ohms[p] * 1e6;
-    parts << PhaseLabel(int(p)) + QLatin1Char(' ') + MicroOhmText(*micro[p]);
-  }
-  const TVerdict v = Assess(micro, FTrendJudge.criteria, FTrendJudge.reference);
-  if (!v.Text().isEmpty()) {
-    parts << (v.reasons.isEmpty() ? v.Text() : v.Text() + QStringLiteral("：") + v.reasons.join(QStringLiteral("；")));
-  }
-  return parts.join(QStringLiteral("  "));
+  return TrendPointText(FTrendPoints, FTrendJudge, phase, point);
 }
 
 void THistoryPage::BtnCriteriaClick() {

@@ -11,8 +11,8 @@
 #include <functional>
 #include <vector>
 
-#include "history/Assessment.h"
 #include "forms/UTrendChart.h"
+#include "history/Judged.h"
 #include "history/ResultStore.h"
 
 class QCheckBox;
@@ -27,17 +27,6 @@ class QChart;
 class QChartView;
 class QLineSeries;
 class TResultStore;
-
-struct THistoryRow {
-  QStringList texts;  // 15 columns
-  TVerdictKind verdict = TVerdictKind::NotJudged;
-  QStringList reasons;
-};
-
-// A stored result as the history shows it: its 11 texts, then "最大值",
-// "三相不平衡", "较基准变化" and "结论" as the criteria judge it.
-THistoryRow JudgedRow(const TStoredResult& result, const TCriteria& criteria,
-                      const std::array<std::optional<double>, 3>& reference);
 
 // The rows of the history tab. A filter may select a hundred thousand
 // results: the model holds those the view has needed so far and asks for
@@ -119,11 +108,6 @@ class THistoryPage : public QWidget {
  private:
   // The device and time range the controls choose.
   THistoryFilter ChosenFilter() const;
-  // The criteria and the reference of a device, read once per query.
-  struct TJudge {
-    TCriteria criteria;
-    std::array<std::optional<double>, 3> reference;
-  };
   // The next rows of the current query, judged.
   std::vector<THistoryRow> FetchRows(int count);
   void ShowTrend(const QString& device, const std::vector<TTrendPoint>& points, const TJudge& judge);
@@ -133,6 +117,7 @@ class THistoryPage : public QWidget {
   THistoryFilter FFilter;
   // The last result read: the next page starts after it.
   std::optional<TStoredResult> FLast;
+  // The criteria and the reference of each device, read once per query.
   std::map<QString, TJudge> FJudges;
   TTrendChart FTrend;
   std::vector<TTrendPoint> FTrendPoints;  // those the chart shows

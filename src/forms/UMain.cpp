@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "data/RecordTable.h"
 #include "data/UDataCenter.h"
 #include "data/UDataFiles.h"
 #include "forms/UDlgProcess.h"
@@ -43,12 +44,7 @@ TFrmMain* FrmMain = nullptr;
 
 // ---- Helpers ------------------------------------------------------------------
 
-QStringList RecordGridHeaders() {
-  return {QStringLiteral("序号"),        QStringLiteral("时间"),        QStringLiteral("设备编号"),
-          QStringLiteral("测试人员"),    QStringLiteral("测试地点"),    QStringLiteral("测试档位"),
-          QStringLiteral("载流时间"),    QStringLiteral("测试相"),      QStringLiteral("测试电阻(A)"),
-          QStringLiteral("测试电阻(B)"), QStringLiteral("测试电阻(C)")};
-}
+QStringList RecordGridHeaders() { return Record::Captions(); }
 
 namespace {
 
@@ -529,7 +525,7 @@ void TFrmMain::FillDataRow(int row) {
   SGData->SetCells(6, row, Q(rec.LoadTimeText));
   SGData->SetCells(7, row, Q(rec.Phase));
   SGData->SetCells(8, row, Q(rec.ResistanceA));
-  const bool three = Q(rec.Phase) == QStringLiteral("三相");
+  const bool three = Record::IsThreePhase(Q(rec.Phase));
   SGData->SetCells(9, row, three ? Q(rec.ResistanceB) : QString());
   SGData->SetCells(10, row, three ? Q(rec.ResistanceC) : QString());
 }
@@ -577,7 +573,7 @@ void TFrmMain::BtnSampleDataClick() {
       QStringList row = SGData->RowTexts(r);
       const TRecvF1& rec = *road->RecvF1;
       // Phases B and C of a single-phase record are not shown: no value.
-      const bool three = row.value(7) == QStringLiteral("三相");
+      const bool three = Record::IsThreePhase(row.value(Record::kPhase));
       values.push_back(TOhms{double(rec.OhmA), three ? std::optional<double>(rec.OhmB) : std::nullopt,
                              three ? std::optional<double>(rec.OhmC) : std::nullopt});
       received.push_back(std::move(row));

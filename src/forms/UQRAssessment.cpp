@@ -7,6 +7,7 @@
 #include <QPicture>
 #include <QValueAxis>
 
+#include "data/RecordTable.h"
 #include "forms/UDlgPreview.h"
 #include "forms/UTrendChart.h"
 #include "history/ResultValues.h"
@@ -28,19 +29,34 @@ struct TColumn {
   int text;  // index into THistoryRow::texts; -1 the position, -2 the reason
   int left;
 };
-const TColumn kColumns[] = {{-1, 6},   {1, 44},   {3, 150},  {4, 228},  {7, 326},  {8, 372},
-                            {9, 460},  {10, 548}, {12, 636}, {13, 712}, {14, 786}, {-2, 836}};
+const TColumn kColumns[] = {{-1, 6},
+                            {Record::kTime, 44},
+                            {Record::kTester, 150},
+                            {Record::kPlace, 228},
+                            {Record::kPhase, 326},
+                            {Record::kOhmA, 372},
+                            {Record::kOhmB, 460},
+                            {Record::kOhmC, 548},
+                            {Judged::kImbalance, 636},
+                            {Judged::kRise, 712},
+                            {Judged::kVerdict, 786},
+                            {-2, 836}};
 
 QString Number(double v, int decimals) { return QString::number(v, 'f', decimals); }
 
 }  // namespace
 
 const QStringList& TQRAssessment::Captions() {
-  static const QStringList captions = {
-      QStringLiteral("序号"),       QStringLiteral("时间"),       QStringLiteral("测试人员"),
-      QStringLiteral("测试地点"),   QStringLiteral("测试相"),     QStringLiteral("测试电阻(A)"),
-      QStringLiteral("测试电阻(B)"), QStringLiteral("测试电阻(C)"), QStringLiteral("三相不平衡"),
-      QStringLiteral("较基准变化"), QStringLiteral("结论"),       QStringLiteral("说明")};
+  // The texts of the judged rows the columns print, under their own captions.
+  static const QStringList captions = [] {
+    QStringList c;
+    for (const TColumn& col : kColumns) {
+      c << (col.text == -1   ? Judged::Captions()[Record::kNumber]
+            : col.text == -2 ? QStringLiteral("说明")
+                             : Judged::Captions()[col.text]);
+    }
+    return c;
+  }();
   return captions;
 }
 
@@ -136,7 +152,7 @@ void TQRAssessment::Load(const TAssessmentData& d) {
   std::vector<TTrendPoint> points;
   points.reserve(d.results.size());
   for (const TStoredResult& r : d.results) {
-    FRows.push_back(JudgedRow(r, c, d.reference));
+    FRows.push_back(JudgedRow(r, TJudge{c, d.reference}));
     ++counts[int(FRows.back().verdict)];
     points.push_back(TTrendPoint{r.time, r.ohms});
   }
@@ -165,7 +181,7 @@ void TQRAssessment::Load(const TAssessmentData& d) {
     axis->setLabelsFont(ReportFont(QStringLiteral("Arial"), 8));
     axis->setTitleFont(ReportFont(QStringLiteral("Arial"), 9));
   }
-  const bool any = FillTrend(trend, d.device, points, c, d.reference);
+  const bool any = FillTrend(trend, d.device, TrendSeries(points, TJudge{c, d.reference}));
   if (!any) trend.Chart->setTitle(QStringLiteral("%1 电阻趋势（没有可用的测量值）").arg(d.device));
   trend.Chart->resize(kChartWidthPx, kChartHeightPx);
   auto picture = std::make_shared<QPicture>();

@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "forms/UHistory.h"
 #include "history/Assessment.h"
+#include "history/Judged.h"
 #include "history/ResultStore.h"
 #include "report/ReportEngine.h"
 

@@ -6,8 +6,6 @@
 #include <QPen>
 #include <QValueAxis>
 
-#include <algorithm>
-
 #include "history/ResultValues.h"
 
 TTrendChart MakeTrendChart() {
@@ -45,53 +43,25 @@ TTrendChart MakeTrendChart() {
   return c;
 }
 
-bool FillTrend(const TTrendChart& c, const QString& device, const std::vector<TTrendPoint>& results,
-               const TCriteria& criteria, const std::array<std::optional<double>, 3>& reference) {
-  QList<QPointF> points[3];
-  double low = 0;
-  double high = 0;
-  qint64 first = 0;
-  qint64 last = 0;
-  bool any = false;
-  for (const TTrendPoint& r : results) {
-    const qint64 t = r.time.toMSecsSinceEpoch();
-    for (int p = 0; p < 3; ++p) {
-      if (!r.ohms[size_t(p)]) continue;
-      const double v = *r.ohms[size_t(p)] * 1e6;
-      points[p].append(QPointF(double(t), v));
-      low = any ? std::min(low, v) : v;
-      high = any ? std::max(high, v) : v;
-      first = any ? std::min(first, t) : t;
-      last = any ? std::max(last, t) : t;
-      any = true;
-    }
-  }
-  for (int p = 0; p < 3; ++p) c.Phase[p]->replace(points[p]);
-  const std::optional<double> ref = criteria.referenceMicroOhm ? criteria.referenceMicroOhm : reference[0];
-  if (last == first) {  // results of one moment stand in the middle of a day
-    first -= 43200000;
-    last += 43200000;
-  }
-  auto line = [&](QLineSeries* s, const std::optional<double>& v) {
+bool FillTrend(const TTrendChart& c, const QString& device, const TTrendSeries& s) {
+  for (int p = 0; p < 3; ++p) c.Phase[p]->replace(s.phase[p]);
+  auto line = [&](QLineSeries* series, const std::optional<double>& v) {
     if (v) {
-      s->replace(QList<QPointF>{QPointF(double(first), *v), QPointF(double(last), *v)});
-      low = std::min(low, *v);
-      high = std::max(high, *v);
+      series->replace(QList<QPointF>{QPointF(double(s.first), *v), QPointF(double(s.last), *v)});
     } else {
-      s->clear();
+      series->clear();
     }
   };
-  line(c.MaxLine, criteria.maxMicroOhm);
-  line(c.ReferenceLine, ref);
+  line(c.MaxLine, s.maxLine);
+  line(c.ReferenceLine, s.referenceLine);
   c.Chart->setTitle(QStringLiteral("%1 电阻趋势").arg(device));
   auto* x = qobject_cast<QDateTimeAxis*>(c.Chart->axes(Qt::Horizontal).value(0));
   auto* y = qobject_cast<QValueAxis*>(c.Chart->axes(Qt::Vertical).value(0));
-  if (any && x && y) {
-    x->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
+  if (s.any && x && y) {
+    x->setRange(QDateTime::fromMSecsSinceEpoch(s.first), QDateTime::fromMSecsSinceEpoch(s.last));
     // Results of a few days apart are told apart by their hour.
-    x->setFormat(last - first < 3 * 86400000LL ? QStringLiteral("MM-dd hh:mm") : QStringLiteral("yy-MM-dd"));
-    const double margin = std::max((high - low) * 0.1, 1.0);
-    y->setRange(std::max(0.0, low - margin), high + margin);
+    x->setFormat(s.last - s.first < 3 * 86400000LL ? QStringLiteral("MM-dd hh:mm") : QStringLiteral("yy-MM-dd"));
+    y->setRange(s.low, s.high);
   }
-  return any;
+  return s.any;
 }

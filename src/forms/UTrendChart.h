@@ -8,8 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "history/Assessment.h"
-#include "history/ResultStore.h"
+#include "history/Judged.h"
 
 class QChart;
 class QLineSeries;
@@ -24,8 +23,6 @@ struct TTrendChart {
 // A new, empty chart with its series and axes.
 TTrendChart MakeTrendChart();
 
-// Shows the device's points (oldest first) and its criteria; the reference
-// line is the typed-in reference, else the first value of phase A. Returns
-// false when no point has a value.
-bool FillTrend(const TTrendChart& chart, const QString& device, const std::vector<TTrendPoint>& points,
-               const TCriteria& criteria, const std::array<std::optional<double>, 3>& reference);
+// Shows a device's trend (history/Judged.h). Returns false when no point has
+// a value.
+bool FillTrend(const TTrendChart& chart, const QString& device, const TTrendSeries& series);

@@ -10,13 +10,14 @@
 #include <atomic>
 #include <cmath>
 
+#include "data/RecordTable.h"
 #include "history/ResultValues.h"
 #include "platform/IniFile.h"
 #include "platform/MessageService.h"
 
 namespace {
 
-const int kTexts = 11;
+const int kTexts = Record::kColumns;
 
 QString Why(const QSqlError& e) {
   const QString t = e.text().trimmed();
@@ -238,11 +239,11 @@ int TResultStore::Insert(TResultKind kind, const std::vector<QString>& keys,
                                                            : QStringLiteral("imported");
   for (size_t i = 0; i < rows.size(); ++i) {
     const QStringList& texts = *rows[i];
-    QDateTime time = TimeOfText(texts.value(1));
+    QDateTime time = TimeOfText(texts.value(Record::kTime));
     if (!time.isValid()) time = now;
     q.addBindValue(kindText);
     q.addBindValue(keys[i]);
-    q.addBindValue(Text(texts.value(2).trimmed()));
+    q.addBindValue(Text(texts.value(Record::kDevice).trimmed()));
     q.addBindValue(IsoTime(time));
     q.addBindValue(stored);
     for (int c = 0; c < kTexts; ++c) q.addBindValue(Text(texts.value(c)));
@@ -251,7 +252,7 @@ int TResultStore::Insert(TResultKind kind, const std::vector<QString>& keys,
       // after its last digit.
       std::optional<double> v;
       if (ohms[i] && (*ohms[i])[size_t(p)] && std::isfinite(*(*ohms[i])[size_t(p)])) v = (*ohms[i])[size_t(p)];
-      if (!v) v = OhmsOfText(texts.value(8 + p));
+      if (!v) v = OhmsOfText(texts.value(Record::OhmColumn(p)));
       q.addBindValue(v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()));
     }
     for (const int v : {start ? start->currentStep : 0, start ? start->testTime : 0, start ? start->phase : 0}) {
@@ -528,11 +529,7 @@ std::map<QString, std::array<std::optional<double>, 3>> TResultStore::FirstValue
     QSqlQuery q(QSqlDatabase::database(FConnection));
     Run(q, sql, QVariantList(part.cbegin(), part.cend()));
     while (q.next()) {
-      auto ohms = OhmsAt(q, 1);
-      for (auto& v : ohms) {
-        if (v) *v *= 1e6;
-      }
-      out[q.value(0).toString()] = ohms;
+      out[q.value(0).toString()] = MicroOhmsOf(OhmsAt(q, 1));
     }
   }
   for (const QString& device : devices) out.try_emplace(device);

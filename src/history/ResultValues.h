@@ -4,12 +4,21 @@
 #include <QDateTime>
 #include <QString>
 
+#include <array>
 #include <optional>
 
 // The resistance a value text shows, in ohms; none for a text that is no
 // number with a unit of resistance (empty, "--", a bare number whose unit
 // is unknown).
 std::optional<double> OhmsOfText(const QString& text);
+// Ohms in micro-ohms, the unit the history shows and judges in; an empty
+// phase stays empty.
+inline std::optional<double> MicroOhms(const std::optional<double>& ohms) {
+  return ohms ? std::optional<double>(*ohms * 1e6) : std::nullopt;
+}
+inline std::array<std::optional<double>, 3> MicroOhmsOf(const std::array<std::optional<double>, 3>& ohms) {
+  return {MicroOhms(ohms[0]), MicroOhms(ohms[1]), MicroOhms(ohms[2])};
+}
 // The name of phase 0, 1 or 2: "A相", "B相", "C相".
 QString PhaseLabel(int phase);
 // A measured resistance in micro-ohms as the instrument writes it: one

@@ -15,7 +15,6 @@
 #include "platform/Fonts.h"
 #include "platform/MessageService.h"
 #include "report/ReportDialogs.h"
-#include "report/ReportPreview.h"
 
 // ---- Fonts -------------------------------------------------------------------
 
