@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "data/UDataCenter.h"
-#include "data/UDataFiles.h"
+#include "forms/UDataFiles.h"
 #include "forms/UDlgProcess.h"
 #include "platform/StringGrid.h"
 #include "support/TestServices.h"

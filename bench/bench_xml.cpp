@@ -13,7 +13,7 @@
 #include <cstdio>
 
 #include "data/UDataCenter.h"
-#include "data/UDataFiles.h"
+#include "forms/UDataFiles.h"
 #include "platform/StringGrid.h"
 #include "spreadsheet/XmlPull.h"
 #include "spreadsheet/ZipXml.h"

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "data/Conversions.h"
+#include "data/RecordTable.h"
 #include "data/TextFile.h"
 #include "platform/Gbk.h"
 #include "platform/Numbers.h"
@@ -91,7 +93,7 @@ int Parse(QStringView text, QChar sep, const std::function<void(QStringList& fie
 
 namespace {
 
-constexpr int kColumns = 11;
+constexpr int kColumns = Record::kColumns;
 
 // Without the characters of code 32 and below at either end.
 QStringView Trimmed(QStringView s) {
@@ -164,6 +166,20 @@ QString Field(const QString& text) {
   QString q = text;
   q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
   return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+QByteArray Bytes(const QStringList& captions, const ITextRows& rows) {
+  const int count = rows.RowCount();
+  QString text;
+  text.reserve((count + 1) * 160);
+  for (int r = -1; r < count; ++r) {
+    for (int c = 0; c < kColumns; ++c) {
+      if (c > 0) text += QLatin1Char(',');
+      text += Field(TrimText(r < 0 ? captions.value(c) : rows.Cell(r, c)));
+    }
+    text += QStringLiteral("\r\n");
+  }
+  return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }
 
 }  // namespace CsvFile

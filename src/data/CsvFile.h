@@ -11,6 +11,8 @@
 
 #include <functional>
 
+class ITextRows;
+
 namespace CsvFile {
 
 // The text of a CSV file: UTF-8 (with or without a byte-order mark), or GBK
@@ -45,5 +47,10 @@ TCsvArchive ReadArchive(const QByteArray& bytes, const std::function<void(const 
 // A field as RFC 4180 writes it: quoted when it holds a separator, a quote or
 // a line break, or begins or ends with a blank; quotes inside are doubled.
 QString Field(const QString& text);
+
+// The bytes of a CSV file: the caption row, then the rows; all of the
+// record table's columns, trimmed; UTF-8 with a byte-order mark and CR LF
+// line ends, so a spreadsheet program in a Chinese locale opens it right.
+QByteArray Bytes(const QStringList& captions, const ITextRows& rows);
 
 }  // namespace CsvFile

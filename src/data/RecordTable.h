@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/TextTable.h"
+
 namespace Record {
 
 enum TColumn : int {
@@ -41,3 +43,9 @@ inline const QString kThreePhases = QStringLiteral("三相");
 inline bool IsThreePhase(const QString& phase) { return phase == kThreePhases; }
 
 }  // namespace Record
+
+// Records as a value: rows of the record table's columns, kept compactly.
+class TRecordTable : public TTextTable {
+ public:
+  explicit TRecordTable(bool findRepeats = true) : TTextTable(Record::kColumns, findRepeats) {}
+};

@@ -1,9 +1,14 @@
 #include "data/TextFile.h"
 
+#include "data/Conversions.h"
+#include "data/RecordTable.h"
+#include "platform/Gbk.h"
+#include "platform/TextTable.h"
+
 namespace TextFile {
 
 namespace {
-constexpr int kColumns = 11;
+constexpr int kColumns = Record::kColumns;
 
 QStringList EmptyRow() {
   QStringList row;
@@ -64,6 +69,31 @@ int Records(const QString& text, const std::function<void(const QStringList& row
   }
   onRow(row);
   return count;
+}
+
+QByteArray Bytes(const QStringList& captionTexts, const ITextRows& rows) {
+  QString captions[kColumns];
+  for (int c = 0; c < kColumns; ++c) captions[c] = TrimText(captionTexts.value(c));
+  const QString lineEnd = QStringLiteral("\r\n");
+  const int count = rows.RowCount();
+  QString text;
+  text.reserve(count * 200);
+  auto put = [&](int c, int r) {
+    text += captions[c];
+    text += QLatin1Char('=');
+    text += TrimText(rows.Cell(r, c));
+    text += lineEnd;
+  };
+  for (int r = 0; r < count; ++r) {
+    put(Record::kNumber, r);
+    text += QStringLiteral("[参数]") + lineEnd;
+    for (int c = Record::kTime; c <= Record::kLoadTime; ++c) put(c, r);
+    text += QStringLiteral("[试验结果]") + lineEnd;
+    for (int c = Record::kPhase; c <= Record::kOhmC; ++c) put(c, r);
+    text += lineEnd;
+    text += lineEnd;
+  }
+  return ToGbk(text);
 }
 
 }  // namespace TextFile

@@ -5,7 +5,11 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <QByteArray>
+
 #include <functional>
+
+class ITextRows;
 
 namespace TextFile {
 
@@ -22,5 +26,11 @@ QString LineValue(const QString& line);
 // too, and a row is handed on even when no "序号" line came at all. Lines end
 // at CR LF, LF or CR. Returns the number of "序号" lines (the records).
 int Records(const QString& text, const std::function<void(const QStringList& row)>& onRow);
+
+// The bytes of a text file of rows (each of the record table's columns):
+// one "caption=value" line per column, captions and values trimmed, GBK,
+// CR LF, the parameters under "[参数]" and the results under "[试验结果]",
+// two empty lines after each record.
+QByteArray Bytes(const QStringList& captions, const ITextRows& rows);
 
 }  // namespace TextFile

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "data/Conversions.h"
+
 class TIniFile;
 
 // ---- Working parameters -------------------------------------------------
@@ -55,11 +57,6 @@ inline constexpr std::int32_t kCommPort = 3;
 inline constexpr std::int32_t kBaudRate = 6;   // 9600
 }  // namespace Defaults
 
-// The baud rates of the settings dialog's list; giBaudRate is 1-based into it.
-inline constexpr std::int32_t kBaudRates[] = {300,   600,   1200,  2400,   4800,  9600, 19200,
-                                              38400, 43000, 56000, 57600, 115200, 256000};
-inline constexpr int kBaudRateCount = static_cast<int>(sizeof kBaudRates / sizeof kBaudRates[0]);
-
 // ---- Files ----------------------------------------------------------------
 // Folder of the running executable; tests point it at a scratch folder.
 QString AppDir();
@@ -92,17 +89,3 @@ void SaveSettings();
 // A pause of ms milliseconds that keeps events flowing (sleeps while none is
 // pending).
 void Delay(std::uint16_t ms);
-// First / last n GBK bytes of s, never splitting a double-byte character.
-QString HeadOf(const QString& s, std::int32_t n);
-QString TailOf(const QString& s, std::int32_t n);
-// "yy-mm-dd hh:nn"
-QString DateTimeText(const QDateTime& t);
-// "yy-mm-dd hh-nn-ss"
-QString DateTimeFileText(const QDateTime& t);
-std::int32_t BaudRateOf(std::uint32_t index);
-QString CurrentStepName(std::int32_t index);
-std::int32_t CurrentStepCode(const QString& text);
-QString PhaseName(std::int32_t code);
-std::int32_t PhaseCode(const QString& text);
-// Trims leading and trailing characters whose code is at most 32.
-QString TrimText(const QString& s);

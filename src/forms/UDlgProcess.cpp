@@ -233,8 +233,8 @@ class TProgressDialogWindow : public IProgressWindow {
 
 }  // namespace
 
-void InstallProgressDialog() {
-  SetProgressFactory([](QWidget* owner, const QString& tip) -> std::unique_ptr<IProgressWindow> {
-    return std::make_unique<TProgressDialogWindow>(owner, tip);
-  });
+std::unique_ptr<IProgressWindow> OpenProgressDialog(QWidget* owner, const QString& tip) {
+  return std::make_unique<TProgressDialogWindow>(owner, tip);
 }
+
+void InstallProgressDialog() { SetProgressFactory(&OpenProgressDialog); }

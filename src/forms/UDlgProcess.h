@@ -9,6 +9,10 @@
 // closes it, and closing frees it. Callers keep it in a QPointer, so even a
 // dialog destroyed behind the operation's back is never touched.
 #include <QDialog>
+
+#include <memory>
+
+#include "platform/ProgressService.h"
 #include <QList>
 #include <QPixmap>
 #include <QPointer>
@@ -79,3 +83,5 @@ void CloseProgress(QPointer<TFrmProcess>& dlg);
 // Makes the file operations show this dialog as their progress window (at
 // owner, with tip, the count bar 1..2 and the process bar 1..3).
 void InstallProgressDialog();
+// The progress dialog as an operation's progress window, opened over owner.
+std::unique_ptr<IProgressWindow> OpenProgressDialog(QWidget* owner, const QString& tip);

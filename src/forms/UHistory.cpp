@@ -27,17 +27,16 @@
 
 #include "data/UDataCenter.h"
 #include "data/RecordTable.h"
-#include "data/UDataFiles.h"
+#include "forms/UDataFiles.h"
 #include "forms/UQRAssessment.h"
 #include "history/ResultStore.h"
 #include "history/ResultValues.h"
 #include "platform/IniFile.h"
 #include "platform/MessageService.h"
-#include "platform/StringGrid.h"
+#include "platform/TextTable.h"
 
 namespace {
 
-const int kRecordColumns = Record::kColumns;
 const QString kAllDevices = QStringLiteral("（全部设备）");
 
 // "确定" (the default button) and "取消" of the history's dialogs.
@@ -348,15 +347,14 @@ void THistoryPage::BtnImportClick() {
     return;
   }
   // The file is read by the archive's own readers into a table of its own;
-  // the archive and its row count stay as they are.
-  const std::int32_t keep = giSaveCount;
-  TStringGrid grid(kRecordColumns, 2);
-  giSaveCount = 0;
-  DataFiles::BtnOpenClick(this, &grid);
-  const std::int32_t read = giSaveCount;
-  giSaveCount = keep;
+  // the archive stays as it is.
+  const QString name = DataFiles::ChooseOpenFile(this);
+  if (name.isEmpty()) return;
+  TRecordTable table;
+  int records = 0;
+  if (DataFiles::ReadRecordFile(this, name, table, records) != DataFiles::TOpened::Read) return;
   std::vector<QStringList> rows;
-  for (int r = 1; r <= read && r < grid.RowCount(); ++r) rows.push_back(grid.RowTexts(r));
+  for (int r = 0; r < records && r < table.RowCount(); ++r) rows.push_back(table.Row(r));
   if (rows.empty()) return;
   int added = 0;
   try {
@@ -378,15 +376,20 @@ void THistoryPage::BtnExportClick() {
     MsgBox(this, DataFiles::kNoDataText, TMsgIcon::Warning);
     return;
   }
-  TStringGrid grid(kRecordColumns, 2);
-  for (int c = 0; c < kRecordColumns; ++c) grid.SetCells(c, 0, THistoryModel::Captions()[c]);
-  std::vector<QStringList> rows;
-  for (const THistoryRow& r : shown) rows.push_back(r.texts.mid(0, kRecordColumns));
-  grid.ReplaceDataRows(std::move(rows));
-  const std::int32_t keep = giSaveCount;
-  giSaveCount = std::int32_t(shown.size());
-  DataFiles::SaveFile(this, &grid, DataFiles::TTableKind::Save);
-  giSaveCount = keep;
+  // The record columns of the rows, as the archive's files hold them.
+  class TShownRows : public ITextRows {
+   public:
+    explicit TShownRows(const std::vector<THistoryRow>& rows) : FRows(rows) {}
+    int RowCount() const override { return int(FRows.size()); }
+    int ColCount() const override { return Record::kColumns; }
+    QString Cell(int row, int col) const override { return FRows[size_t(row)].texts.value(col); }
+
+   private:
+    const std::vector<THistoryRow>& FRows;
+  };
+  const QString name = DataFiles::ChooseSaveFile(this);
+  if (name.isEmpty()) return;
+  DataFiles::SaveRecordFile(this, name, Record::Captions(), TShownRows(shown));
 }
 
 void THistoryPage::BtnReportClick() {

@@ -21,7 +21,7 @@
 
 #include "data/RecordTable.h"
 #include "data/UDataCenter.h"
-#include "data/UDataFiles.h"
+#include "forms/UDataFiles.h"
 #include "forms/UDlgProcess.h"
 #include "forms/UDlgSeries.h"
 #include "forms/UDlgSetComm.h"

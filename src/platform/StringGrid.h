@@ -15,36 +15,13 @@
 #include <QStringList>
 #include <QTableView>
 
+#include "platform/TextTable.h"
+
 #include <cstdint>
 #include <vector>
 
-// Rows read aside (from a file) for a table, kept as the table keeps them:
-// each cell an index to its text, a text handed in again (the same shared
-// string, or the same as the row above) kept once. A million rows of eleven
-// cells take 44 MB of indices; the texts themselves are shared with whoever
-// handed them in.
-class TGridRows {
- public:
-  // findRepeats: look up each text among those handed in before; without,
-  // only a text the same as the row above's is kept once (for rows whose
-  // texts are all their own, where a look-up would find nothing).
-  explicit TGridRows(int colCount, bool findRepeats = true);
-  // Room for rows rows.
-  void Reserve(size_t rows);
-  // Appends a row of the first colCount texts (missing ones empty).
-  void Add(const QStringList& texts);
-  int RowCount() const { return FColCount > 0 ? int(FCells.size() / size_t(FColCount)) : 0; }
-
- private:
-  friend class TGridModel;
-  std::uint32_t Intern(const QString& text);
-
-  int FColCount;
-  bool FFindRepeats;
-  std::vector<std::uint32_t> FCells;  // row by row
-  std::vector<QString> FTexts;        // FTexts[0] is the empty text
-  QHash<const void*, std::uint32_t> FIndex;  // where a text's characters are
-};
+// Rows read aside (from a file) for a table, kept as the table keeps them.
+using TGridRows = TTextTable;
 
 class TGridModel : public QAbstractTableModel {
   Q_OBJECT

@@ -149,6 +149,22 @@ std::pair<int, int> TSheet::UsedRows() const {
   return {first, last};
 }
 
+QString TSheet::CellText(int row, int col) const {
+  const TSheetCell c = At(row, col);
+  switch (c.kind) {
+    case TSheetCell::Kind::Empty: return {};
+    case TSheetCell::Kind::Text: return Text(c);
+    case TSheetCell::Kind::Number: return GeneralNumberText(Number(c));
+    case TSheetCell::Kind::Boolean: return c.index != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+  }
+  return {};
+}
+
+int TSheet::UsedRowCount() const {
+  const auto used = UsedRows();
+  return used.first < 0 ? 1 : used.second - used.first + 1;
+}
+
 int TSheet::LastUsedColumn() const {
   int last = -1;
   for (const TSheetRow& row : rows) {

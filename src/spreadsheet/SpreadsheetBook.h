@@ -108,8 +108,15 @@ struct TSheet {
   double Number(const TSheetCell& cell) const {
     return cell.kind == TSheetCell::Kind::Boolean ? double(cell.index) : numbers[cell.index];
   }
+  // The cell as a spreadsheet gives its value: the text, a number as a
+  // general number ("7", "1.5"), a Boolean as "TRUE" or "FALSE"; empty for
+  // an empty cell.
+  QString CellText(int row, int col) const;
   // 0-based first and last row holding a non-empty cell; {-1, -1} if none.
   std::pair<int, int> UsedRows() const;
+  // Rows from the first used one to the last, as a spreadsheet counts its
+  // used range; 1 for an empty sheet.
+  int UsedRowCount() const;
   // 0-based last column holding a non-empty cell; -1 if none.
   int LastUsedColumn() const;
   double ColumnWidth(int col) const;

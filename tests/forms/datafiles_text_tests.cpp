@@ -11,7 +11,9 @@
 #include "datafiles_fixture.h"
 #include "platform/Gbk.h"
 #include "platform/MessageService.h"
+#include "data/TextFile.h"
 #include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/SpreadsheetBook.h"
 
 using namespace DataFiles;
 
@@ -156,7 +158,7 @@ TEST_P(LineKey, ClassifiedByTheTextBeforeTheFirstEquals) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LineKey,
-    ::testing::Values(TLineCase{"序号=5", kNewRecord}, TLineCase{"时间=08-03-05 09:07", 1},
+    ::testing::Values(TLineCase{"序号=5", ::TextFile::kNewRecord}, TLineCase{"时间=08-03-05 09:07", 1},
                       TLineCase{"载流时间=30 秒", 6}, TLineCase{"设备编号=QK", 2}, TLineCase{"测试人员=张三", 3},
                       TLineCase{"测试地点=变电站", 4}, TLineCase{"测试档位=100A", 5}, TLineCase{"测试相=三相", 7},
                       TLineCase{"测试电阻(A)=1.25", 8}, TLineCase{"测试电阻(B)=1.50", 9},
@@ -280,7 +282,7 @@ struct TNameCase {
 
 class FileKind : public DataFilesTest, public ::testing::WithParamInterface<TNameCase> {};
 
-TEST_P(FileKind, ByTheLastFourCharacters) {
+TEST_P(FileKind, ByTheSuffixInAnyCase) {
   EXPECT_EQ(IsTextFileName(QString::fromUtf8(GetParam().name)), GetParam().text);
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QString::fromUtf8(GetParam().name));
@@ -308,8 +310,10 @@ TEST_P(FileKind, ByTheLastFourCharacters) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, FileKind,
+                         // The suffix counts in any case: "a.TXT" is a text file, not a
+                         // workbook under a text file's name.
                          ::testing::Values(TNameCase{"a.txt", true}, TNameCase{"记录.txt", true},
-                                           TNameCase{"a.Txt", false}, TNameCase{"a.TXT", false},
+                                           TNameCase{"a.Txt", true}, TNameCase{"a.TXT", true},
                                            TNameCase{"a.xls", false}, TNameCase{"a.txt.xls", false}),
                          [](const ::testing::TestParamInfo<TNameCase>& i) { return "Case" + std::to_string(i.index); });
 
@@ -326,27 +330,6 @@ TEST_F(TextFile, AnExistingFileIsReplacedWithoutAsking) {
   EXPECT_TRUE(messages.Boxes.isEmpty());
   EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
 }
-
-// Lets the process write files of at most `bytes` bytes while it lives; a
-// longer write fails as on a full disk.
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t bytes) {
-    FOldHandler = signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &FOld);
-    rlimit lim = FOld;
-    lim.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &FOld);
-    signal(SIGXFSZ, FOldHandler);
-  }
-
- private:
-  rlimit FOld{};
-  void (*FOldHandler)(int);
-};
 
 struct TFailedSave {
   const char* name;
@@ -369,9 +352,9 @@ TEST_P(FailedSave, LeavesTheOldFile) {
   rlim_t bytes = 200;
   if (!GetParam().generalError) {
     const QString probe = dir.filePath(QStringLiteral("probe.xlsx"));
-    auto app = NewEmbeddedSpreadsheet();
-    app->WorkbooksAdd(1);
-    app->ActiveWorkbookSaveAs(probe);
+    TWorkbook empty;
+    empty.sheets.emplace_back();
+    WriteWorkbookFile(empty, probe);
     bytes = static_cast<rlim_t>(QFileInfo(probe).size() + 2048);
   }
   desktop.SaveNames << name;

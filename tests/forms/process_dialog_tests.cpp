@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data/UDataFiles.h"
+#include "forms/UDataFiles.h"
 #include "forms/UDlgProcess.h"
 #include "platform/EventPump.h"
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "spreadsheet/Spreadsheet.h"
+#include "support/SpreadsheetFixtures.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ const QStringList kRecord1 = {"1", "24-05-02 09:07", "0815", "张三", "时间�
 const QStringList kRecord2 = {"2", "24-05-03", "QK-2", "李四", "#N/A", "100A", "09:07", "单相", "0.25", "8.5", "TRUE"};
 const QStringList kRecord3 = {"3", "24-05-04 10:00", "QK-3", "王五", "开关站", "100A", "15 秒", "单相", "0.5", "1.5", "FALSE"};
 
-QStringList Row(ISpreadsheetApp& app, int row) {
+QStringList Row(const TReadBack& app, int row) {
   QStringList out;
   for (int c = 1; c <= 11; ++c) out << app.CellValue(row, c);
   return out;
@@ -34,8 +35,7 @@ struct TProducerFile {
 class ProducerFiles : public ::testing::TestWithParam<TProducerFile> {};
 
 TEST_P(ProducerFiles, ShowTheActiveSheetAsTheSpreadsheetShowsIt) {
-  auto app = NewEmbeddedSpreadsheet();
-  app->WorkbooksOpen(Fixture(GetParam().file));
+  auto app = std::make_unique<TReadBack>(Fixture(GetParam().file));
   EXPECT_EQ(app->UsedRangeRowsCount(), 4);
   EXPECT_EQ(Row(*app, 1), kCaptions);
   EXPECT_EQ(Row(*app, 2), kRecord1);
@@ -65,8 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A1 and XFD1048576 and nothing between: read in no time, the used rows
 // span the sheet.
 TEST(ProducerFiles, AFarCellCostsNoMoreThanANearOne) {
-  auto app = NewEmbeddedSpreadsheet();
-  app->WorkbooksOpen(Fixture("openpyxl-far-cell.xlsx"));
+  auto app = std::make_unique<TReadBack>(Fixture("openpyxl-far-cell.xlsx"));
   EXPECT_EQ(app->UsedRangeRowsCount(), 1048576);
   EXPECT_EQ(app->CellValue(1, 1), QStringLiteral("序号"));
   EXPECT_EQ(app->CellValue(1048576, 16384), QStringLiteral("远处"));
@@ -74,9 +73,8 @@ TEST(ProducerFiles, AFarCellCostsNoMoreThanANearOne) {
 }
 
 TEST(ProducerFiles, AZipBombIsRefusedWithAReason) {
-  auto app = NewEmbeddedSpreadsheet();
   try {
-    app->WorkbooksOpen(Fixture("zip-bomb.xlsx"));
+    TReadBack app(Fixture("zip-bomb.xlsx"));
     FAIL() << "the zip bomb was read";
   } catch (const ESpreadsheetError& e) {
     EXPECT_TRUE(e.Text().contains(QStringLiteral("解压后超过"))) << e.Text().toStdString();

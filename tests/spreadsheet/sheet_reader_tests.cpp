@@ -84,12 +84,10 @@ QByteArray XlsxWithSheet(const QByteArray& sheetData) {
 
 class SheetReader : public ::testing::Test {
  protected:
-  std::unique_ptr<ISpreadsheetApp> Open(const QByteArray& bytes, const char* name) {
+  std::unique_ptr<TReadBack> Open(const QByteArray& bytes, const char* name) {
     const QString path = dir.filePath(QString::fromUtf8(name));
     WriteFixtureFile(path, bytes);
-    auto app = NewEmbeddedSpreadsheet();
-    app->WorkbooksOpen(path);
-    return app;
+    return std::make_unique<TReadBack>(path);
   }
   QString Refusal(const QByteArray& bytes, const char* name) {
     try {

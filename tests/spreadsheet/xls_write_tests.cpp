@@ -13,6 +13,7 @@
 #include "spreadsheet/SpreadsheetBook.h"
 #include "spreadsheet/XlsWrite.h"
 #include "spreadsheet/XlsxWrite.h"
+#include "support/SpreadsheetFixtures.h"
 
 namespace {
 
@@ -51,8 +52,7 @@ TEST(XlsWrite, EveryTextReadsBackThroughTheProgramsReader) {
   // A text split over three records.
   const QString longText = QString(12000, QChar(0x6D4B));
   Write(name, XlsFileBytes(Book(1500, longText)));
-  auto app = NewEmbeddedSpreadsheet();
-  app->WorkbooksOpen(name);
+  auto app = std::make_unique<TReadBack>(name);
   ASSERT_EQ(app->UsedRangeRowsCount(), 1501);
   EXPECT_EQ(app->CellValue(1, 1), QStringLiteral("列0"));
   EXPECT_EQ(app->CellValue(2, 11), QStringLiteral("第1行10 μΩ"));

@@ -1,5 +1,7 @@
 #include "support/SpreadsheetFixtures.h"
 
+#include "spreadsheet/SpreadsheetBook.h"
+
 #include <QFile>
 #include <QtEndian>
 
@@ -442,3 +444,13 @@ void WriteFixtureFile(const QString& path, const QByteArray& bytes) {
   ASSERT_EQ(f.write(bytes), bytes.size());
   f.close();
 }
+
+TReadBack::TReadBack(const QString& fileName) : FBook(ReadWorkbookFile(fileName)) {}
+
+TReadBack::~TReadBack() = default;
+
+const TSheet& TReadBack::Sheet() const { return FBook->sheets.at(size_t(FBook->activeSheet)); }
+
+QString TReadBack::CellValue(int row, int col) const { return Sheet().CellText(row - 1, col - 1); }
+
+int TReadBack::UsedRangeRowsCount() const { return Sheet().UsedRowCount(); }

@@ -6,8 +6,12 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <variant>
 #include <vector>
+
+struct TWorkbook;
+struct TSheet;
 
 struct TFixtureCell {
   std::variant<std::monostate, QString, double> value;
@@ -31,3 +35,20 @@ QByteArray MakeStoredZip(const std::vector<std::pair<QString, QByteArray>>& entr
 
 // Writes bytes to a file; fails the current test when it cannot.
 void WriteFixtureFile(const QString& path, const QByteArray& bytes);
+
+// A workbook file read back as a spreadsheet program shows its active
+// sheet, 1-based as the program's users count: what a test checks of a file.
+// Throws ESpreadsheetError when the file cannot be read.
+class TReadBack {
+ public:
+  explicit TReadBack(const QString& fileName);
+  ~TReadBack();
+  // The cell's text: a number as a general number, a Boolean as TRUE/FALSE.
+  QString CellValue(int row, int col) const;
+  // Rows from the first used one to the last; 1 for an empty sheet.
+  int UsedRangeRowsCount() const;
+  const TSheet& Sheet() const;
+
+ private:
+  std::unique_ptr<TWorkbook> FBook;
+};

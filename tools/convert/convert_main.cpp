@@ -16,7 +16,7 @@
 #include <cstring>
 
 #include "data/UDataCenter.h"
-#include "data/UDataFiles.h"
+#include "forms/UDataFiles.h"
 #include "forms/UMain.h"
 #include "platform/DesktopServices.h"
 #include "platform/MessageService.h"

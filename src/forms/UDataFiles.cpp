@@ -1,0 +1,296 @@
+#include "forms/UDataFiles.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+#include "data/CsvFile.h"
+#include "data/FileFormats.h"
+#include "data/RecordTable.h"
+#include "data/TextFile.h"
+#include "data/UDataCenter.h"
+#include "platform/DesktopServices.h"
+#include "platform/MessageService.h"
+#include "platform/ProgressService.h"
+#include "platform/StringGrid.h"
+
+namespace DataFiles {
+
+namespace {
+
+const TFileFormat& Format(const QString& suffix) {
+  for (const TFileFormat& f : FileFormats()) {
+    if (f.suffix == suffix) return f;
+  }
+  return FileFormats().back();
+}
+
+// Rows 1..count of a table hold its records; the count never reaches past
+// the table's last row.
+int RowsToSave(TStringGrid* grid, TTableKind kind) {
+  const std::int32_t count = kind == TTableKind::Data ? giDataCount : giSaveCount;
+  const int rows = grid->RowCount() - 1;
+  if (count <= 0) return 0;
+  return count < rows ? static_cast<int>(count) : rows;
+}
+
+// Rows 1..count of a grid as a writer reads them.
+class TGridRecords : public ITextRows {
+ public:
+  TGridRecords(TStringGrid* grid, int count) : FGrid(grid), FCount(count) {}
+  int RowCount() const override { return FCount; }
+  int ColCount() const override { return FGrid->ColCount(); }
+  QString Cell(int row, int col) const override { return FGrid->Cells(col, row + 1); }
+
+ private:
+  TStringGrid* FGrid;
+  int FCount;
+};
+
+QStringList EmptyRow() {
+  QStringList row;
+  for (int c = 0; c < Record::kColumns; ++c) row << QString();
+  return row;
+}
+
+// The archive's empty state: one empty data row, no records.
+void EmptyArchive(TStringGrid* SGSave) {
+  SGSave->ReplaceDataRows({EmptyRow()});
+  giSaveCount = 0;
+}
+
+// A plain file (text, CSV). A missing file is reported ("指定的文件'name'
+// 不存在"); a file that cannot be read throws EAppError.
+TOpened ReadPlain(QWidget* owner, const QString& fileName, TRecordTable& table, int& records, const TFileFormat& format) {
+  if (!QFileInfo::exists(fileName)) {
+    MsgBox(owner, QStringLiteral("指定的文件'") + fileName + QStringLiteral("'不存在"), TMsgIcon::Error);
+    return TOpened::Failed;
+  }
+  const TFormatRead read = format.read(fileName, table);
+  switch (read.result) {
+    case TFormatRead::Empty: MsgBox(owner, kEmptyFileText, TMsgIcon::Error); return TOpened::Empty;
+    case TFormatRead::Refused: MsgBox(owner, read.reason, TMsgIcon::Error); return TOpened::Failed;
+    case TFormatRead::Read: break;
+  }
+  records = read.records;
+  return TOpened::Read;
+}
+
+TOpened ReadWorkbook(QWidget* owner, const QString& fileName, TRecordTable& table, int& records,
+                     const TFileFormat& format) {
+  const QPointer<QWidget> parent(owner);
+  TOpened result = TOpened::Failed;
+  std::unique_ptr<IProgressWindow> dlg = OpenProgressWindow(owner, kProgressTip);
+  if (!dlg->Update(1, 1)) {
+    const TFormatRead read = format.read(fileName, table);
+    if (read.result == TFormatRead::Refused) {
+      // The reason goes under the message: a file beyond a limit, a row
+      // whose number is no number.
+      MsgBoxWithDetail(parent, kConvertFailedText, read.reason, TMsgIcon::Warning);
+    } else {
+      records = read.records;
+      result = TOpened::Read;
+      // The table is read; a cancel seen now changes nothing.
+      dlg->Update(2, 2);
+    }
+  }
+  dlg->Close();
+  return result;
+}
+
+// A plain file; its folder opens when it is written.
+void WritePlain(const QString& fileName, const QStringList& captions, const ITextRows& rows, const TFileFormat& format) {
+  format.write(fileName, captions, rows);
+  DesktopServices().OpenFolder(QFileInfo(fileName).absolutePath());
+}
+
+void WriteWorkbook(QWidget* owner, const QString& fileName, const QStringList& captions, const ITextRows& rows,
+                   const TFileFormat& format) {
+  const QPointer<QWidget> parent(owner);
+  bool cancelled = false;
+  std::unique_ptr<IProgressWindow> dlg = OpenProgressWindow(owner, kProgressTip);
+  if (dlg->Update(1, 1)) {
+    cancelled = true;
+  } else {
+    bool stored = false;
+    try {
+      // The file replaces one of the same name only when it is complete: a
+      // save that fails (a full disk) leaves the old file as it was.
+      format.write(fileName, captions, rows);
+      stored = true;
+    } catch (...) {
+      MsgBox(parent, kConvertFailedText, TMsgIcon::Warning);
+    }
+    // A cancel seen here only keeps the folder closed; the file is complete.
+    if (stored && dlg->Update(2, 2)) cancelled = true;
+  }
+  dlg->Close();
+  if (!cancelled) {
+    Delay(100);
+    DesktopServices().OpenFolder(QFileInfo(fileName).absolutePath());
+  }
+}
+
+TOpened Read(QWidget* owner, const QString& fileName, TRecordTable& table, int& records, const TFileFormat& format) {
+  return format.workbook ? ReadWorkbook(owner, fileName, table, records, format)
+                         : ReadPlain(owner, fileName, table, records, format);
+}
+
+void Write(QWidget* owner, const QString& fileName, const QStringList& captions, const ITextRows& rows,
+           const TFileFormat& format) {
+  if (format.workbook) {
+    WriteWorkbook(owner, fileName, captions, rows, format);
+  } else {
+    WritePlain(fileName, captions, rows, format);
+  }
+}
+
+// Reads a file into the archive table: the table changes only when all was
+// read; a blank file leaves the archive in its empty state.
+void OpenInto(QWidget* owner, const QString& fileName, TStringGrid* SGSave, const TFileFormat& format) {
+  // The rows are built aside, kept as the table keeps them (a workbook's
+  // shared strings once; a plain file's texts are its own).
+  TRecordTable table(format.workbook);
+  int records = 0;
+  switch (Read(owner, fileName, table, records, format)) {
+    case TOpened::Read:
+      SGSave->ReplaceDataRows(std::move(table));
+      giSaveCount = records;
+      break;
+    case TOpened::Empty: EmptyArchive(SGSave); break;
+    case TOpened::Failed: break;
+  }
+}
+
+void SaveFrom(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind, const TFileFormat& format) {
+  Write(owner, fileName, grid->RowTexts(0), TGridRecords(grid, RowsToSave(grid, kind)), format);
+}
+
+}  // namespace
+
+// ---- Button handlers ---------------------------------------------------------
+
+void BtnSaveClick(QWidget* owner, TStringGrid* SGData) {
+  if (giDataCount <= 0) {
+    MsgBox(owner, kNoDataText, TMsgIcon::Warning);
+    return;
+  }
+  SaveFile(owner, SGData, TTableKind::Data);
+}
+
+void btnSaveExcelClick(QWidget* owner, TStringGrid* SGSave) {
+  if (giSaveCount <= 0) {
+    MsgBox(owner, kNoDataText, TMsgIcon::Warning);
+    return;
+  }
+  SaveFile(owner, SGSave, TTableKind::Save);
+}
+
+void BtnOpenClick(QWidget* owner, TStringGrid* SGSave) {
+  const QString name = ChooseOpenFile(owner);
+  if (name.isEmpty()) return;
+  OpenFile(owner, name, SGSave);
+}
+
+// ---- Records of any table ---------------------------------------------------------
+
+QString ChooseOpenFile(QWidget* owner) {
+  TFileDialogRequest r;
+  r.initialDir = DataFolder();
+  r.defaultSuffix = QStringLiteral("xls");
+  r.filters = FileFilters(true);
+  r.title = kOpenTitle;
+  r.mustExist = true;
+  return DesktopServices().GetOpenFileName(owner, r);
+}
+
+QString ChooseSaveFile(QWidget* owner) {
+  TFileDialogRequest r;
+  r.initialDir = DataFolder();
+  r.defaultSuffix = QStringLiteral("xls");
+  r.filters = FileFilters(false);
+  r.title = kSaveTitle;
+  r.proposedName = DateTimeFileText(QDateTime::currentDateTime());
+  return DesktopServices().GetSaveFileName(owner, r);
+}
+
+TOpened ReadRecordFile(QWidget* owner, const QString& fileName, TRecordTable& table, int& records) {
+  records = 0;
+  return Read(owner, fileName, table, records, FormatOf(fileName));
+}
+
+void SaveRecordFile(QWidget* owner, const QString& fileName, const QStringList& captions, const ITextRows& rows) {
+  Write(owner, fileName, captions, rows, FormatOf(fileName));
+}
+
+// ---- Dialog and dispatch -----------------------------------------------------
+
+QString DataFolder() {
+  const QString folder = QDir(RecordsParentDir()).filePath(kFolderName);
+  QDir().mkpath(folder);  // a failure is ignored; the dialog starts where it can
+  return folder;
+}
+
+bool IsTextFileName(const QString& fileName) { return FormatOf(fileName).suffix == QLatin1String(".txt"); }
+
+bool IsCsvFileName(const QString& fileName) { return FormatOf(fileName).suffix == QLatin1String(".csv"); }
+
+void SaveFile(QWidget* owner, TStringGrid* grid, TTableKind kind) {
+  const QString name = ChooseSaveFile(owner);
+  if (name.isEmpty()) return;
+  SaveFileAs(owner, name, grid, kind);
+}
+
+void OpenFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
+  OpenInto(owner, fileName, SGSave, FormatOf(fileName));
+}
+
+void SaveFileAs(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind) {
+  SaveFrom(owner, fileName, grid, kind, FormatOf(fileName));
+}
+
+// ---- Text and CSV files --------------------------------------------------------
+
+QByteArray TextFileBytes(TStringGrid* grid, int count) {
+  return TextFile::Bytes(grid->RowTexts(0), TGridRecords(grid, count));
+}
+
+QByteArray CsvFileBytes(TStringGrid* grid, int count) {
+  return CsvFile::Bytes(grid->RowTexts(0), TGridRecords(grid, count));
+}
+
+void WriteTextFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
+  SaveFrom(nullptr, fileName, grid, kind, Format(QStringLiteral(".txt")));
+}
+
+void WriteCsvFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
+  SaveFrom(nullptr, fileName, grid, kind, Format(QStringLiteral(".csv")));
+}
+
+void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
+  OpenInto(owner, fileName, SGSave, Format(QStringLiteral(".txt")));
+}
+
+void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
+  OpenInto(owner, fileName, SGSave, Format(QStringLiteral(".csv")));
+}
+
+int LineColumn(const QString& line) { return TextFile::LineColumn(line); }
+
+QString LineValue(const QString& line) { return TextFile::LineValue(line); }
+
+// ---- Workbooks -------------------------------------------------------------------
+
+void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind) {
+  SaveFrom(owner, fileName, grid, kind, FormatOf(fileName).workbook ? FormatOf(fileName) : Format(QString()));
+}
+
+void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
+  OpenInto(owner, fileName, SGSave, FormatOf(fileName).workbook ? FormatOf(fileName) : Format(QString()));
+}
+
+}  // namespace DataFiles
