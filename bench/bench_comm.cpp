@@ -43,9 +43,7 @@ TBuffer Frame(std::uint8_t command) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  ResetWorkingParameters();
-  giCommStyle = 1;
-  giCommPort = 3;
+  static const TCommSettings comm{1, 3, 6, nullptr};
 
   {
     TSimProcess sim;
@@ -57,12 +55,12 @@ int main(int argc, char** argv) {
     // write, 100 ms (the 9 reply bytes arrive meanwhile), read, close, 100 ms
     Measure("F6 read, 9600 baud", 200, [] {
       TBuffer b = Frame(0xF6);
-      return SendCommand(0xF6, b, 9, 1);
+      return SendCommand(comm, 0xF6, b, 9, 1);
     });
     // write, close, 100 ms
     Measure("F7 write, 9600 baud", 100, [] {
       TBuffer b = Frame(0xF7);
-      return SendCommand(0xF7, b, 0, 9);
+      return SendCommand(comm, 0xF7, b, 0, 9);
     });
     SetAppDir(QString());
   }
@@ -72,7 +70,7 @@ int main(int argc, char** argv) {
     // 4 x (100 + 119 + 100) + 3 x 100
     Measure("F6 with an 8-byte reply (four attempts)", 1576, [] {
       TBuffer b = Frame(0xF6);
-      return SendCommand(0xF6, b, 9, 1);
+      return SendCommand(comm, 0xF6, b, 9, 1);
     });
     SetAppDir(QString());
   }
@@ -83,7 +81,7 @@ int main(int argc, char** argv) {
     // 4 x 100 after closing + 3 x 100 before the next attempt
     Measure("port that cannot be opened (four attempts)", 700, [] {
       TBuffer b = Frame(0xF6);
-      return SendCommand(0xF6, b, 9, 1);
+      return SendCommand(comm, 0xF6, b, 9, 1);
     });
     SetAppDir(QString());
   }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "data/UDataCenter.h"
-#include "forms/UDlgTest.h"
+#include "forms/LiveTestDialog.h"
 #include "forms/UMain.h"
 #include "support/SimProcess.h"
 #include "support/TestServices.h"
@@ -37,12 +37,11 @@ int SilentWait() {
     std::fprintf(stderr, "bench_link: qk4820-sim did not start\n");
     return 1;
   }
-  ResetWorkingParameters();
   UseSimulatorPort(sim.Dir(), sim.LinkPath(), 3);
   TRecordingMessages msgs;
   TFrmMain w;
   w.show();
-  TFrmTest dlg(&w);
+  TFrmTest dlg(w.TestContext(), &w);
   dlg.CBCurrentStep->addItem(QStringLiteral("100A"));
   dlg.show();
   QElapsedTimer wall;
@@ -89,13 +88,12 @@ int UploadOf255() {
     std::fprintf(stderr, "bench_link: qk4820-sim did not start\n");
     return 1;
   }
-  ResetWorkingParameters();
   UseSimulatorPort(sim.Dir(), sim.LinkPath(), 3);
   TRecordingMessages msgs;
   TFrmMain w;
   w.show();
   w.btnUpdateList->click();
-  if (!gbConnected) {
+  if (!w.Params.gbConnected) {
     std::fprintf(stderr, "bench_link: the simulator did not answer\n");
     return 1;
   }
@@ -103,8 +101,8 @@ int UploadOf255() {
   wall.start();
   w.BtnSampleData->click();
   const double seconds = double(wall.elapsed()) / 1000.0;
-  if (giDataCount != 255 || !msgs.Boxes.isEmpty()) {
-    std::fprintf(stderr, "bench_link: upload incomplete (%d records, %s)\n", giDataCount,
+  if (w.Params.giDataCount != 255 || !msgs.Boxes.isEmpty()) {
+    std::fprintf(stderr, "bench_link: upload incomplete (%d records, %s)\n", w.Params.giDataCount,
                  msgs.Texts().join('|').toLocal8Bit().constData());
     return 1;
   }

@@ -34,9 +34,8 @@ QString MakeWorkbook(const QString& folder) {
                     QStringLiteral("%1.50").arg(r % 1000), QStringLiteral("%1.75").arg(r % 1000)});
   }
   grid.ReplaceDataRows(std::move(rows));
-  giSaveCount = 1048575;
   const QString name = folder + QStringLiteral("/million.xlsx");
-  DataFiles::SaveFileAs(nullptr, name, &grid, DataFiles::TTableKind::Save);
+  DataFiles::SaveFileAs(nullptr, name, &grid, 1048575);
   return name;
 }
 

@@ -51,9 +51,10 @@ int Diagnose() {
   Out(QStringLiteral("设置文件：%1（%2）")
           .arg(settings, QFileInfo::exists(settings) ? QStringLiteral("存在") : QStringLiteral("不存在，使用默认值")));
   Out(QStringLiteral("测试记录：%1").arg(QDir(RecordsParentDir()).filePath(QStringLiteral("测试记录"))));
-  LoadSettings();
+  TWorkingParams params;
+  LoadSettings(params);
   TIniFile& ini = SettingsFile();
-  const QString port = QStringLiteral("COM%1").arg(giCommPort);
+  const QString port = QStringLiteral("COM%1").arg(params.giCommPort);
 
   Out(QStringLiteral("串口映射（[Ports]）："));
   const QStringList keys = ini.ReadSectionKeys(QStringLiteral("Ports"));

@@ -37,12 +37,13 @@ void RoomForReply(TBuffer& buffer, std::int32_t readLen) {
 }
 
 // One serial attempt; sets giCommError on failure.
-bool SerialAttempt(TCommandClass cls, TBuffer& buffer, std::int32_t readLen, std::int32_t writeLen) {
+bool SerialAttempt(const TCommSettings& settings, TCommandClass cls, TBuffer& buffer, std::int32_t readLen,
+                   std::int32_t writeLen) {
   TWBFCOM com;
   bool ok = false;
   try {
-    if (!com.Open(static_cast<std::uint8_t>(giCommPort & 0xFF),
-                  BaudRateOf(static_cast<std::uint32_t>(giBaudRate)), TWBFCOM::kParityNone)) {
+    if (!com.Open(static_cast<std::uint8_t>(settings.commPort & 0xFF),
+                  BaudRateOf(static_cast<std::uint32_t>(settings.baudRate)), TWBFCOM::kParityNone)) {
       giCommError = kCommOpenFailed;
     } else {
       switch (cls) {
@@ -78,14 +79,14 @@ bool SerialAttempt(TCommandClass cls, TBuffer& buffer, std::int32_t readLen, std
 
 // The write phase of a USB attempt: chunks of at most 512 bytes, at least
 // one chunk. A chunk counts only when the bridge took all of its bytes.
-bool UsbWritePhase(const TBuffer& buffer, std::int32_t writeLen, std::uint32_t timeoutMs) {
+bool UsbWritePhase(SI_HANDLE handle, const TBuffer& buffer, std::int32_t writeLen, std::uint32_t timeoutMs) {
   const std::uint32_t total = static_cast<std::uint32_t>(writeLen);
   const std::uint32_t chunks = total == 0 ? 1 : (total - 1) / kUsbWriteChunk + 1;
   std::uint32_t written = 0;
   for (std::uint32_t c = 0; c < chunks; ++c) {
     const std::uint32_t n = std::min(kUsbWriteChunk, total - written);
     std::uint32_t put = 0;
-    if (!UsbWrite(giUsbHandle, buffer.data() + written, n, timeoutMs, put) || put != n) return false;
+    if (!UsbWrite(handle, buffer.data() + written, n, timeoutMs, put) || put != n) return false;
     written += put;
   }
   return true;
@@ -94,7 +95,8 @@ bool UsbWritePhase(const TBuffer& buffer, std::int32_t writeLen, std::uint32_t t
 // The read phase: chunks of at most 4096 bytes, each after the bytes already
 // read. The first chunk is accepted only when it brought bytes and its first
 // byte is the command code; otherwise it is read again.
-bool UsbReadPhase(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, std::int32_t minReply) {
+bool UsbReadPhase(SI_HANDLE handle, std::uint8_t command, TBuffer& buffer, std::int32_t readLen,
+                  std::int32_t minReply) {
   if (readLen <= 0) return false;
   const std::uint32_t total = static_cast<std::uint32_t>(readLen);
   const std::uint32_t chunks = (total - 1) / kUsbReadChunk + 1;
@@ -103,7 +105,7 @@ bool UsbReadPhase(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, s
   for (std::uint32_t c = 0; c < chunks && got < total;) {
     const std::uint32_t n = std::min(kUsbReadChunk, total - got);
     std::uint32_t in = 0;
-    if (!UsbRead(giUsbHandle, buffer.data() + got, n, kUsbReadTimeout, in)) return false;
+    if (!UsbRead(handle, buffer.data() + got, n, kUsbReadTimeout, in)) return false;
     if (c == 0 && (in == 0 || buffer[0] != command)) {
       if (++rereads > kUsbMaxRereads) return false;
       continue;
@@ -118,12 +120,15 @@ bool UsbReadPhase(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, s
 
 int LastTransactAttempts() { return gAttempts; }
 
-bool SendCommand(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, std::int32_t writeLen) {
-  if (giCommStyle == 0) return UsbTransact(command, buffer, kUsbReadLen, writeLen, readLen);
-  return SerialTransact(command, buffer, readLen, writeLen);
+bool SendCommand(const TCommSettings& settings, std::uint8_t command, TBuffer& buffer, std::int32_t readLen,
+                 std::int32_t writeLen) {
+  if (settings.commStyle == 0) {
+    return UsbTransact(command, buffer, kUsbReadLen, writeLen, readLen, settings.usbHandle);
+  }
+  return SerialTransact(settings, command, buffer, readLen, writeLen);
 }
 
-bool SerialTransact(std::uint8_t command, TBuffer& buffer, std::int32_t readLen,
+bool SerialTransact(const TCommSettings& settings, std::uint8_t command, TBuffer& buffer, std::int32_t readLen,
                     std::int32_t writeLen) {
   const TCommandClass cls = CommandClassOf(command);
   writeLen = FrameLength(writeLen);
@@ -136,7 +141,7 @@ bool SerialTransact(std::uint8_t command, TBuffer& buffer, std::int32_t readLen,
   if (cls == TCommandClass::WriteRead) RoomForReply(buffer, readLen);
   for (int attempt = 1; attempt <= kCommAttempts; ++attempt) {
     gAttempts = attempt;
-    const bool ok = SerialAttempt(cls, buffer, readLen, writeLen);
+    const bool ok = SerialAttempt(settings, cls, buffer, readLen, writeLen);
     Pause(100);
     if (ok) {
       giCommError = kCommOk;
@@ -149,7 +154,7 @@ bool SerialTransact(std::uint8_t command, TBuffer& buffer, std::int32_t readLen,
 }
 
 bool UsbTransact(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, std::int32_t writeLen,
-                 std::int32_t minReply) {
+                 std::int32_t minReply, std::intptr_t* usbHandle) {
   const TCommandClass cls = CommandClassOf(command);
   writeLen = FrameLength(writeLen);
   gAttempts = 0;
@@ -159,20 +164,20 @@ bool UsbTransact(std::uint8_t command, TBuffer& buffer, std::int32_t readLen, st
     gAttempts = attempt;
     SI_HANDLE handle = SI_INVALID_HANDLE_VALUE;
     const SI_STATUS status = SI_Open(0, &handle);
-    giUsbHandle = handle;
-    if (status != SI_SUCCESS || giUsbHandle == SI_INVALID_HANDLE_VALUE) {
-      SI_Close(giUsbHandle);
+    if (usbHandle) *usbHandle = handle;
+    if (status != SI_SUCCESS || handle == SI_INVALID_HANDLE_VALUE) {
+      SI_Close(handle);
       return false;
     }
     bool ok = false;
     if (cls == TCommandClass::WriteOnly) {
-      ok = UsbWritePhase(buffer, writeLen, kUsbWriteOnlyTimeout);
+      ok = UsbWritePhase(handle, buffer, writeLen, kUsbWriteOnlyTimeout);
     } else if (cls == TCommandClass::WriteRead) {
-      const bool written = UsbWritePhase(buffer, writeLen, kUsbWriteReadTimeout);
+      const bool written = UsbWritePhase(handle, buffer, writeLen, kUsbWriteReadTimeout);
       Pause(1);
-      ok = written && UsbReadPhase(command, buffer, readLen, minReply);
+      ok = written && UsbReadPhase(handle, command, buffer, readLen, minReply);
     }
-    SI_Close(giUsbHandle);
+    SI_Close(handle);
     if (ok) return true;
   }
   return false;

@@ -27,18 +27,17 @@ int LineColumn(QStringView line) {
   const qsizetype eq = line.indexOf(QLatin1Char('='));
   // Views, not copies: a file of 100,000 records has 1.4 million lines.
   const QStringView key = eq < 0 ? line : line.left(eq);
-  auto has = [key](const char16_t* word) { return key.contains(QStringView(word)); };
-  if (has(u"序号")) return kNewRecord;
-  if (has(u"时间")) return has(u"载流时间") ? 6 : 1;
-  if (has(u"设备编号")) return 2;
-  if (has(u"测试人员")) return 3;
-  if (has(u"测试地点")) return 4;
-  if (has(u"测试档位")) return 5;
-  if (has(u"测试电阻(A)")) return 8;
-  if (has(u"测试电阻(B)")) return 9;
-  if (has(u"测试电阻(C)")) return 10;
-  if (has(u"测试相")) return 7;
-  if (has(u"测试电阻")) return 7;  // files of earlier versions
+  // A key is known by the caption it holds: the program writes the
+  // captions, other programs and earlier versions wrote them with more
+  // around them.
+  auto has = [key](int column) { return key.contains(Record::Caption(column)); };
+  if (has(Record::kNumber)) return kNewRecord;
+  if (has(Record::kTime)) return has(Record::kLoadTime) ? Record::kLoadTime : Record::kTime;
+  for (const int column : {Record::kDevice, Record::kTester, Record::kPlace, Record::kRange, Record::kOhmA,
+                           Record::kOhmB, Record::kOhmC, Record::kPhase}) {
+    if (has(column)) return column;
+  }
+  if (key.contains(u"测试电阻")) return Record::kPhase;  // files of earlier versions
   return -1;
 }
 

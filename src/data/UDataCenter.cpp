@@ -12,34 +12,6 @@
 #include "platform/IniFile.h"
 #include "platform/Tick.h"
 
-std::int32_t iTestTime = Defaults::kTestTime;
-QString strCurrentStep = Defaults::kCurrentStep;
-std::int32_t iCurrentStep = 0;
-QString strPhase = Defaults::kPhase;
-std::int32_t iPhase = 1;
-std::int32_t iLastTestTime = 0;
-std::int32_t iLastCurrentStep = 0;
-std::int32_t iLastPhase = 0;
-QString strResultA;
-QString strResultB;
-QString strResultC;
-std::array<std::optional<double>, 3> gResultOhms;
-QString strTestUser;
-QString strTestAdd;
-QString strDevice;
-std::intptr_t giUsbHandle = 0;
-std::int32_t giSaveCount = 0;
-std::int32_t giDataCount = 0;
-bool gbConnected = false;
-std::int32_t giCommStyle = Defaults::kCommStyle;
-std::int32_t giCommPort = Defaults::kCommPort;
-std::int32_t giBaudRate = Defaults::kBaudRate;
-std::int32_t giSaveScreen = 0;
-std::int32_t giScreenLeft = 0;
-std::int32_t giScreenTop = 0;
-std::int32_t giScreenWidth = 0;
-std::int32_t giScreenHeight = 0;
-
 namespace {
 QString gAppDir;
 
@@ -87,63 +59,40 @@ TIniFile& SettingsFile() {
   return *doc;
 }
 
-void ResetWorkingParameters() {
-  iTestTime = Defaults::kTestTime;
-  strCurrentStep = Defaults::kCurrentStep;
-  iCurrentStep = 0;
-  strPhase = Defaults::kPhase;
-  iPhase = 1;
-  iLastTestTime = iLastCurrentStep = iLastPhase = 0;
-  strResultA.clear();
-  strResultB.clear();
-  strResultC.clear();
-  gResultOhms = {};
-  strTestUser.clear();
-  strTestAdd.clear();
-  strDevice.clear();
-  giUsbHandle = 0;
-  giSaveCount = giDataCount = 0;
-  gbConnected = false;
-  giCommStyle = Defaults::kCommStyle;
-  giCommPort = Defaults::kCommPort;
-  giBaudRate = Defaults::kBaudRate;
-  giSaveScreen = giScreenLeft = giScreenTop = giScreenWidth = giScreenHeight = 0;
-}
-
-void LoadSettings() {
+void LoadSettings(TWorkingParams& p) {
   TIniFile& ini = SettingsFile();
   ini.Reload();
-  strCurrentStep = ini.ReadString(kSetParam, QStringLiteral("strCurrentStep"), Defaults::kCurrentStep);
-  strPhase = ini.ReadString(kSetParam, QStringLiteral("strPhase"), Defaults::kPhase);
-  iTestTime = ini.ReadInteger(kSetParam, QStringLiteral("iTestTime"), Defaults::kTestTime);
+  p.strCurrentStep = ini.ReadString(kSetParam, QStringLiteral("strCurrentStep"), Defaults::kCurrentStep);
+  p.strPhase = ini.ReadString(kSetParam, QStringLiteral("strPhase"), Defaults::kPhase);
+  p.iTestTime = ini.ReadInteger(kSetParam, QStringLiteral("iTestTime"), Defaults::kTestTime);
   // Cut to the byte limit without splitting a double-byte character.
-  strTestUser = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strTestUser"), QString()), kShortTextBytes);
-  strTestAdd = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strTestAdd"), QString()), kShortTextBytes);
-  strDevice = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strDevice"), QString()), kShortTextBytes);
+  p.strTestUser = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strTestUser"), QString()), kShortTextBytes);
+  p.strTestAdd = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strTestAdd"), QString()), kShortTextBytes);
+  p.strDevice = GbkHead(ini.ReadString(kRestParam, QStringLiteral("strDevice"), QString()), kShortTextBytes);
   // The blocking transaction always runs over the serial line; the stored
   // transport is written for the record but never read.
-  giCommStyle = Defaults::kCommStyle;
-  giCommPort = ini.ReadInteger(kCommunication, QStringLiteral("giCommPort"), Defaults::kCommPort);
-  giBaudRate = ini.ReadInteger(kCommunication, QStringLiteral("giBaudRate"), Defaults::kBaudRate);
-  giSaveScreen = ini.ReadInteger(kScreen, QStringLiteral("save"), 0);
-  giScreenLeft = ini.ReadInteger(kScreen, QStringLiteral("left"), 0);
-  giScreenTop = ini.ReadInteger(kScreen, QStringLiteral("top"), 0);
-  giScreenWidth = ini.ReadInteger(kScreen, QStringLiteral("width"), 0);
-  giScreenHeight = ini.ReadInteger(kScreen, QStringLiteral("height"), 0);
+  p.giCommStyle = Defaults::kCommStyle;
+  p.giCommPort = ini.ReadInteger(kCommunication, QStringLiteral("giCommPort"), Defaults::kCommPort);
+  p.giBaudRate = ini.ReadInteger(kCommunication, QStringLiteral("giBaudRate"), Defaults::kBaudRate);
+  p.giSaveScreen = ini.ReadInteger(kScreen, QStringLiteral("save"), 0);
+  p.giScreenLeft = ini.ReadInteger(kScreen, QStringLiteral("left"), 0);
+  p.giScreenTop = ini.ReadInteger(kScreen, QStringLiteral("top"), 0);
+  p.giScreenWidth = ini.ReadInteger(kScreen, QStringLiteral("width"), 0);
+  p.giScreenHeight = ini.ReadInteger(kScreen, QStringLiteral("height"), 0);
 }
 
-void SaveSettings() {
+void SaveSettings(const TWorkingParams& p) {
   TIniFile& ini = SettingsFile();
   ini.BeginUpdate();
-  ini.WriteString(kSetParam, QStringLiteral("strCurrentStep"), strCurrentStep);
-  ini.WriteString(kSetParam, QStringLiteral("strPhase"), strPhase);
-  ini.WriteInteger(kSetParam, QStringLiteral("iTestTime"), iTestTime);
-  ini.WriteString(kRestParam, QStringLiteral("strTestUser"), strTestUser);
-  ini.WriteString(kRestParam, QStringLiteral("strTestAdd"), strTestAdd);
-  ini.WriteString(kRestParam, QStringLiteral("strDevice"), strDevice);
-  ini.WriteInteger(kCommunication, QStringLiteral("giCommStyle"), giCommStyle);
-  ini.WriteInteger(kCommunication, QStringLiteral("giCommPort"), giCommPort);
-  ini.WriteInteger(kCommunication, QStringLiteral("giBaudRate"), giBaudRate);
+  ini.WriteString(kSetParam, QStringLiteral("strCurrentStep"), p.strCurrentStep);
+  ini.WriteString(kSetParam, QStringLiteral("strPhase"), p.strPhase);
+  ini.WriteInteger(kSetParam, QStringLiteral("iTestTime"), p.iTestTime);
+  ini.WriteString(kRestParam, QStringLiteral("strTestUser"), p.strTestUser);
+  ini.WriteString(kRestParam, QStringLiteral("strTestAdd"), p.strTestAdd);
+  ini.WriteString(kRestParam, QStringLiteral("strDevice"), p.strDevice);
+  ini.WriteInteger(kCommunication, QStringLiteral("giCommStyle"), p.giCommStyle);
+  ini.WriteInteger(kCommunication, QStringLiteral("giCommPort"), p.giCommPort);
+  ini.WriteInteger(kCommunication, QStringLiteral("giBaudRate"), p.giBaudRate);
   ini.EndUpdate();
 }
 

@@ -31,8 +31,7 @@ const TFileFormat& Format(const QString& suffix) {
 
 // Rows 1..count of a table hold its records; the count never reaches past
 // the table's last row.
-int RowsToSave(TStringGrid* grid, TTableKind kind) {
-  const std::int32_t count = kind == TTableKind::Data ? giDataCount : giSaveCount;
+int RowsToSave(TStringGrid* grid, std::int32_t count) {
   const int rows = grid->RowCount() - 1;
   if (count <= 0) return 0;
   return count < rows ? static_cast<int>(count) : rows;
@@ -58,7 +57,7 @@ QStringList EmptyRow() {
 }
 
 // The archive's empty state: one empty data row, no records.
-void EmptyArchive(TStringGrid* SGSave) {
+void EmptyArchive(TStringGrid* SGSave, std::int32_t& giSaveCount) {
   SGSave->ReplaceDataRows({EmptyRow()});
   giSaveCount = 0;
 }
@@ -151,7 +150,8 @@ void Write(QWidget* owner, const QString& fileName, const QStringList& captions,
 
 // Reads a file into the archive table: the table changes only when all was
 // read; a blank file leaves the archive in its empty state.
-void OpenInto(QWidget* owner, const QString& fileName, TStringGrid* SGSave, const TFileFormat& format) {
+void OpenInto(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount,
+              const TFileFormat& format) {
   // The rows are built aside, kept as the table keeps them (a workbook's
   // shared strings once; a plain file's texts are its own).
   TRecordTable table(format.workbook);
@@ -161,39 +161,40 @@ void OpenInto(QWidget* owner, const QString& fileName, TStringGrid* SGSave, cons
       SGSave->ReplaceDataRows(std::move(table));
       giSaveCount = records;
       break;
-    case TOpened::Empty: EmptyArchive(SGSave); break;
+    case TOpened::Empty: EmptyArchive(SGSave, giSaveCount); break;
     case TOpened::Failed: break;
   }
 }
 
-void SaveFrom(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind, const TFileFormat& format) {
-  Write(owner, fileName, grid->RowTexts(0), TGridRecords(grid, RowsToSave(grid, kind)), format);
+void SaveFrom(QWidget* owner, const QString& fileName, TStringGrid* grid, std::int32_t count,
+              const TFileFormat& format) {
+  Write(owner, fileName, grid->RowTexts(0), TGridRecords(grid, RowsToSave(grid, count)), format);
 }
 
 }  // namespace
 
 // ---- Button handlers ---------------------------------------------------------
 
-void BtnSaveClick(QWidget* owner, TStringGrid* SGData) {
+void BtnSaveClick(QWidget* owner, TStringGrid* SGData, std::int32_t giDataCount) {
   if (giDataCount <= 0) {
     MsgBox(owner, kNoDataText, TMsgIcon::Warning);
     return;
   }
-  SaveFile(owner, SGData, TTableKind::Data);
+  SaveFile(owner, SGData, giDataCount);
 }
 
-void btnSaveExcelClick(QWidget* owner, TStringGrid* SGSave) {
+void btnSaveExcelClick(QWidget* owner, TStringGrid* SGSave, std::int32_t giSaveCount) {
   if (giSaveCount <= 0) {
     MsgBox(owner, kNoDataText, TMsgIcon::Warning);
     return;
   }
-  SaveFile(owner, SGSave, TTableKind::Save);
+  SaveFile(owner, SGSave, giSaveCount);
 }
 
-void BtnOpenClick(QWidget* owner, TStringGrid* SGSave) {
+void BtnOpenClick(QWidget* owner, TStringGrid* SGSave, std::int32_t& giSaveCount) {
   const QString name = ChooseOpenFile(owner);
   if (name.isEmpty()) return;
-  OpenFile(owner, name, SGSave);
+  OpenFile(owner, name, SGSave, giSaveCount);
 }
 
 // ---- Records of any table ---------------------------------------------------------
@@ -239,18 +240,18 @@ bool IsTextFileName(const QString& fileName) { return FormatOf(fileName).suffix 
 
 bool IsCsvFileName(const QString& fileName) { return FormatOf(fileName).suffix == QLatin1String(".csv"); }
 
-void SaveFile(QWidget* owner, TStringGrid* grid, TTableKind kind) {
+void SaveFile(QWidget* owner, TStringGrid* grid, std::int32_t count) {
   const QString name = ChooseSaveFile(owner);
   if (name.isEmpty()) return;
-  SaveFileAs(owner, name, grid, kind);
+  SaveFileAs(owner, name, grid, count);
 }
 
-void OpenFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
-  OpenInto(owner, fileName, SGSave, FormatOf(fileName));
+void OpenFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount) {
+  OpenInto(owner, fileName, SGSave, giSaveCount, FormatOf(fileName));
 }
 
-void SaveFileAs(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind) {
-  SaveFrom(owner, fileName, grid, kind, FormatOf(fileName));
+void SaveFileAs(QWidget* owner, const QString& fileName, TStringGrid* grid, std::int32_t count) {
+  SaveFrom(owner, fileName, grid, count, FormatOf(fileName));
 }
 
 // ---- Text and CSV files --------------------------------------------------------
@@ -263,20 +264,20 @@ QByteArray CsvFileBytes(TStringGrid* grid, int count) {
   return CsvFile::Bytes(grid->RowTexts(0), TGridRecords(grid, count));
 }
 
-void WriteTextFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
-  SaveFrom(nullptr, fileName, grid, kind, Format(QStringLiteral(".txt")));
+void WriteTextFile(const QString& fileName, TStringGrid* grid, std::int32_t count) {
+  SaveFrom(nullptr, fileName, grid, count, Format(QStringLiteral(".txt")));
 }
 
-void WriteCsvFile(const QString& fileName, TStringGrid* grid, TTableKind kind) {
-  SaveFrom(nullptr, fileName, grid, kind, Format(QStringLiteral(".csv")));
+void WriteCsvFile(const QString& fileName, TStringGrid* grid, std::int32_t count) {
+  SaveFrom(nullptr, fileName, grid, count, Format(QStringLiteral(".csv")));
 }
 
-void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
-  OpenInto(owner, fileName, SGSave, Format(QStringLiteral(".txt")));
+void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount) {
+  OpenInto(owner, fileName, SGSave, giSaveCount, Format(QStringLiteral(".txt")));
 }
 
-void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
-  OpenInto(owner, fileName, SGSave, Format(QStringLiteral(".csv")));
+void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount) {
+  OpenInto(owner, fileName, SGSave, giSaveCount, Format(QStringLiteral(".csv")));
 }
 
 int LineColumn(const QString& line) { return TextFile::LineColumn(line); }
@@ -285,12 +286,13 @@ QString LineValue(const QString& line) { return TextFile::LineValue(line); }
 
 // ---- Workbooks -------------------------------------------------------------------
 
-void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind) {
-  SaveFrom(owner, fileName, grid, kind, FormatOf(fileName).workbook ? FormatOf(fileName) : Format(QString()));
+void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, std::int32_t count) {
+  SaveFrom(owner, fileName, grid, count, FormatOf(fileName).workbook ? FormatOf(fileName) : Format(QString()));
 }
 
-void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave) {
-  OpenInto(owner, fileName, SGSave, FormatOf(fileName).workbook ? FormatOf(fileName) : Format(QString()));
+void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount) {
+  OpenInto(owner, fileName, SGSave, giSaveCount,
+           FormatOf(fileName).workbook ? FormatOf(fileName) : Format(QString()));
 }
 
 }  // namespace DataFiles

@@ -6,10 +6,10 @@
 // name's suffix (any case); a workbook is saved and opened with a progress
 // window.
 //
-// The main window passes its tables in. Which row counter belongs to a table
-// is given by TTableKind: giDataCount for the instrument table SGData,
-// giSaveCount for the archive table SGSave. Opening always loads the archive
-// table.
+// The main window passes its tables in with their row counters (the
+// working parameters giDataCount for the instrument table SGData,
+// giSaveCount for the archive table SGSave): a save writes rows 1..count,
+// an open loads the archive table and sets its counter.
 //
 // Errors that no operation here reports itself (a text file that cannot be
 // written or read) are thrown as EAppError; the main window's handlers run
@@ -17,6 +17,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <cstdint>
 
 #include "data/TextFile.h"
 
@@ -32,19 +34,14 @@ constexpr int kNewRecord = TextFile::kNewRecord;
 
 namespace DataFiles {
 
-enum class TTableKind {
-  Data,  // SGData, counted by giDataCount
-  Save,  // SGSave, counted by giSaveCount
-};
-
 // ---- Button handlers ---------------------------------------------------------
-// "保存至Excel" on the instrument tab: refuses an empty table with
-// "没有数据保存！", else SaveFile(SGData).
-void BtnSaveClick(QWidget* owner, TStringGrid* SGData);
+// "保存至Excel" on the instrument tab: refuses an empty table (giDataCount
+// 0) with "没有数据保存！", else SaveFile(SGData).
+void BtnSaveClick(QWidget* owner, TStringGrid* SGData, std::int32_t giDataCount);
 // "保存至Excel" on the archive tab: the same on giSaveCount and SGSave.
-void btnSaveExcelClick(QWidget* owner, TStringGrid* SGSave);
+void btnSaveExcelClick(QWidget* owner, TStringGrid* SGSave, std::int32_t giSaveCount);
 // "打开Excel" on the archive tab: the open dialog, then OpenFile.
-void BtnOpenClick(QWidget* owner, TStringGrid* SGSave);
+void BtnOpenClick(QWidget* owner, TStringGrid* SGSave, std::int32_t& giSaveCount);
 
 // ---- Records of any table -------------------------------------------------------
 // The open and save dialogs of data files (the folder "测试记录", the kinds
@@ -67,17 +64,17 @@ void SaveRecordFile(QWidget* owner, const QString& fileName, const QStringList& 
 // failure to create it is ignored).
 QString DataFolder();
 // The save dialog, then SaveFileAs.
-void SaveFile(QWidget* owner, TStringGrid* grid, TTableKind kind);
+void SaveFile(QWidget* owner, TStringGrid* grid, std::int32_t count);
 // Whether the name is that of a text file or of a CSV file (by the suffix,
 // any case); any other name is a workbook's.
 bool IsTextFileName(const QString& fileName);
 bool IsCsvFileName(const QString& fileName);
 // What the open button does with a chosen name: reads the file of its kind
 // into the archive table.
-void OpenFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave);
+void OpenFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount);
 // What the save buttons do with a chosen name: writes rows 1..count of the
 // table as a file of its kind.
-void SaveFileAs(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind);
+void SaveFileAs(QWidget* owner, const QString& fileName, TStringGrid* grid, std::int32_t count);
 
 // The bytes of the text and CSV files of rows 1..count of a table.
 QByteArray TextFileBytes(TStringGrid* grid, int count);
@@ -86,15 +83,15 @@ QByteArray CsvFileBytes(TStringGrid* grid, int count);
 // existing file only once the new one is complete) and opens the file's
 // folder. Throws EAppError when the file cannot be written; the old file
 // then stays as it was and no folder opens.
-void WriteTextFile(const QString& fileName, TStringGrid* grid, TTableKind kind);
-void WriteCsvFile(const QString& fileName, TStringGrid* grid, TTableKind kind);
+void WriteTextFile(const QString& fileName, TStringGrid* grid, std::int32_t count);
+void WriteCsvFile(const QString& fileName, TStringGrid* grid, std::int32_t count);
 // Loads a text or CSV file into the archive table and sets giSaveCount. A
 // missing file: "指定的文件'name'不存在"; a blank file: "指定的文件沒有內容"
 // and the archive in its empty state; a CSV record number that is not an
 // integer is reported and leaves the archive as it was. Throws EAppError when
 // the file cannot be read (the table is then untouched).
-void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave);
-void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave);
+void ReadTextFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount);
+void ReadCsvFile(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount);
 
 // Classification of a text-file line (TextFile.h).
 int LineColumn(const QString& line);
@@ -102,11 +99,11 @@ QString LineValue(const QString& line);
 
 // Stores the table into a workbook with the progress window, then opens its
 // folder unless the operator cancelled.
-void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, TTableKind kind);
+void SaveToExcel(QWidget* owner, const QString& fileName, TStringGrid* grid, std::int32_t count);
 // Loads the active sheet of a workbook into the archive table with the
 // progress window. A failed open leaves the table and giSaveCount as they
 // were.
-void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave);
+void OpenFromExcel(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount);
 
 // Texts of the program.
 inline const QString kNoDataText = QStringLiteral("没有数据保存！");

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "comm/UCommUnit.h"
+#include "comm/InstrumentLink.h"
 #include "data/UDataCenter.h"
 #include "platform/Fonts.h"
 #include "platform/MessageService.h"
@@ -19,8 +19,6 @@
 #include "protocol/uProtocol.h"
 
 namespace {
-
-constexpr std::size_t kFrameBufferSize = 200;
 
 QPushButton* Button(QWidget* parent, const char* name, const QString& text, int left) {
   auto* b = new QPushButton(text, parent);
@@ -70,7 +68,7 @@ void FitSeriesFont(QLineEdit* edit) {
 
 }  // namespace
 
-TFrmSeries::TFrmSeries(QWidget* parent) : QDialog(parent) {
+TFrmSeries::TFrmSeries(const TCommSettings& settings, QWidget* parent) : QDialog(parent), FSettings(settings) {
   setObjectName(QStringLiteral("FrmSeries"));
   setWindowTitle(QStringLiteral("序列号"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -95,8 +93,8 @@ TFrmSeries::TFrmSeries(QWidget* parent) : QDialog(parent) {
   connect(this, &QDialog::finished, this, [this] { Guarded([this] { FormClose(); }); });
 }
 
-void TFrmSeries::Execute(QWidget* parent) {
-  auto dlg = std::make_unique<TFrmSeries>(parent);
+void TFrmSeries::Execute(const TCommSettings& settings, QWidget* parent) {
+  auto dlg = std::make_unique<TFrmSeries>(settings, parent);
   dlg->exec();
 }
 
@@ -110,25 +108,24 @@ void TFrmSeries::showEvent(QShowEvent* event) {
 }
 
 void TFrmSeries::BtnReadClick() {
-  TBuffer buffer(kFrameBufferSize, 0);
-  buffer[0] = kCmdReadSeries;
-  if (!SendCommand(kCmdReadSeries, buffer, kReadSeries.replyLength, kReadSeries.frameLength)) {
+  TSeriesNumber number{};
+  if (!TInstrumentLink::ReadSerialNumber(FSettings, number)) {
     MsgBox(this, QStringLiteral("通讯失败！"), TMsgIcon::Warning);
     return;
   }
   QString text;
-  for (int i = 1; i <= kSeriesBytes; ++i) text += QString::asprintf("%02X", buffer[i]);
+  for (const std::uint8_t b : number) text += QString::asprintf("%02X", b);
   EdtSeries->setText(text);
 }
 
 void TFrmSeries::BtnSetClick() {
   const QString text = HeadOf(TrimText(EdtSeries->text()), 2 * kSeriesBytes);
   // Positions the entry does not fill are sent as zeros.
-  TBuffer buffer(kFrameBufferSize, 0);
-  buffer[0] = kCmdWriteSeries;
+  TBuffer buffer(1 + kSeriesBytes, 0);
   ParseSeries(text, buffer);
-  if (!SendCommand(kCmdWriteSeries, buffer, kWriteSeries.replyLength, kWriteSeries.frameLength))
-    MsgBox(this, QStringLiteral("通讯失败！"), TMsgIcon::Warning);
+  TSeriesNumber number{};
+  std::copy(buffer.begin() + 1, buffer.end(), number.begin());
+  if (!TInstrumentLink::WriteSerialNumber(FSettings, number)) MsgBox(this, QStringLiteral("通讯失败！"), TMsgIcon::Warning);
 }
 
 void TFrmSeries::BtnExitClick() { close(); }

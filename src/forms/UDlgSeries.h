@@ -1,10 +1,12 @@
 #pragma once
-// The serial number of the instrument: read (kCmdReadSeries) and written
-// (kCmdWriteSeries) through the blocking command transaction. The number is 8
-// bytes, shown as 16 upper-case hexadecimal digits in wire order.
+// The serial number of the instrument, read and written through the
+// instrument link's blocking transaction on the channel the communication
+// settings name. The number is 8 bytes, shown as 16 upper-case hexadecimal
+// digits in wire order.
 #include <QDialog>
 
-#include "protocol/uPublic.h"
+#include "comm/UCommUnit.h"
+#include "protocol/uProtocol.h"
 
 class QLabel;
 class QLineEdit;
@@ -14,10 +16,12 @@ class TFrmSeries : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TFrmSeries(QWidget* parent = nullptr);
+  // settings: the channel of the exchanges (giCommStyle, giCommPort,
+  // giBaudRate of the working parameters).
+  explicit TFrmSeries(const TCommSettings& settings, QWidget* parent = nullptr);
 
   // Creates the dialog, shows it modally and destroys it when it is closed.
-  static void Execute(QWidget* parent);
+  static void Execute(const TCommSettings& settings, QWidget* parent);
 
   void BtnReadClick();
   void BtnSetClick();
@@ -41,5 +45,6 @@ class TFrmSeries : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  TCommSettings FSettings;
   bool FPlaced = false;
 };

@@ -60,7 +60,7 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& text, int 
 
 }  // namespace
 
-TFrmSetComm::TFrmSetComm(QWidget* parent) : QDialog(parent) {
+TFrmSetComm::TFrmSetComm(TWorkingParams& params, QWidget* parent) : QDialog(parent), FParams(params) {
   setObjectName(QStringLiteral("FrmSetComm"));
   setWindowTitle(QStringLiteral("通讯设置"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -124,8 +124,8 @@ void TFrmSetComm::showEvent(QShowEvent* event) {
   }
 }
 
-void TFrmSetComm::Execute(QWidget* parent) {
-  auto dlg = std::make_unique<TFrmSetComm>(parent);
+void TFrmSetComm::Execute(TWorkingParams& params, QWidget* parent) {
+  auto dlg = std::make_unique<TFrmSetComm>(params, parent);
   dlg->exec();
 }
 
@@ -135,11 +135,11 @@ static void SelectIndex(QComboBox* cb, qint64 index) {
 }
 
 void TFrmSetComm::FormCreate() {
-  SelectIndex(cbCommStyle, giCommStyle);
+  SelectIndex(cbCommStyle, FParams.giCommStyle);
   cbCommPort->clear();
   for (int n = 1; n <= 16; ++n) cbCommPort->addItem(QStringLiteral("COM%1").arg(n));
-  SelectIndex(cbCommPort, qint64(giCommPort) - 1);
-  SelectIndex(cbrate, qint64(giBaudRate) - 1);
+  SelectIndex(cbCommPort, qint64(FParams.giCommPort) - 1);
+  SelectIndex(cbrate, qint64(FParams.giBaudRate) - 1);
   cbCommStyleChange();
 }
 
@@ -183,9 +183,9 @@ void TFrmSetComm::BtnChooseDeviceClick() {
 }
 
 void TFrmSetComm::BtnOKClick() {
-  giCommStyle = 1;
-  giCommPort = cbCommPort->currentIndex() + 1;
-  giBaudRate = cbrate->currentIndex() + 1;
+  FParams.giCommStyle = 1;
+  FParams.giCommPort = cbCommPort->currentIndex() + 1;
+  FParams.giBaudRate = cbrate->currentIndex() + 1;
   if (FMapped.isEmpty()) return;
   TIniFile& ini = SettingsFile();
   for (auto it = FMapped.cbegin(); it != FMapped.cend(); ++it) ini.WriteString(QStringLiteral("Ports"), it.key(), *it);

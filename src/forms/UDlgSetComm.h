@@ -1,14 +1,16 @@
 #pragma once
 // Communication settings: the COM port of both serial links and the baud
 // rate of the blocking command transaction. The dialog changes the working
-// parameters giCommStyle, giCommPort and giBaudRate; they reach the settings
-// file when the program saves its working parameters.
+// parameters giCommStyle, giCommPort and giBaudRate handed to it; they reach
+// the settings file when the program saves its working parameters.
 //
 // Beside the port list it shows the device the chosen COM name resolves to;
 // "选择设备…" maps the name to a device the system has. OK stores the
 // mappings in [Ports] of the settings file; "退出" changes nothing.
 #include <QDialog>
 #include <QMap>
+
+struct TWorkingParams;
 
 class QComboBox;
 class QFrame;
@@ -19,11 +21,11 @@ class TFrmSetComm : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TFrmSetComm(QWidget* parent = nullptr);
+  explicit TFrmSetComm(TWorkingParams& params, QWidget* parent = nullptr);
 
   // Creates the dialog, shows it modally and destroys it; the result is not
   // used.
-  static void Execute(QWidget* parent);
+  static void Execute(TWorkingParams& params, QWidget* parent);
 
   // Fills the lists and selects the working parameters' values.
   void FormCreate();
@@ -56,6 +58,7 @@ class TFrmSetComm : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  TWorkingParams& FParams;
   bool FPlaced = false;
   QMap<QString, QString> FMapped;  // COM name -> device chosen, not yet stored
 };

@@ -26,7 +26,8 @@
 #include "forms/UDlgSeries.h"
 #include "forms/UDlgSetComm.h"
 #include "forms/UHistory.h"
-#include "forms/UDlgTest.h"
+#include "comm/InstrumentLink.h"
+#include "forms/LiveTestDialog.h"
 #include "forms/UQRMain.h"
 #include "forms/uOtherSettingForm.h"
 #include "forms/uWaitForm.h"
@@ -38,7 +39,6 @@
 #include "platform/SerialPort.h"
 #include "platform/StringGrid.h"
 #include "platform/WindowPlacement.h"
-#include "protocol/uCircleRoad.h"
 
 TFrmMain* FrmMain = nullptr;
 
@@ -49,6 +49,10 @@ QStringList RecordGridHeaders() { return Record::Captions(); }
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The link's way of saying an exchange failed for the operator: only a
+// complete and valid reply is a success.
+bool Answered(TExchange outcome) { return outcome == TExchange::Done; }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left, int top,
                         int width, int height) {
@@ -281,19 +285,13 @@ void TFrmMain::FormCreate() {
   // The file operations of this window show the progress dialog.
   InstallProgressDialog();
 
-  FComPort = CreateSerialPort(this);
-  FComPort->SetPort(QStringLiteral("COM1"));
-  FComPort->SetBaudRate(9600);
-  FComPort->SetDataBits(8);
-  FComPort->SetParity(TParity::None);
-  FComPort->SetStopBits(TStopBits::One);
-  FComPort->SetDeviceResolver([](const QString& name) { return ResolvePortDevice(name, SettingsFileName()); });
-  FComPort->OnRxChar = [this](int count) { ComPortRxChar(count); };
+  FLink = std::make_unique<TInstrumentLink>(
+      CreateSerialPort(this), [](const QString& name) { return ResolvePortDevice(name, SettingsFileName()); });
 
   // The skin of the original toolkit has no counterpart; the platform style
   // draws the window.
   StatusBar1->SetPanelText(0, kDisconnected);
-  Guarded([] { LoadSettings(); });
+  Guarded([this] { LoadSettings(Params); });
   ShowPortInUse();
   SetupGrids();
   ResetState();
@@ -303,7 +301,7 @@ void TFrmMain::FormCreate() {
   pgc->setCurrentWidget(tsSave);
 
   resize(1096, 547);
-  if (giSaveScreen == 1) {
+  if (Params.giSaveScreen == 1) {
     ApplySavedRect();
   } else {
     CentreFrameOnScreen(this);
@@ -314,14 +312,14 @@ void TFrmMain::FormCreate() {
 // that lies outside every screen (a screen removed since) would leave the
 // window invisible, so the window then opens at its default size, centred.
 void TFrmMain::ApplySavedRect() {
-  const QRect r(giScreenLeft, giScreenTop, giScreenWidth, giScreenHeight);
+  const QRect r(Params.giScreenLeft, Params.giScreenTop, Params.giScreenWidth, Params.giScreenHeight);
   bool visible = false;
   for (QScreen* s : QGuiApplication::screens()) {
     if (s->availableGeometry().intersects(r)) visible = true;
   }
-  if (giScreenWidth > 0 && giScreenHeight > 0 && visible) {
-    resize(giScreenWidth, giScreenHeight);
-    move(giScreenLeft, giScreenTop);
+  if (Params.giScreenWidth > 0 && Params.giScreenHeight > 0 && visible) {
+    resize(Params.giScreenWidth, Params.giScreenHeight);
+    move(Params.giScreenLeft, Params.giScreenTop);
     return;
   }
   CentreFrameOnScreen(this);
@@ -345,7 +343,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
 void TFrmMain::FormClose() {
   FreeReport();
   // The other-settings dialog writes "save" when it closes, so the file, not
-  // giSaveScreen, decides.
+  // Params.giSaveScreen, decides.
   TIniFile& ini = SettingsFile();
   if (ini.ReadInteger(QStringLiteral("Screen"), QStringLiteral("save"), 0) == 1) {
     ini.BeginUpdate();
@@ -359,27 +357,23 @@ void TFrmMain::FormClose() {
 
 void TFrmMain::FormDestroy() {
   HideWait();
-  if (FComPort) {
-    FComPort->OnRxChar = nullptr;
-    FComPort->Close();
-  }
-  Guarded([] { SaveSettings(); });
-  delete AccessInstance(0);
+  FLink.reset();  // the port closes
+  Guarded([this] { SaveSettings(Params); });
 }
 
 void TFrmMain::ResetState() {
-  iCurrentStep = 0;
-  iPhase = 1;
-  giSaveCount = 0;
-  giDataCount = 0;
-  gbConnected = false;
+  Params.iCurrentStep = 0;
+  Params.iPhase = 1;
+  Params.giSaveCount = 0;
+  Params.giDataCount = 0;
+  Params.gbConnected = false;
 }
 
 void TFrmMain::EnableButtons() {
-  for (QPushButton* b : {BtnSampleData, BtnClearData, BtnTest, btnMachinePrint}) b->setEnabled(gbConnected);
+  for (QPushButton* b : {BtnSampleData, BtnClearData, BtnTest, btnMachinePrint}) b->setEnabled(Params.gbConnected);
   // Uploaded rows can be printed and saved without the instrument, so that
   // they are not lost when it has gone away.
-  const bool rows = gbConnected || giDataCount > 0;
+  const bool rows = Params.gbConnected || Params.giDataCount > 0;
   BtnPrint->setEnabled(rows);
   BtnSave->setEnabled(rows);
 }
@@ -392,25 +386,11 @@ void TFrmMain::BtnExitClick() { close(); }
 
 // ---- Serial link -------------------------------------------------------------------
 
+ISerialPort* TFrmMain::ComPort() const { return FLink->Port(); }
+
 bool TFrmMain::OpenPort(QString& errorText, QString* detail) {
-  if (FComPort->IsOpen()) FComPort->Close();
-  try {
-    FComPort->SetPort(QStringLiteral("COM%1").arg(giCommPort));
-    ShowPortInUse();
-    FComPort->SetBaudRate(9600);
-    FComPort->SetDataBits(8);
-    FComPort->SetParity(TParity::None);
-    FComPort->SetStopBits(TStopBits::One);
-    FComPort->Open();
-  } catch (const EAppError& e) {
-    errorText = kPortError;
-    if (detail) *detail = e.Text();
-    return false;
-  } catch (const std::exception&) {
-    errorText = kPortError;
-    return false;
-  }
-  return true;
+  ShowPortInUse();
+  return FLink->Open(Params.giCommPort, errorText, detail);
 }
 
 bool TFrmMain::OpenPortOrWarn(QWidget* box) {
@@ -422,7 +402,7 @@ bool TFrmMain::OpenPortOrWarn(QWidget* box) {
 }
 
 void TFrmMain::ShowPortInUse() {
-  const QString port = QStringLiteral("COM%1").arg(giCommPort);
+  const QString port = QStringLiteral("COM%1").arg(Params.giCommPort);
   const QString device = ResolvePortDevice(port, SettingsFile());
   const QString real = QFileInfo(device).canonicalFilePath();
   // A stable name (/dev/serial/by-id/…) is long; the device it names is what
@@ -433,50 +413,16 @@ void TFrmMain::ShowPortInUse() {
   StatusBar1->setToolTip(real.isEmpty() || real == device ? text : QStringLiteral("%1（%2）").arg(text, device));
 }
 
-void TFrmMain::ClosePort() {
-  if (FComPort->IsOpen()) FComPort->Close();
-}
+void TFrmMain::ClosePort() { FLink->Close(); }
 
-void TFrmMain::SendBuffer(const TBuffer& frame, std::int32_t count) {
-  if (count <= 0) return;
-  if (count > static_cast<std::int32_t>(frame.size())) count = static_cast<std::int32_t>(frame.size());
-  FComPort->Write(frame.data(), count);
-}
-
-void TFrmMain::ComPortRxChar(int count) {
-  Guarded([this, count] {
-    const TBuffer bytes = FComPort->Read(count);
-    if (!bytes.empty()) TCircleRoad::Instance()->AddData(bytes);
-  });
-}
-
-void TFrmMain::CheckLine() const {
-  const QString error = FComPort->LineError();
-  if (!error.isEmpty()) throw EAppError(error);
-}
-
-void TFrmMain::PumpLine(std::uint32_t maxSleepMs) {
-  PumpOrSleep(maxSleepMs);
-  CheckLine();
-}
-
-bool TFrmMain::WaitReply(std::uint32_t timeoutMs) {
-  TCircleRoad* road = TCircleRoad::Instance();
-  WaitFor(
-      [&] {
-        CheckLine();
-        return road->Status != kStatusWaiting;
-      },
-      timeoutMs);
-  return road->Status == kStatusDone;
-}
-
-bool TFrmMain::Exchange(const TBuffer& frame, std::uint8_t kind, std::uint32_t timeoutMs) {
-  TCircleRoad* road = TCircleRoad::Instance();
-  road->Reset();
-  road->Expect(kind);
-  SendBuffer(frame, static_cast<std::int32_t>(frame.size()));
-  return WaitReply(timeoutMs);
+TTestContext TFrmMain::TestContext() {
+  TTestContext c;
+  c.params = &Params;
+  c.link = FLink.get();
+  c.archive = [this] { ArchiveResult(); };
+  c.showArchive = [this] { pgc->setCurrentWidget(tsSave); };
+  c.openPort = [this](QWidget* box) { return OpenPortOrWarn(box); };
+  return c;
 }
 
 // ---- Instrument operations -----------------------------------------------------------
@@ -495,39 +441,38 @@ bool TFrmMain::ConnectDevice() {
   // time-out, in the disconnected state.
   bool answered = false;
   try {
-    answered = Exchange({kCmdIdentify}, kIdentify.replyKind, kIdentify.timeoutMs);
+    answered = Answered(FLink->Identify());
   } catch (const std::exception&) {
     answered = false;
   }
   if (answered) {
     StatusBar1->SetPanelText(0, kConnected);
     ClosePort();
-    gbConnected = true;
+    Params.gbConnected = true;
     EnableButtons();
     return true;
   }
-  TCircleRoad::Instance()->Expect(kReplyNone);
-  gbConnected = false;
+  FLink->Idle();
+  Params.gbConnected = false;
   EnableButtons();
   StatusBar1->SetPanelText(0, kDisconnected);
   MsgBox(this, kDisconnected, TMsgIcon::Warning);
   return false;
 }
 
-void TFrmMain::FillDataRow(int row) {
-  const TRecvF1& rec = *TCircleRoad::Instance()->RecvF1;
-  SGData->SetCells(0, row, QString::asprintf("%2d", row));
-  SGData->SetCells(1, row, Q(rec.TestDateTime));
-  SGData->SetCells(2, row, Q(rec.DeviceNo));
-  SGData->SetCells(3, row, Q(rec.Tester));
-  SGData->SetCells(4, row, Q(rec.TestPlace));
-  SGData->SetCells(5, row, Q(rec.CurrentStep));
-  SGData->SetCells(6, row, Q(rec.LoadTimeText));
-  SGData->SetCells(7, row, Q(rec.Phase));
-  SGData->SetCells(8, row, Q(rec.ResistanceA));
+void TFrmMain::FillDataRow(int row, const TRecvF1& rec) {
+  SGData->SetCells(Record::kNumber, row, QString::asprintf("%2d", row));
+  SGData->SetCells(Record::kTime, row, Q(rec.TestDateTime));
+  SGData->SetCells(Record::kDevice, row, Q(rec.DeviceNo));
+  SGData->SetCells(Record::kTester, row, Q(rec.Tester));
+  SGData->SetCells(Record::kPlace, row, Q(rec.TestPlace));
+  SGData->SetCells(Record::kRange, row, Q(rec.CurrentStep));
+  SGData->SetCells(Record::kLoadTime, row, Q(rec.LoadTimeText));
+  SGData->SetCells(Record::kPhase, row, Q(rec.Phase));
+  SGData->SetCells(Record::kOhmA, row, Q(rec.ResistanceA));
   const bool three = Record::IsThreePhase(Q(rec.Phase));
-  SGData->SetCells(9, row, three ? Q(rec.ResistanceB) : QString());
-  SGData->SetCells(10, row, three ? Q(rec.ResistanceC) : QString());
+  SGData->SetCells(Record::kOhmB, row, three ? Q(rec.ResistanceB) : QString());
+  SGData->SetCells(Record::kOhmC, row, three ? Q(rec.ResistanceC) : QString());
 }
 
 void TFrmMain::BtnSampleDataClick() {
@@ -540,12 +485,11 @@ void TFrmMain::BtnSampleDataClick() {
       ClosePort();
       EnableButtons();
     });
-    TCircleRoad* road = TCircleRoad::Instance();
-    if (!Exchange({kCmdCount}, kCount.replyKind, kCount.timeoutMs)) {
+    int count = 0;
+    if (!Answered(FLink->Count(count))) {
       MsgBox(this, kCommFailed, TMsgIcon::Warning);
       return;
     }
-    const int count = road->RecordCount;
     ProgressBar1->setRange(0, count > 0 ? count : 1);
     ProgressBar1->setValue(0);
     ProgressBar1->show();
@@ -555,23 +499,23 @@ void TFrmMain::BtnSampleDataClick() {
     }
     SGData->SetRowCount(count + 1);
     for (int r = 1; r <= count; ++r) SGData->ClearRow(r);
-    giDataCount = 0;
+    Params.giDataCount = 0;
     // The records received go to the history as well, also when the upload
     // stops part-way.
     std::vector<QStringList> received;
     std::vector<TOhms> values;  // the frames' values behind the texts
     auto store = qScopeGuard([&] { StoreUploaded(received, values); });
+    TRecvF1 rec;
     for (int b = count; b >= 1; --b) {
       const int r = count - b + 1;
       ProgressBar1->setValue(r);
-      if (!Exchange({kCmdRecord, static_cast<std::uint8_t>(b - 1)}, kRecord.replyKind, kRecord.timeoutMs)) {
+      if (!Answered(FLink->ReadRecord(static_cast<std::uint8_t>(b - 1), rec))) {
         MsgBox(this, kCommFailed, TMsgIcon::Warning);
         break;
       }
-      FillDataRow(r);
-      giDataCount = r;
+      FillDataRow(r, rec);
+      Params.giDataCount = r;
       QStringList row = SGData->RowTexts(r);
-      const TRecvF1& rec = *road->RecvF1;
       // Phases B and C of a single-phase record are not shown: no value.
       const bool three = Record::IsThreePhase(row.value(Record::kPhase));
       values.push_back(TOhms{double(rec.OhmA), three ? std::optional<double>(rec.OhmB) : std::nullopt,
@@ -591,11 +535,8 @@ void TFrmMain::BtnClearDataClick() {
     }
     if (!OpenPortOrWarn()) return;
     auto close = qScopeGuard([this] { ClosePort(); });
-    TCircleRoad* road = TCircleRoad::Instance();
-    road->Reset();
-    road->Expect(kErase.replyKind);
     try {
-      SendBuffer({kCmdErase}, kErase.frameLength);
+      FLink->Erase();
     } catch (const std::exception&) {
       MsgBox(this, kCommFailed, TMsgIcon::Warning);
       return;
@@ -603,7 +544,7 @@ void TFrmMain::BtnClearDataClick() {
     // The erase command has no reply.
     SGData->SetRowCount(2);
     SGData->ClearRow(1);
-    giDataCount = 0;
+    Params.giDataCount = 0;
     EnableButtons();
     MsgBox(this, QStringLiteral("已清空！"));
   });
@@ -615,23 +556,19 @@ void TFrmMain::btnMachinePrintClick() {
     if (!busy) return;
     if (!OpenPortOrWarn()) return;
     auto close = qScopeGuard([this] { ClosePort(); });
-    if (giDataCount < 1) return;
+    if (Params.giDataCount < 1) return;
     // A grid always has a current row; without a selection it is row 1.
     int row = SGData->Row();
     if (row < 1) row = 1;
     int number = 0;
-    if (!TryStrToInt(SGData->Cells(0, row), number)) {
+    if (!TryStrToInt(SGData->Cells(Record::kNumber, row), number)) {
       MsgBox(this, QStringLiteral("获取仪器测试记录序号出错！"), TMsgIcon::Warning);
       return;
     }
     const auto n = static_cast<std::uint8_t>((SGData->RowCount() - number) & 0xFF);
-    TCircleRoad* road = TCircleRoad::Instance();
-    road->Reset();
-    road->Expect(kPrint.replyKind);
     auto hide = qScopeGuard([] { HideWait(); });
     ShowWaitOver(this, kPrintingNotice);
-    SendBuffer({kCmdPrint, n}, kPrint.frameLength);
-    if (!WaitReply(kPrint.timeoutMs)) MsgBox(this, kCommFailed, TMsgIcon::Warning);
+    if (!Answered(FLink->Print(n))) MsgBox(this, kCommFailed, TMsgIcon::Warning);
   });
 }
 
@@ -643,16 +580,13 @@ void TFrmMain::BtnTestClick() {
       if (!busy) return;
       if (!OpenPortOrWarn()) return;
       auto end = qScopeGuard([this] {
-        TCircleRoad::Instance()->Expect(kReplyNone);
+        FLink->Idle();
         ClosePort();
       });
-      TCircleRoad* road = TCircleRoad::Instance();
-      if (!Exchange({kCmdRange}, kRange.replyKind, kRange.timeoutMs)) {
+      if (!Answered(FLink->ReadRange(stepMode, stepIndex))) {
         MsgBox(this, kCommFailed, TMsgIcon::Warning);
         return;
       }
-      stepMode = road->StepMode;
-      stepIndex = road->StepIndex;
       if ((stepMode != 0 && stepMode != 1) || (stepMode == 1 && stepIndex != 0 && stepIndex != 1)) {
         MsgBox(this, QStringLiteral("读取设备电流档位错误！"), TMsgIcon::Warning);
         return;
@@ -660,7 +594,7 @@ void TFrmMain::BtnTestClick() {
     }
     // The dialog is modal, so no other operation of this window can start
     // while it runs; it opens the port again for its own exchanges.
-    TFrmTest dlg(this);
+    TFrmTest dlg(TestContext(), this);
     dlg.CBCurrentStep->clear();
     if (stepMode == 0) {
       dlg.CBCurrentStep->addItem(QStringLiteral("100A"));
@@ -691,22 +625,23 @@ void TFrmMain::SetupGrids() {
 }
 
 void TFrmMain::ArchiveResult() {
-  ++giSaveCount;
-  SGSave->SetRowCount(giSaveCount + 1);
+  TWorkingParams& p = Params;
+  ++p.giSaveCount;
+  SGSave->SetRowCount(p.giSaveCount + 1);
   const int r = SGSave->RowCount() - 1;
-  SGSave->SetCells(0, r, QString::asprintf("%2d", r));
-  SGSave->SetCells(1, r, DateTimeText(QDateTime::currentDateTime()));
-  SGSave->SetCells(2, r, strDevice);
-  SGSave->SetCells(3, r, strTestUser);
-  SGSave->SetCells(4, r, strTestAdd);
-  SGSave->SetCells(5, r, CurrentStepName(iLastCurrentStep));
-  SGSave->SetCells(6, r, QStringLiteral("%1 秒").arg(iLastTestTime));
-  SGSave->SetCells(7, r, PhaseName(iLastPhase));
-  SGSave->SetCells(8, r, strResultA);
-  SGSave->SetCells(9, r, strResultB);
-  SGSave->SetCells(10, r, strResultC);
+  SGSave->SetCells(Record::kNumber, r, QString::asprintf("%2d", r));
+  SGSave->SetCells(Record::kTime, r, DateTimeText(QDateTime::currentDateTime()));
+  SGSave->SetCells(Record::kDevice, r, p.strDevice);
+  SGSave->SetCells(Record::kTester, r, p.strTestUser);
+  SGSave->SetCells(Record::kPlace, r, p.strTestAdd);
+  SGSave->SetCells(Record::kRange, r, CurrentStepName(p.iLastCurrentStep));
+  SGSave->SetCells(Record::kLoadTime, r, QStringLiteral("%1 秒").arg(p.iLastTestTime));
+  SGSave->SetCells(Record::kPhase, r, PhaseName(p.iLastPhase));
+  SGSave->SetCells(Record::kOhmA, r, p.strResultA);
+  SGSave->SetCells(Record::kOhmB, r, p.strResultB);
+  SGSave->SetCells(Record::kOhmC, r, p.strResultC);
   SGSave->SetRow(r);
-  StoreArchived(SGSave->RowTexts(r), TStartParams{iLastCurrentStep, iLastTestTime, iLastPhase}, gResultOhms);
+  StoreArchived(SGSave->RowTexts(r), TStartParams{p.iLastCurrentStep, p.iLastTestTime, p.iLastPhase}, p.gResultOhms);
 }
 
 // ---- Results history ---------------------------------------------------------------
@@ -758,19 +693,19 @@ void TFrmMain::btnClearSaveClick() {
   Guarded([this] {
     SGSave->SetRowCount(2);
     SGSave->ClearRow(1);
-    giSaveCount = 0;
+    Params.giSaveCount = 0;
   });
 }
 
 // ---- Operations of other units, wired in here ---------------------------------------------
 
-void TFrmMain::BtnOpenClick() { DataFiles::BtnOpenClick(this, SGSave); }
-void TFrmMain::btnSaveExcelClick() { DataFiles::btnSaveExcelClick(this, SGSave); }
-void TFrmMain::BtnSaveClick() { DataFiles::BtnSaveClick(this, SGData); }
-void TFrmMain::btnPrintSaveClick() { PrintSaveGrid(this, *SGSave); }
-void TFrmMain::BtnPrintClick() { PrintDataGrid(this, *SGData); }
+void TFrmMain::BtnOpenClick() { DataFiles::BtnOpenClick(this, SGSave, Params.giSaveCount); }
+void TFrmMain::btnSaveExcelClick() { DataFiles::btnSaveExcelClick(this, SGSave, Params.giSaveCount); }
+void TFrmMain::BtnSaveClick() { DataFiles::BtnSaveClick(this, SGData, Params.giDataCount); }
+void TFrmMain::btnPrintSaveClick() { PrintSaveGrid(this, *SGSave, Params.giSaveCount); }
+void TFrmMain::BtnPrintClick() { PrintDataGrid(this, *SGData, Params.giDataCount); }
 void TFrmMain::BtnSetCommClick() {
-  TFrmSetComm::Execute(this);
+  TFrmSetComm::Execute(Params, this);
   ShowPortInUse();
 }
 void TFrmMain::btnOtherSettingClick() { TfrmOtherSetting::ShowNew(this); }
@@ -779,7 +714,8 @@ void TFrmMain::BtnSeriesClick() {
   // a transaction of its own; like an instrument operation it does not start
   // while an exchange of this window waits.
   if (FBusy) return;
-  TFrmSeries::Execute(this);
+  TFrmSeries::Execute(TCommSettings{Params.giCommStyle, Params.giCommPort, Params.giBaudRate, &Params.giUsbHandle},
+                      this);
 }
 void TFrmMain::CreateReport() { ::CreateReport(); }
 void TFrmMain::FreeReport() { ::FreeReport(); }

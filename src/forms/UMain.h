@@ -1,8 +1,8 @@
 #pragma once
 // The main window: toolbar of device and settings buttons, the archive and
-// instrument tables on two tabs, the status bar with the connection state,
-// and the serial link over which the main window and the test dialog talk to
-// the instrument.
+// instrument tables on two tabs and the results history, the status bar with
+// the connection state. It holds the working parameters and the instrument
+// link, over which it and the test dialog talk to the instrument.
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -13,15 +13,18 @@
 #include <memory>
 #include <vector>
 
+#include "data/UDataCenter.h"
 #include "history/ResultStore.h"
-#include "protocol/uPublic.h"
 
 class ISerialPort;
+class TInstrumentLink;
+struct TTestContext;
 class QFrame;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class TStringGrid;
+struct TRecvF1;
 
 // A status bar of fixed-width panels, drawn sunken, each with one text.
 class TStatusBar : public QWidget {
@@ -91,12 +94,15 @@ class TFrmMain : public QWidget {
   TStatusBar* StatusBar1;
   QProgressBar* PBar;  // hidden; no operation shows it
 
-  // ---- Serial link -------------------------------------------------------
-  ISerialPort* ComPort() const { return FComPort.get(); }
-  // Closes the port when open, then opens "COM" + giCommPort at 9600 baud, 8
-  // data bits, no parity, one stop bit. On failure returns false with the
-  // error text "端口不存在，或端口已被打开。" and, in detail, the device
-  // tried and why it failed.
+  // ---- Working parameters and the instrument link -------------------------------
+  // The state the windows share (UDataCenter.h), loaded from the settings
+  // file at creation and saved at destruction.
+  TWorkingParams Params;
+  TInstrumentLink& Link() const { return *FLink; }
+  ISerialPort* ComPort() const;
+  // Opens the link on the port of the settings ("COM" + giCommPort). On
+  // failure returns false with the error text "端口不存在，或端口已被打开。"
+  // and, in detail, the device tried and why it failed.
   bool OpenPort(QString& errorText, QString* detail = nullptr);
   // OpenPort; on failure its error text in a warning box over box (the main
   // window when null), and false.
@@ -105,20 +111,9 @@ class TFrmMain : public QWidget {
   // Status panel 2: the port in use and its device ("COM3 → /dev/ttyUSB0"),
   // as wide as the text needs.
   void ShowPortInUse();
-  // Writes the first count bytes of frame as one write and returns when it
-  // has been handed to the driver; a failing write throws EAppError.
-  void SendBuffer(const TBuffer& frame, std::int32_t count);
-  // Waits up to timeoutMs (from now) for the reply assembler's Status to
-  // leave "waiting", keeping events flowing; true when the reply is complete
-  // and valid. Throws EAppError when the line fails meanwhile.
-  bool WaitReply(std::uint32_t timeoutMs);
-  // One exchange: reset the assembler, await kind, send frame, wait.
-  bool Exchange(const TBuffer& frame, std::uint8_t kind, std::uint32_t timeoutMs);
-  // Handles pending events once; sleeps up to maxSleepMs while none is
-  // pending. Throws EAppError when the open line has failed.
-  void PumpLine(std::uint32_t maxSleepMs);
-  // Throws EAppError when the line failed since the port was opened.
-  void CheckLine() const;
+  // What the test dialog works with: these parameters and this link, and
+  // the archive of this window.
+  TTestContext TestContext();
 
   // ---- Instrument operations, tables, state ---------------------------------
   // Identification request; true when the instrument answered.
@@ -156,7 +151,7 @@ class TFrmMain : public QWidget {
   void FormDestroy();
   void BuildControls();
   void ApplySavedRect();
-  void FillDataRow(int row);
+  void FillDataRow(int row, const TRecvF1& record);
 
   void BtnExitClick();
   void btnUpdateListClick();
@@ -165,7 +160,6 @@ class TFrmMain : public QWidget {
   void btnMachinePrintClick();
   void BtnTestClick();
   void btnClearSaveClick();
-  void ComPortRxChar(int count);
   void StatusBar1DrawPanel(int panel, const QRect& rect);
 
   // Opens a data file into SGSave (text file or spreadsheet).
@@ -189,7 +183,7 @@ class TFrmMain : public QWidget {
   // Releases the report object's rows and frees it when the window closes.
   void FreeReport();
 
-  std::unique_ptr<ISerialPort> FComPort;
+  std::unique_ptr<TInstrumentLink> FLink;
   // Only one instrument exchange may be outstanding, since the reply
   // assembler awaits a single reply kind. While an operation waits the
   // window keeps handling events, so its buttons stay clickable: a click on
@@ -218,6 +212,4 @@ QStringList RecordGridHeaders();
 inline const QString kMainCaption = QStringLiteral("三通道回路电阻测试仪1.2");
 inline const QString kDisconnected = QStringLiteral("设备已断开！");
 inline const QString kConnected = QStringLiteral("已连接");
-inline const QString kPortError = QStringLiteral("端口不存在，或端口已被打开。");
-inline const QString kCommFailed = QStringLiteral("通讯失败！");
-inline const QString kPrintingNotice = QStringLiteral("  请稍候，正在打印......");
+

@@ -195,6 +195,10 @@ void LoadReport(const TStringGrid& grid, std::int32_t count) {
   QRMain->Prepare();
 }
 
-void PrintDataGrid(QWidget* owner, const TStringGrid& SGData) { PrintGrid(owner, SGData, giDataCount); }
+void PrintDataGrid(QWidget* owner, const TStringGrid& SGData, std::int32_t giDataCount) {
+  PrintGrid(owner, SGData, giDataCount);
+}
 
-void PrintSaveGrid(QWidget* owner, const TStringGrid& SGSave) { PrintGrid(owner, SGSave, giSaveCount); }
+void PrintSaveGrid(QWidget* owner, const TStringGrid& SGSave, std::int32_t giSaveCount) {
+  PrintGrid(owner, SGSave, giSaveCount);
+}

@@ -101,7 +101,7 @@ void LoadReport(const TStringGrid& grid, std::int32_t count);
 
 // The print buttons: refuse an empty table with "没有数据打印！", else load the
 // report and preview it; they return when the preview window has closed.
-// PrintDataGrid counts giDataCount rows of the instrument table SGData,
+// PrintDataGrid prints giDataCount rows of the instrument table SGData,
 // PrintSaveGrid giSaveCount rows of the archive table SGSave.
-void PrintDataGrid(QWidget* owner, const TStringGrid& SGData);
-void PrintSaveGrid(QWidget* owner, const TStringGrid& SGSave);
+void PrintDataGrid(QWidget* owner, const TStringGrid& SGData, std::int32_t giDataCount);
+void PrintSaveGrid(QWidget* owner, const TStringGrid& SGSave, std::int32_t giSaveCount);

@@ -66,3 +66,6 @@ void StandardWaitPlace(const QWidget* owner, int& top, int& centreX);
 void ShowWaitOver(const QWidget* owner, const QString& message);
 // Nearest integer, halves to the even neighbour.
 int RoundHalfEven(double v);
+
+// The notice while the instrument prints.
+inline const QString kPrintingNotice = QStringLiteral("  请稍候，正在打印......");

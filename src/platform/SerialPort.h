@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-#include "protocol/uPublic.h"
+#include "protocol/uProtocol.h"
 
 class QObject;
 

@@ -10,6 +10,10 @@
 // except the live frames that answer the start of a test (kLiveFrameCode).
 // Multi-byte values are IEEE-754 singles, big-endian.
 #include <cstdint>
+#include <vector>
+
+// Every command frame and every received chunk travels as a TBuffer.
+using TBuffer = std::vector<std::uint8_t>;
 
 // Reply kinds handed to TCircleRoad::Expect.
 enum : std::uint8_t {

@@ -14,6 +14,10 @@
 
 namespace {
 
+// The working parameters the transaction is given its channel from.
+TWorkingParams P;
+TCommSettings Comm() { return TCommSettings{P.giCommStyle, P.giCommPort, P.giBaudRate, &P.giUsbHandle}; }
+
 QString Hex(const TBuffer& b, std::size_t from, std::size_t n) {
   QStringList parts;
   for (std::size_t i = from; i < from + n && i < b.size(); ++i) parts << QString::asprintf("%02X", b[i]);
@@ -31,8 +35,8 @@ class SerialTransact : public ::testing::Test {
   void SetUp() override {
     // The pauses between and inside attempts pass at once.
     TickSource::SetInstantSleep(true);
-    ResetWorkingParameters();
-    giCommStyle = 1;
+    P = TWorkingParams{};
+    P.giCommStyle = 1;
     giCommError = -1;
   }
   void TearDown() override {
@@ -45,7 +49,7 @@ class SerialTransact : public ::testing::Test {
     auto sim = std::make_unique<TSimProcess>(args);
     EXPECT_TRUE(sim->Started()) << sim->Output().toStdString();
     UseSimulatorPort(sim->Dir(), sim->LinkPath(), 3);
-    giCommPort = 3;
+    P.giCommPort = 3;
     return sim;
   }
 };
@@ -53,7 +57,7 @@ class SerialTransact : public ::testing::Test {
 TEST_F(SerialTransact, ReadsTheSerialNumber) {
   auto sim = StartSim();
   TBuffer b = Frame({0xF6});
-  ASSERT_TRUE(SendCommand(0xF6, b, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(giCommError, 0);
   EXPECT_EQ(LastTransactAttempts(), 1);
   EXPECT_EQ(Hex(b, 0, 9), "F6 01 23 45 67 89 AB CD EF");
@@ -63,14 +67,14 @@ TEST_F(SerialTransact, ReadsTheSerialNumber) {
 TEST_F(SerialTransact, WritesTheSerialNumberAndALaterReadReturnsIt) {
   auto sim = StartSim();
   TBuffer w = Frame({0xF7, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99});
-  ASSERT_TRUE(SendCommand(0xF7, w, 0, 9));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF7, w, 0, 9));
   EXPECT_EQ(giCommError, 0);
   ASSERT_TRUE(sim->WaitForLogLines(1));
   // Exactly the 9 bytes of the frame: byte 9 of the buffer is not sent.
   EXPECT_EQ(sim->LogLines(), QStringList{"F7 11 22 33 44 55 66 77 88"});
 
   TBuffer r = Frame({0xF6});
-  ASSERT_TRUE(SendCommand(0xF6, r, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, r, 9, 1));
   EXPECT_EQ(Hex(r, 0, 9), "F6 11 22 33 44 55 66 77 88");
 }
 
@@ -85,7 +89,7 @@ class SerialReplyFaults : public SerialTransact, public ::testing::WithParamInte
 TEST_P(SerialReplyFaults, FailAfterFourAttemptsWithCode9) {
   auto sim = StartSim(GetParam().simArgs);
   TBuffer b = Frame({0xF6});
-  EXPECT_FALSE(SendCommand(0xF6, b, 9, 1));
+  EXPECT_FALSE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(giCommError, kCommReadFailed);
   EXPECT_EQ(LastTransactAttempts(), 4);
   ASSERT_TRUE(sim->WaitForLogLines(4));
@@ -100,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, SerialReplyFaults,
 TEST_F(SerialTransact, ALostReplyIsRetriedAndTheSecondAttemptSucceeds) {
   auto sim = StartSim({"--mute", "F6@1"});
   TBuffer b = Frame({0xF6});
-  ASSERT_TRUE(SendCommand(0xF6, b, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(giCommError, 0);
   EXPECT_EQ(LastTransactAttempts(), 2);
   EXPECT_EQ(Hex(b, 0, 9), "F6 01 23 45 67 89 AB CD EF");
@@ -111,11 +115,11 @@ TEST_F(SerialTransact, APortThatCannotBeOpenedFailsAfterFourAttemptsWithCode2) {
   QTemporaryDir dir;
   SetAppDir(dir.path());
   TIniFile(SettingsFileName()).WriteString("Ports", "COM3", dir.path() + "/no-such-device");
-  giCommPort = 3;
+  P.giCommPort = 3;
   TBuffer b = Frame({0xF6});
   // Measured on the program's tick count, which its pauses move.
   const std::uint32_t start = GetTickCount();
-  EXPECT_FALSE(SendCommand(0xF6, b, 9, 1));
+  EXPECT_FALSE(SendCommand(Comm(), 0xF6, b, 9, 1));
   const std::uint32_t ms = TicksSince(start);
   EXPECT_EQ(giCommError, kCommOpenFailed);
   EXPECT_EQ(LastTransactAttempts(), 4);
@@ -131,23 +135,23 @@ TEST_F(SerialTransact, APortInUseCannotBeOpened) {
   TWBFCOM holder;
   ASSERT_TRUE(holder.Open(3, 9600, 0));
   TBuffer b = Frame({0xF6});
-  EXPECT_FALSE(SendCommand(0xF6, b, 9, 1));
+  EXPECT_FALSE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(giCommError, kCommOpenFailed);
   holder.Close();
-  EXPECT_TRUE(SendCommand(0xF6, b, 9, 1));
+  EXPECT_TRUE(SendCommand(Comm(), 0xF6, b, 9, 1));
 }
 
 TEST_F(SerialTransact, ACommandOutsideTheClassesSucceedsWithoutTransfer) {
   auto sim = StartSim();
   TBuffer b = Frame({0xEF, 0x01});
   giCommError = 9;
-  EXPECT_TRUE(SendCommand(0xEF, b, 9, 2));
+  EXPECT_TRUE(SendCommand(Comm(), 0xEF, b, 9, 2));
   EXPECT_EQ(giCommError, 0);
   EXPECT_EQ(LastTransactAttempts(), 1);
   EXPECT_EQ(Hex(b, 0, 2), "EF 01");
   // A later exchange shows that nothing reached the instrument before it.
   TBuffer r = Frame({0xF6});
-  ASSERT_TRUE(SendCommand(0xF6, r, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, r, 9, 1));
   EXPECT_EQ(sim->LogLines(), QStringList{"F6"});
 }
 
@@ -179,9 +183,9 @@ TEST_P(SerialPortNumbers, OpenTheClampedPort) {
   TIniFile ini(SettingsFileName());
   ini.WriteString("Ports", "COM3", sim->Dir() + "/absent");
   ini.WriteString("Ports", GetParam().opened, sim->LinkPath());
-  giCommPort = GetParam().commPort;
+  P.giCommPort = GetParam().commPort;
   TBuffer b = Frame({0xF6});
-  EXPECT_TRUE(SendCommand(0xF6, b, 9, 1)) << "giCommPort " << GetParam().commPort;
+  EXPECT_TRUE(SendCommand(Comm(), 0xF6, b, 9, 1)) << "giCommPort " << GetParam().commPort;
   EXPECT_EQ(TWBFCOM::DevicePath(static_cast<std::uint8_t>(GetParam().commPort & 0xFF)), sim->LinkPath());
 }
 
@@ -194,18 +198,18 @@ INSTANTIATE_TEST_SUITE_P(Ports, SerialPortNumbers,
 TEST_F(SerialTransact, AFrameLongerThanTheBufferIsRefusedWithoutTransfer) {
   auto sim = StartSim();
   TBuffer b = Frame({0xF7, 1, 2}, 3);
-  EXPECT_FALSE(SendCommand(0xF7, b, 0, 9));
+  EXPECT_FALSE(SendCommand(Comm(), 0xF7, b, 0, 9));
   EXPECT_EQ(giCommError, kCommWriteFailed);
   EXPECT_EQ(LastTransactAttempts(), 0);
   TBuffer r = Frame({0xF6});
-  ASSERT_TRUE(SendCommand(0xF6, r, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, r, 9, 1));
   EXPECT_EQ(sim->LogLines(), QStringList{"F6"});
 }
 
 TEST_F(SerialTransact, ABufferTooSmallForTheReplyGrows) {
   auto sim = StartSim();
   TBuffer b{0xF6};
-  ASSERT_TRUE(SendCommand(0xF6, b, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, b, 9, 1));
   ASSERT_GE(b.size(), 9u);
   EXPECT_EQ(Hex(b, 0, 9), "F6 01 23 45 67 89 AB CD EF");
 }

@@ -9,6 +9,10 @@
 
 namespace {
 
+// The working parameters the transaction is given its channel from.
+TWorkingParams P;
+TCommSettings Comm() { return TCommSettings{P.giCommStyle, P.giCommPort, P.giBaudRate, &P.giUsbHandle}; }
+
 TBuffer Frame(std::initializer_list<std::uint8_t> bytes, std::size_t size = 200) {
   TBuffer b(size, 0);
   std::copy(bytes.begin(), bytes.end(), b.begin());
@@ -22,34 +26,34 @@ TBuffer SerialReply(std::uint8_t first = 0xF6) {
 class UsbTransactTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetWorkingParameters();
-    giCommStyle = 0;
-    giUsbHandle = 0;
+    P = TWorkingParams{};
+    P.giCommStyle = 0;
+    P.giUsbHandle = 0;
   }
-  void TearDown() override { giCommStyle = 1; }
+  void TearDown() override { P.giCommStyle = 1; }
   TFakeUsbBridge Bridge;
 };
 
 TEST(UsbBridgeDefault, FindsNoDevice) {
-  ResetWorkingParameters();
-  giCommStyle = 0;
+  P = TWorkingParams{};
+  P.giCommStyle = 0;
   SI_HANDLE h = 0;
   EXPECT_NE(SI_Open(0, &h), SI_SUCCESS);
   EXPECT_EQ(h, SI_INVALID_HANDLE_VALUE);
   TBuffer b = Frame({0xF6});
-  EXPECT_FALSE(SendCommand(0xF6, b, 9, 1));
+  EXPECT_FALSE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(LastTransactAttempts(), 1);
-  EXPECT_EQ(giUsbHandle, SI_INVALID_HANDLE_VALUE);
-  giCommStyle = 1;
+  EXPECT_EQ(P.giUsbHandle, SI_INVALID_HANDLE_VALUE);
+  P.giCommStyle = 1;
 }
 
 TEST_F(UsbTransactTest, ReadsTheSerialNumberAndRestoresTheTimeouts) {
   SI_SetTimeouts(333, 444);
   TBuffer b = Frame({0xF6});
-  ASSERT_TRUE(SendCommand(0xF6, b, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(Bridge.Trace(), "open write:1@100 read:64@100 close");
   EXPECT_EQ(TBuffer(b.begin(), b.begin() + 9), SerialReply());
-  EXPECT_EQ(giUsbHandle, 7);
+  EXPECT_EQ(P.giUsbHandle, 7);
   std::uint32_t r = 0, w = 0;
   SI_GetTimeouts(&r, &w);
   EXPECT_EQ(r, 333u);
@@ -58,7 +62,7 @@ TEST_F(UsbTransactTest, ReadsTheSerialNumberAndRestoresTheTimeouts) {
 
 TEST_F(UsbTransactTest, WritesTheSerialNumberWithoutReading) {
   TBuffer b = Frame({0xF7, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
-  ASSERT_TRUE(SendCommand(0xF7, b, 0, 9));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF7, b, 0, 9));
   EXPECT_EQ(Bridge.Trace(), "open write:9@10 close");
   EXPECT_EQ(Bridge.Calls[1].data, TBuffer(b.begin(), b.begin() + 9));
   EXPECT_EQ(Bridge.Serial, (TBuffer{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
@@ -75,7 +79,7 @@ class UsbOpenFailures : public UsbTransactTest, public ::testing::WithParamInter
 TEST_P(UsbOpenFailures, EndTheTransactionAtOnceAfterOneClose) {
   Bridge.OpenAnswers << GetParam().answer;
   TBuffer b = Frame({0xF6});
-  EXPECT_FALSE(SendCommand(0xF6, b, 9, 1));
+  EXPECT_FALSE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(Bridge.Trace(), "open close");
   EXPECT_EQ(LastTransactAttempts(), 1);
 }
@@ -89,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(UsbTransactTest, AReplyWithAnotherFirstByteIsReadAgain) {
   Bridge.ReadAnswers << TFakeUsbBridge::TReadAnswer{SI_SUCCESS, SerialReply(0x00)};
   TBuffer b = Frame({0xF6});
-  ASSERT_TRUE(SendCommand(0xF6, b, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(Bridge.Trace(), "open write:1@100 read:64@100 read:64@100 close");
   EXPECT_EQ(TBuffer(b.begin(), b.begin() + 9), SerialReply());
 }
@@ -98,7 +102,7 @@ TEST_F(UsbTransactTest, ADeviceThatKeepsSendingOtherBytesDoesNotHoldTheProgram) 
   Bridge.RepeatRead = true;
   Bridge.Repeated = {SI_SUCCESS, SerialReply(0x55)};
   TBuffer b = Frame({0xF6});
-  EXPECT_FALSE(SendCommand(0xF6, b, 9, 1));
+  EXPECT_FALSE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(Bridge.Count("open"), 4);
   EXPECT_EQ(Bridge.Count("close"), 4);
   EXPECT_LE(Bridge.Count("read"), 4 * 9);
@@ -122,7 +126,7 @@ TEST_P(UsbAttemptFaults, AreRetried) {
   Bridge.WriteAnswers = f.writes;
   Bridge.ReadAnswers = f.reads;
   TBuffer b = Frame({0xF6});
-  EXPECT_EQ(SendCommand(0xF6, b, 9, 1), f.ok);
+  EXPECT_EQ(SendCommand(Comm(), 0xF6, b, 9, 1), f.ok);
   EXPECT_EQ(LastTransactAttempts(), f.attempts);
   EXPECT_EQ(Bridge.Count("open"), f.attempts);
   EXPECT_EQ(Bridge.Count("close"), f.attempts);
@@ -164,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(UsbTransactTest, ACommandOutsideTheClassesOpensAndClosesFourTimes) {
   TBuffer b = Frame({0xEF});
-  EXPECT_FALSE(SendCommand(0xEF, b, 9, 1));
+  EXPECT_FALSE(SendCommand(Comm(), 0xEF, b, 9, 1));
   EXPECT_EQ(Bridge.Trace(), "open close open close open close open close");
 }
 
@@ -172,14 +176,14 @@ TEST_F(UsbTransactTest, WritesGoInChunksOf512) {
   TBuffer b(1030);
   for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 7);
   b[0] = 0xF2;
-  ASSERT_TRUE(UsbTransact(0xF2, b, 0, 1030));
+  ASSERT_TRUE(UsbTransact(0xF2, b, 0, 1030, 1, &P.giUsbHandle));
   EXPECT_EQ(Bridge.Trace(), "open write:512@10 write:512@10 write:6@10 close");
   TBuffer sent;
   for (const auto& c : Bridge.Calls) sent.insert(sent.end(), c.data.begin(), c.data.end());
   EXPECT_EQ(sent, b);
 
   Bridge.Calls.clear();
-  ASSERT_TRUE(UsbTransact(0xF2, b, 0, 0));
+  ASSERT_TRUE(UsbTransact(0xF2, b, 0, 0, 1, &P.giUsbHandle));
   EXPECT_EQ(Bridge.Trace(), "open write:0@10 close");
 }
 
@@ -188,7 +192,7 @@ TEST_F(UsbTransactTest, ReadsGoInChunksOf4096AfterTheBytesAlreadyRead) {
   first[0] = 0xF0;
   Bridge.ReadAnswers << R{SI_SUCCESS, first} << R{SI_SUCCESS, TBuffer(904, 0x22)};
   TBuffer b = Frame({0xF0}, 10);
-  ASSERT_TRUE(UsbTransact(0xF0, b, 5000, 1));
+  ASSERT_TRUE(UsbTransact(0xF0, b, 5000, 1, 1, &P.giUsbHandle));
   EXPECT_EQ(Bridge.Trace(), "open write:1@100 read:4096@100 read:904@100 close");
   ASSERT_EQ(b.size(), 5000u);
   EXPECT_EQ(b[0], 0xF0);
@@ -199,7 +203,7 @@ TEST_F(UsbTransactTest, ReadsGoInChunksOf4096AfterTheBytesAlreadyRead) {
 
 TEST_F(UsbTransactTest, TheBufferGrowsToTheSixtyFourBytesOfTheRead) {
   TBuffer b{0xF6};
-  ASSERT_TRUE(SendCommand(0xF6, b, 9, 1));
+  ASSERT_TRUE(SendCommand(Comm(), 0xF6, b, 9, 1));
   EXPECT_EQ(b.size(), 64u);
   EXPECT_EQ(TBuffer(b.begin(), b.begin() + 9), SerialReply());
 }

@@ -18,7 +18,7 @@
 #include "comm/WbfCommUnit.h"
 #include "data/UDataCenter.h"
 #include "platform/IniFile.h"
-#include "protocol/uPublic.h"
+#include "protocol/uProtocol.h"
 
 namespace {
 

@@ -17,7 +17,7 @@ class SettingsFile : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     SetAppDir(dir.path());
-    ResetWorkingParameters();
+    P = TWorkingParams{};
   }
   void TearDown() override { SetAppDir(QString()); }
 
@@ -32,55 +32,56 @@ class SettingsFile : public ::testing::Test {
   }
 
   QTemporaryDir dir;
+  TWorkingParams P;
 };
 
 TEST_F(SettingsFile, MissingFileGivesTheDefaults) {
-  iTestTime = 77;
-  strTestUser = QStringLiteral("x");
-  giCommStyle = 0;
-  LoadSettings();
-  EXPECT_EQ(strCurrentStep, QStringLiteral("100A"));
-  EXPECT_EQ(strPhase, QStringLiteral("单相"));
-  EXPECT_EQ(iTestTime, 5);
-  EXPECT_TRUE(strTestUser.isEmpty());
-  EXPECT_TRUE(strTestAdd.isEmpty());
-  EXPECT_TRUE(strDevice.isEmpty());
-  EXPECT_EQ(giCommStyle, 1);
-  EXPECT_EQ(giCommPort, 3);
-  EXPECT_EQ(giBaudRate, 6);
-  EXPECT_EQ(giSaveScreen, 0);
-  EXPECT_EQ(giScreenLeft, 0);
-  EXPECT_EQ(giScreenTop, 0);
-  EXPECT_EQ(giScreenWidth, 0);
-  EXPECT_EQ(giScreenHeight, 0);
+  P.iTestTime = 77;
+  P.strTestUser = QStringLiteral("x");
+  P.giCommStyle = 0;
+  LoadSettings(P);
+  EXPECT_EQ(P.strCurrentStep, QStringLiteral("100A"));
+  EXPECT_EQ(P.strPhase, QStringLiteral("单相"));
+  EXPECT_EQ(P.iTestTime, 5);
+  EXPECT_TRUE(P.strTestUser.isEmpty());
+  EXPECT_TRUE(P.strTestAdd.isEmpty());
+  EXPECT_TRUE(P.strDevice.isEmpty());
+  EXPECT_EQ(P.giCommStyle, 1);
+  EXPECT_EQ(P.giCommPort, 3);
+  EXPECT_EQ(P.giBaudRate, 6);
+  EXPECT_EQ(P.giSaveScreen, 0);
+  EXPECT_EQ(P.giScreenLeft, 0);
+  EXPECT_EQ(P.giScreenTop, 0);
+  EXPECT_EQ(P.giScreenWidth, 0);
+  EXPECT_EQ(P.giScreenHeight, 0);
   EXPECT_FALSE(QFile::exists(SettingsFileName())) << "reading must not create the file";
 }
 
 TEST_F(SettingsFile, SaveThenLoadRoundTrips) {
-  strCurrentStep = QStringLiteral("200A");
-  strPhase = QStringLiteral("三相");
-  iTestTime = 25;
-  strTestUser = QStringLiteral("张三");
-  strTestAdd = QStringLiteral("变电站 2号");
-  strDevice = QStringLiteral("DL-0042");
-  giCommPort = 7;
-  giBaudRate = 12;
-  SaveSettings();
-  ResetWorkingParameters();
-  LoadSettings();
-  EXPECT_EQ(strCurrentStep, QStringLiteral("200A"));
-  EXPECT_EQ(strPhase, QStringLiteral("三相"));
-  EXPECT_EQ(iTestTime, 25);
-  EXPECT_EQ(strTestUser, QStringLiteral("张三"));
-  EXPECT_EQ(strTestAdd, QStringLiteral("变电站 2号"));
-  EXPECT_EQ(strDevice, QStringLiteral("DL-0042"));
-  EXPECT_EQ(giCommPort, 7);
-  EXPECT_EQ(giBaudRate, 12);
+  P.strCurrentStep = QStringLiteral("200A");
+  P.strPhase = QStringLiteral("三相");
+  P.iTestTime = 25;
+  P.strTestUser = QStringLiteral("张三");
+  P.strTestAdd = QStringLiteral("变电站 2号");
+  P.strDevice = QStringLiteral("DL-0042");
+  P.giCommPort = 7;
+  P.giBaudRate = 12;
+  SaveSettings(P);
+  P = TWorkingParams{};
+  LoadSettings(P);
+  EXPECT_EQ(P.strCurrentStep, QStringLiteral("200A"));
+  EXPECT_EQ(P.strPhase, QStringLiteral("三相"));
+  EXPECT_EQ(P.iTestTime, 25);
+  EXPECT_EQ(P.strTestUser, QStringLiteral("张三"));
+  EXPECT_EQ(P.strTestAdd, QStringLiteral("变电站 2号"));
+  EXPECT_EQ(P.strDevice, QStringLiteral("DL-0042"));
+  EXPECT_EQ(P.giCommPort, 7);
+  EXPECT_EQ(P.giBaudRate, 12);
 }
 
 TEST_F(SettingsFile, WritesGbkWithCrLfInTheDocumentedOrder) {
-  strTestUser = QStringLiteral("张三");
-  SaveSettings();
+  P.strTestUser = QStringLiteral("张三");
+  SaveSettings(P);
   const QByteArray bytes = ReadFile();
   EXPECT_TRUE(bytes.contains("strTestUser=\xD5\xC5\xC8\xFD\r\n")) << bytes.toHex(' ').constData();
   EXPECT_TRUE(bytes.contains("strPhase=\xB5\xA5\xCF\xE0\r\n"));
@@ -113,13 +114,13 @@ TEST_F(SettingsFile, SaveKeepsScreenSectionCommentsAndUnknownContent) {
       "Vendor=\xB2\xE2\xCA\xD4\r\n"
       "ITESTTIME=9\r\n";
   WriteFile(before);
-  LoadSettings();
-  EXPECT_EQ(iTestTime, 9) << "sections and keys compare without case";
-  EXPECT_EQ(giSaveScreen, 1);
-  EXPECT_EQ(giScreenLeft, 10);
-  EXPECT_EQ(giScreenHeight, 600);
-  iTestTime = 12;
-  SaveSettings();
+  LoadSettings(P);
+  EXPECT_EQ(P.iTestTime, 9) << "sections and keys compare without case";
+  EXPECT_EQ(P.giSaveScreen, 1);
+  EXPECT_EQ(P.giScreenLeft, 10);
+  EXPECT_EQ(P.giScreenHeight, 600);
+  P.iTestTime = 12;
+  SaveSettings(P);
   const QByteArray after = ReadFile();
   EXPECT_TRUE(after.startsWith(before.left(before.indexOf("[setparam]"))))
       << "everything above the rewritten section stays byte for byte:\n" << after.constData();
@@ -134,18 +135,18 @@ TEST_F(SettingsFile, ShortTextsAreCutTo20BytesWithoutSplittingACharacter) {
   ini.WriteString("RestParam", "strTestUser", "ABCDEFGHIJKLMNOPQRSTUVWXY");  // 25 letters
   ini.WriteString("RestParam", "strTestAdd", QStringLiteral("一二三四五六七八九十壹"));  // 22 bytes
   ini.WriteString("RestParam", "strDevice", QStringLiteral("a一二三四五六七八九十"));  // 21 bytes
-  LoadSettings();
-  EXPECT_EQ(strTestUser, QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
-  EXPECT_EQ(strTestAdd, QStringLiteral("一二三四五六七八九十"));
-  EXPECT_EQ(strDevice, QStringLiteral("a一二三四五六七八九")) << "19 bytes: the split tenth character is dropped";
-  EXPECT_EQ(GbkLength(strDevice), 19);
+  LoadSettings(P);
+  EXPECT_EQ(P.strTestUser, QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
+  EXPECT_EQ(P.strTestAdd, QStringLiteral("一二三四五六七八九十"));
+  EXPECT_EQ(P.strDevice, QStringLiteral("a一二三四五六七八九")) << "19 bytes: the split tenth character is dropped";
+  EXPECT_EQ(GbkLength(P.strDevice), 19);
 }
 
 TEST_F(SettingsFile, StoredTransportIsNotReadAndSaveWritesSerial) {
   WriteFile("[Communication]\r\ngiCommStyle=0\r\n");
-  LoadSettings();
-  EXPECT_EQ(giCommStyle, 1);
-  SaveSettings();
+  LoadSettings(P);
+  EXPECT_EQ(P.giCommStyle, 1);
+  SaveSettings(P);
   EXPECT_TRUE(ReadFile().contains("giCommStyle=1\r\n"));
   EXPECT_FALSE(ReadFile().contains("giCommStyle=0"));
 }
@@ -159,8 +160,8 @@ class StoredInteger : public SettingsFile, public ::testing::WithParamInterface<
 
 TEST_P(StoredInteger, ReadsAsNumberOrDefault) {
   WriteFile(QByteArray("[SetParam]\r\niTestTime=") + GetParam().stored + "\r\n");
-  LoadSettings();
-  EXPECT_EQ(iTestTime, GetParam().expected) << GetParam().stored;
+  LoadSettings(P);
+  EXPECT_EQ(P.iTestTime, GetParam().expected) << GetParam().stored;
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, StoredInteger,
@@ -171,9 +172,9 @@ INSTANTIATE_TEST_SUITE_P(Values, StoredInteger,
 
 TEST_F(SettingsFile, FailedSaveReportsTheFileAndLeavesNoPartialFile) {
   SetAppDir(dir.filePath("no-such-folder"));
-  iTestTime = 50;
+  P.iTestTime = 50;
   try {
-    SaveSettings();
+    SaveSettings(P);
     ADD_FAILURE() << "saving into a missing folder must fail";
   } catch (const EAppError& e) {
     EXPECT_TRUE(e.Text().contains(QStringLiteral("SystemFile.ini"))) << e.Text().toStdString();

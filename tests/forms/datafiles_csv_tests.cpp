@@ -19,7 +19,7 @@ TEST_F(CsvFile, SavedWithBomCrLfAndQuotesWhereNeeded) {
   SGSave->SetCells(4, 2, QStringLiteral("\"一号\"站"));
   const QString name = InFolder(QStringLiteral("archive.csv"));
   desktop.SaveNames << name;
-  btnSaveExcelClick(nullptr, SGSave.get());
+  btnSaveExcelClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_TRUE(messages.Boxes.isEmpty()) << messages.Texts().join('|').toStdString();
   const QByteArray expected =
       QByteArray("\xEF\xBB\xBF") +
@@ -36,13 +36,13 @@ TEST_F(CsvFile, RoundTripKeepsEveryColumn) {
   SGSave->SetCells(4, 3, QStringLiteral("a, \"b\"\nc"));
   const QString name = InFolder(QStringLiteral("round.csv"));
   desktop.SaveNames << name;
-  btnSaveExcelClick(nullptr, SGSave.get());
+  btnSaveExcelClick(nullptr, SGSave.get(), giSaveCount);
   std::vector<QStringList> before;
   for (int r = 1; r <= 3; ++r) before.push_back(Row(SGSave.get(), r));
   SGSave->ReplaceDataRows({QStringList(11, QString())});
   giSaveCount = 0;
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_TRUE(messages.Boxes.isEmpty()) << messages.Texts().join('|').toStdString();
   ASSERT_EQ(giSaveCount, 3);
   for (int r = 1; r <= 3; ++r) EXPECT_EQ(Row(SGSave.get(), r), before[size_t(r - 1)]) << r;
@@ -66,7 +66,7 @@ TEST_P(CsvFromElsewhere, LoadIntoTheArchive) {
   WriteAll(name, GetParam().bytes);
   Fill(SGSave.get(), 5);
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_TRUE(messages.Boxes.isEmpty()) << messages.Texts().join('|').toStdString();
   ASSERT_EQ(giSaveCount, 2);
   EXPECT_EQ(Row(SGSave.get(), 2), GetParam().row2);
@@ -107,7 +107,7 @@ TEST_F(CsvFile, ARecordNumberThatIsNoIntegerLeavesTheArchive) {
   WriteAll(name, (kHeader + "\r\n" + kRow1 + "\r\nx," + kRow2.mid(2) + "\r\n").toUtf8());
   Fill(SGSave.get(), 4);
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   ASSERT_EQ(messages.Boxes.size(), 1);
   EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Error);
   EXPECT_TRUE(messages.Boxes[0].text.contains(QStringLiteral("第3行的序号不是整数"))) << messages.Boxes[0].text.toStdString();
@@ -120,7 +120,7 @@ TEST_F(CsvFile, ABlankFileEmptiesTheArchiveLikeABlankTextFile) {
   WriteAll(name, QByteArray("\xEF\xBB\xBF\r\n"));
   Fill(SGSave.get(), 2);
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_EQ(messages.Texts(), QStringList{QStringLiteral("指定的文件沒有內容")});
   EXPECT_EQ(giSaveCount, 0);
 }

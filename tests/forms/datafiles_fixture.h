@@ -74,14 +74,10 @@ class DataFilesTest : public ::testing::Test {
       SGData->SetCells(c, 0, kCaptions[c]);
       SGSave->SetCells(c, 0, kCaptions[c]);
     }
-    giDataCount = 0;
-    giSaveCount = 0;
   }
   void TearDown() override {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     SetAppDir(QString());
-    giDataCount = 0;
-    giSaveCount = 0;
   }
 
   // Fills rows 1..n of a table with RecordRow and sets its counter.
@@ -114,6 +110,10 @@ class DataFilesTest : public ::testing::Test {
     f.write(bytes);
   }
 
+  // The row counters of the two tables (giDataCount for SGData, giSaveCount
+  // for SGSave).
+  std::int32_t giDataCount = 0;
+  std::int32_t giSaveCount = 0;
   QTemporaryDir dir;
   TRecordingMessages messages;
   TScriptedDesktop desktop;

@@ -94,7 +94,7 @@ TEST_F(SheetExchange, SavingStoresCaptionsAndRowsAsText) {
   SGData->SetCells(2, 5, QStringLiteral("stale"));
   const QString name = InFolder(QStringLiteral("instrument.xls"));
   desktop.SaveNames << name;
-  BtnSaveClick(nullptr, SGData.get());
+  BtnSaveClick(nullptr, SGData.get(), giDataCount);
 
   EXPECT_TRUE(messages.Boxes.isEmpty()) << Texts().join(QLatin1Char('|')).toStdString();
   int used = 0;
@@ -116,7 +116,7 @@ TEST_F(SheetExchange, TheStoredLayoutIsCentredTextWithTheTimeColumnWidened) {
   Fill(SGData.get(), 2);
   const QString name = InFolder(QStringLiteral("layout.xlsx"));
   desktop.SaveNames << name;
-  BtnSaveClick(nullptr, SGData.get());
+  BtnSaveClick(nullptr, SGData.get(), giDataCount);
   ASSERT_TRUE(messages.Boxes.isEmpty());
   auto member = [&](const char* path) {
     QProcess unzip;
@@ -155,14 +155,14 @@ TEST_F(SheetExchange, RoundTripPadsTheRecordNumber) {
   Fill(SGSave.get(), 12);
   const QString name = InFolder(QStringLiteral("archive.xls"));
   desktop.SaveNames << name;
-  btnSaveExcelClick(nullptr, SGSave.get());
+  btnSaveExcelClick(nullptr, SGSave.get(), giSaveCount);
   ASSERT_TRUE(messages.Boxes.isEmpty());
   EXPECT_EQ(SheetRows(name)[1][0], QStringLiteral("1"));  // stored trimmed
 
   SGSave->ReplaceDataRows({QStringList(11, QString())});
   giSaveCount = 0;
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_TRUE(messages.Boxes.isEmpty());
   EXPECT_EQ(giSaveCount, 12);
   ASSERT_EQ(SGSave->RowCount(), 13);
@@ -176,7 +176,7 @@ TEST_F(SheetExchange, ACaptionRowAloneLeavesNoRecords) {
   Fill(SGSave.get(), 3);
   const QString name = InFolder(QStringLiteral("captions.ods"));
   WriteFixtureFile(name, MakeOdsWorkbook({{"序号", "时间", "设备编号"}}));
-  OpenFromExcel(nullptr, name, SGSave.get());
+  OpenFromExcel(nullptr, name, SGSave.get(), giSaveCount);
   EXPECT_TRUE(messages.Boxes.isEmpty());
   EXPECT_EQ(giSaveCount, 0);
   EXPECT_EQ(SGSave->RowCount(), 1);  // the caption row only
@@ -192,7 +192,7 @@ TEST_F(SheetExchange, ABinaryWorkbookLoads) {
                              {2, "08-03-06 10:00", "QK-2", "李四", "开关站", "100A", "15 秒", "单相", 8,
                               TFixtureCell{}, TFixtureCell{}},
                          }));
-  OpenFromExcel(nullptr, name, SGSave.get());
+  OpenFromExcel(nullptr, name, SGSave.get(), giSaveCount);
   EXPECT_TRUE(messages.Boxes.isEmpty()) << Texts().join(QLatin1Char('|')).toStdString();
   ASSERT_EQ(giSaveCount, 2);
   EXPECT_EQ(Row(SGSave.get(), 1), (QStringList{" 1", "08-03-05 09:07", "QK-1", "张三", "变电站", "200A", "30 秒",
@@ -208,7 +208,7 @@ TEST_F(SheetExchange, AWorkbookOfASpreadsheetProgramInExcel97Format) {
   const QString name = QStringLiteral(QT_TESTCASE_SOURCEDIR "/forms/fixtures/archive97.xls");
   ASSERT_TRUE(QFileInfo::exists(name));
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_TRUE(messages.Boxes.isEmpty()) << Texts().join(QLatin1Char('|')).toStdString();
   ASSERT_EQ(giSaveCount, 2);
   EXPECT_EQ(Row(SGSave.get(), 1), (QStringList{" 1", "08-03-05 09:07", "0815", "张三", "时间广场", "200A", "30 秒",
@@ -229,7 +229,7 @@ TEST_P(SheetColumnA, NotAWholeNumberFailsAndLeavesTheArchive) {
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QStringLiteral("bad.xml"));
   WriteFixtureFile(name, MakeXmlSpreadsheet({{"序号", "时间"}, {1, "a"}, {GetParam().cell, "b"}, {3, "c"}}));
-  OpenFromExcel(nullptr, name, SGSave.get());
+  OpenFromExcel(nullptr, name, SGSave.get(), giSaveCount);
   ASSERT_EQ(messages.Boxes.size(), 1);
   EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("转换成Excel格式失败！"));
   EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Warning);
@@ -250,7 +250,7 @@ TEST_F(SheetExchange, SaveCancelledAtTheFirstCheckpoint) {
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QStringLiteral("never.xls"));
   QTimer::singleShot(0, [] { ClickCancel(); });  // seen during the first update
-  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  SaveToExcel(nullptr, name, SGSave.get(), giSaveCount);
   EXPECT_FALSE(QFileInfo::exists(name));
   EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
   EXPECT_TRUE(messages.Boxes.isEmpty());
@@ -260,7 +260,7 @@ TEST_F(SheetExchange, SaveCancelledAtTheSecondCheckpointStillCompletesTheFile) {
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QStringLiteral("complete.xls"));
   between = [] { ClickCancel(); };
-  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  SaveToExcel(nullptr, name, SGSave.get(), giSaveCount);
   EXPECT_EQ(SheetRows(name).size(), 3u);
   EXPECT_TRUE(desktop.OpenedFolders.isEmpty());
   EXPECT_TRUE(messages.Boxes.isEmpty());
@@ -271,7 +271,7 @@ TEST_F(SheetExchange, OpenCancelledAtTheFirstCheckpoint) {
   const QString name = InFolder(QStringLiteral("in.ods"));
   WriteFixtureFile(name, MakeOdsWorkbook({{"序号"}, {5}}));
   QTimer::singleShot(0, [] { ClickCancel(); });
-  OpenFromExcel(nullptr, name, SGSave.get());
+  OpenFromExcel(nullptr, name, SGSave.get(), giSaveCount);
   EXPECT_EQ(giSaveCount, 2);
   EXPECT_EQ(Row(SGSave.get(), 2), RecordRow(2));
 }
@@ -281,7 +281,7 @@ TEST_F(SheetExchange, OpenCancelledAtTheSecondCheckpointKeepsWhatWasLoaded) {
   const QString name = InFolder(QStringLiteral("in.ods"));
   WriteFixtureFile(name, MakeOdsWorkbook({{"序号"}, {5}}));
   between = [] { ClickCancel(); };
-  OpenFromExcel(nullptr, name, SGSave.get());
+  OpenFromExcel(nullptr, name, SGSave.get(), giSaveCount);
   EXPECT_EQ(giSaveCount, 1);
   EXPECT_EQ(SGSave->Cells(0, 1), QStringLiteral(" 5"));
   EXPECT_TRUE(messages.Boxes.isEmpty());
@@ -296,7 +296,7 @@ TEST_F(SheetExchange, TheWindowSystemCannotCloseTheDialogDuringAnOperation) {
     ASSERT_NE(d, nullptr);
     refused = !d->close();
   };
-  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  SaveToExcel(nullptr, name, SGSave.get(), giSaveCount);
   EXPECT_TRUE(refused);
   EXPECT_EQ(SheetRows(name).size(), 3u);
   EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
@@ -306,7 +306,7 @@ TEST_F(SheetExchange, ADialogDestroyedDuringTheOperationIsLeftAlone) {
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QStringLiteral("gone.xls"));
   between = [] { delete LiveProgressDialog(); };
-  SaveToExcel(nullptr, name, SGSave.get(), TTableKind::Save);
+  SaveToExcel(nullptr, name, SGSave.get(), giSaveCount);
   EXPECT_EQ(SheetRows(name).size(), 3u);
   EXPECT_TRUE(messages.Boxes.isEmpty());
   EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
@@ -330,9 +330,9 @@ class SaveFails : public SheetExchange, public ::testing::WithParamInterface<TSa
     desktop.SaveNames << name;
     if (GetParam().fullDisk) {
       TFileSizeLimit limit(4096);
-      BtnSaveClick(nullptr, SGData.get());
+      BtnSaveClick(nullptr, SGData.get(), giDataCount);
     } else {
-      BtnSaveClick(nullptr, SGData.get());
+      BtnSaveClick(nullptr, SGData.get(), giDataCount);
     }
   }
 };
@@ -375,7 +375,7 @@ TEST_P(OpenFails, ReportsOnceAndKeepsTheArchive) {
   const QString name = InFolder(QStringLiteral("in.xls"));
   WriteFixtureFile(name, GetParam().bytes());
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
   EXPECT_FALSE(messages.Boxes[0].detail.isEmpty());
   EXPECT_EQ(giSaveCount, 2);
@@ -397,7 +397,7 @@ TEST_F(SheetExchange, AFileThatIsNoWorkbookFailsToOpen) {
   const QString name = InFolder(QStringLiteral("notes.dat"));
   WriteAll(name, "序号=1\r\n");
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
   EXPECT_EQ(giSaveCount, 2);
 }
@@ -414,7 +414,7 @@ QString ProducerFixture(const char* name) {
 // own format: the archive holds the records as the spreadsheet shows them.
 TEST_F(SheetExchange, AWorkbookOfAScriptLoadsItsActiveSheet) {
   Fill(SGSave.get(), 5);
-  OpenFromExcel(nullptr, ProducerFixture("openpyxl.xlsx"), SGSave.get());
+  OpenFromExcel(nullptr, ProducerFixture("openpyxl.xlsx"), SGSave.get(), giSaveCount);
   EXPECT_TRUE(messages.Boxes.isEmpty()) << Texts().join(QLatin1Char('|')).toStdString();
   ASSERT_EQ(giSaveCount, 3);
   EXPECT_EQ(Row(SGSave.get(), 1), (QStringList{" 1", "24-05-02 09:07", "0815", "张三", "时间广场", "200A", "30 秒",
@@ -433,7 +433,7 @@ class RefusedWorkbook : public SheetExchange, public ::testing::WithParamInterfa
 // The message says why; the archive stays as it was.
 TEST_P(RefusedWorkbook, SaysWhyAndLeavesTheArchive) {
   Fill(SGSave.get(), 2);
-  OpenFromExcel(nullptr, ProducerFixture(GetParam().file), SGSave.get());
+  OpenFromExcel(nullptr, ProducerFixture(GetParam().file), SGSave.get(), giSaveCount);
   ASSERT_EQ(messages.Boxes.size(), 1);
   EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("转换成Excel格式失败！"));
   EXPECT_TRUE(messages.Boxes[0].detail.contains(QString::fromUtf8(GetParam().reason)))

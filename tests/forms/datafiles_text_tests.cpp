@@ -44,7 +44,7 @@ TEST_F(TextFile, ThreeRecordsAreWrittenByteForByte) {
   SGData->SetCells(3, 2, QStringLiteral("  李四  "));  // blanks round the name are not written
   SGData->SetCells(0, 3, QStringLiteral(" 3\t"));
   desktop.SaveNames << InFolder(QStringLiteral("three.txt"));
-  BtnSaveClick(nullptr, SGData.get());
+  BtnSaveClick(nullptr, SGData.get(), giDataCount);
 
   const QByteArray bytes = ReadAll(InFolder(QStringLiteral("three.txt")));
   EXPECT_EQ(bytes, FixtureBytes());
@@ -58,7 +58,7 @@ TEST_F(TextFile, ThreeRecordsAreWrittenByteForByte) {
 TEST_F(TextFile, SaveDialogAndFolder) {
   Fill(SGSave.get(), 1);
   desktop.SaveNames << QString();  // the operator cancels
-  btnSaveExcelClick(nullptr, SGSave.get());
+  btnSaveExcelClick(nullptr, SGSave.get(), giSaveCount);
   ASSERT_EQ(desktop.Requests.size(), 1);
   const TFileDialogRequest& r = desktop.Requests[0];
   EXPECT_EQ(r.title, QStringLiteral("保存当前测试数据"));
@@ -81,7 +81,7 @@ TEST_F(TextFile, SaveDialogAndFolder) {
 
 TEST_F(TextFile, OpenDialog) {
   desktop.OpenNames << QString();
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   ASSERT_EQ(desktop.Requests.size(), 1);
   const TFileDialogRequest& r = desktop.Requests[0];
   EXPECT_EQ(r.title, QStringLiteral("打开试验数据"));
@@ -108,9 +108,9 @@ TEST_P(NothingToSave, RefusedWithoutADialog) {
   // the other table has records; the one asked for has none
   Fill(GetParam().archive ? SGData.get() : SGSave.get(), 2);
   if (GetParam().archive) {
-    btnSaveExcelClick(nullptr, SGSave.get());
+    btnSaveExcelClick(nullptr, SGSave.get(), giSaveCount);
   } else {
-    BtnSaveClick(nullptr, SGData.get());
+    BtnSaveClick(nullptr, SGData.get(), giDataCount);
   }
   ASSERT_EQ(messages.Boxes.size(), 1);
   EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("没有数据保存！"));
@@ -126,13 +126,13 @@ INSTANTIATE_TEST_SUITE_P(Tables, NothingToSave,
 TEST_F(TextFile, EveryColumnSurvivesTheRoundTrip) {
   Fill(SGSave.get(), 12);
   desktop.SaveNames << InFolder(QStringLiteral("archive.txt"));
-  btnSaveExcelClick(nullptr, SGSave.get());
+  btnSaveExcelClick(nullptr, SGSave.get(), giSaveCount);
 
   auto loaded = std::make_unique<TStringGrid>(11, 2);
   for (int c = 0; c < 11; ++c) loaded->SetCells(c, 0, kCaptions[c]);
   giSaveCount = 0;
   desktop.OpenNames << InFolder(QStringLiteral("archive.txt"));
-  BtnOpenClick(nullptr, loaded.get());
+  BtnOpenClick(nullptr, loaded.get(), giSaveCount);
   EXPECT_EQ(giSaveCount, 12);
   ASSERT_EQ(loaded->RowCount(), 13);
   for (int r = 1; r <= 12; ++r) {
@@ -184,7 +184,7 @@ class TextRead : public DataFilesTest {
   void Read(const QByteArray& gbkOrAscii) {
     const QString name = InFolder(QStringLiteral("in.txt"));
     WriteAll(name, gbkOrAscii);
-    ReadTextFile(nullptr, name, SGSave.get());
+    ReadTextFile(nullptr, name, SGSave.get(), giSaveCount);
   }
   static QByteArray Gbk(const char* utf8) { return ToGbk(QString::fromUtf8(utf8)); }
 };
@@ -253,7 +253,7 @@ TEST_F(TextRead, ABlankFileEmptiesTheArchive) {
 TEST_F(TextRead, AMissingFileLeavesTheArchive) {
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QStringLiteral("none.txt"));
-  ReadTextFile(nullptr, name, SGSave.get());
+  ReadTextFile(nullptr, name, SGSave.get(), giSaveCount);
   ASSERT_EQ(messages.Boxes.size(), 1);
   EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("指定的文件'") + name + QStringLiteral("'不存在"));
   EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Error);
@@ -265,7 +265,7 @@ TEST_F(TextRead, AFileThatCannotBeReadReachesTheGeneralErrorBox) {
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QStringLiteral("folder.txt"));
   QDir().mkpath(name);  // a folder of that name cannot be read as a file
-  Guarded([&] { ReadTextFile(nullptr, name, SGSave.get()); });
+  Guarded([&] { ReadTextFile(nullptr, name, SGSave.get(), giSaveCount); });
   ASSERT_EQ(messages.Boxes.size(), 1);
   EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Error);
   EXPECT_TRUE(messages.Boxes[0].text.contains(name));
@@ -287,7 +287,7 @@ TEST_P(FileKind, ByTheSuffixInAnyCase) {
   Fill(SGSave.get(), 2);
   const QString name = InFolder(QString::fromUtf8(GetParam().name));
   desktop.SaveNames << name;
-  btnSaveExcelClick(nullptr, SGSave.get());
+  btnSaveExcelClick(nullptr, SGSave.get(), giSaveCount);
   const QByteArray bytes = ReadAll(name);
   if (GetParam().text) {
     EXPECT_TRUE(bytes.startsWith(ToGbk(QStringLiteral("序号=1\r\n"))));
@@ -303,7 +303,7 @@ TEST_P(FileKind, ByTheSuffixInAnyCase) {
   // and back again through the open button
   Fill(SGSave.get(), 0);
   desktop.OpenNames << name;
-  BtnOpenClick(nullptr, SGSave.get());
+  BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_EQ(giSaveCount, 2);
   EXPECT_EQ(SGSave->Cells(4, 2), QStringLiteral("变电站2号"));
   EXPECT_TRUE(messages.Boxes.isEmpty());
@@ -324,7 +324,7 @@ TEST_F(TextFile, AnExistingFileIsReplacedWithoutAsking) {
   WriteAll(name, QByteArray(5000, 'x'));
   Fill(SGData.get(), 1);
   desktop.SaveNames << name;
-  BtnSaveClick(nullptr, SGData.get());
+  BtnSaveClick(nullptr, SGData.get(), giDataCount);
   EXPECT_TRUE(ReadAll(name).startsWith(ToGbk(QStringLiteral("序号=1\r\n"))));
   EXPECT_LT(ReadAll(name).size(), 5000);
   EXPECT_TRUE(messages.Boxes.isEmpty());
@@ -360,7 +360,7 @@ TEST_P(FailedSave, LeavesTheOldFile) {
   desktop.SaveNames << name;
   {
     TFileSizeLimit limit(bytes);
-    Guarded([&] { BtnSaveClick(nullptr, SGData.get()); });
+    Guarded([&] { BtnSaveClick(nullptr, SGData.get(), giDataCount); });
   }
   EXPECT_EQ(ReadAll(name), old);
   EXPECT_EQ(QDir(Folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(name).fileName()});
@@ -386,7 +386,7 @@ TEST_P(FailedSave, ANewFileFollowsTheUmask) {
   Fill(SGData.get(), 1);
   desktop.SaveNames << name;
   const mode_t old = ::umask(027);
-  BtnSaveClick(nullptr, SGData.get());
+  BtnSaveClick(nullptr, SGData.get(), giDataCount);
   ::umask(old);
   EXPECT_TRUE(messages.Boxes.isEmpty()) << messages.Texts().join('|').toStdString();
   struct stat st {};

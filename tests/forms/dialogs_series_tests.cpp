@@ -70,28 +70,31 @@ TEST(ParseSeries, StopsAtTheEndOfTheBuffer) {
 class SeriesDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetWorkingParameters();
-    giCommStyle = 1;
+    P = TWorkingParams{};
+    P.giCommStyle = 1;
     // The pauses of the blocking transaction pass at once.
     TickSource::SetInstantSleep(true);
   }
   void TearDown() override {
     SetAppDir(QString());
-    giCommStyle = 1;
+    P.giCommStyle = 1;
     TickSource::Restore();
   }
   std::unique_ptr<TSimProcess> StartSim(const QStringList& args = {}) {
     auto sim = std::make_unique<TSimProcess>(args);
     EXPECT_TRUE(sim->Started()) << sim->Output().toStdString();
     UseSimulatorPort(sim->Dir(), sim->LinkPath(), 3);
-    giCommPort = 3;
+    P.giCommPort = 3;
     return sim;
   }
+  // The channel of the dialog's exchanges, from the working parameters.
+  TCommSettings Comm() { return TCommSettings{P.giCommStyle, P.giCommPort, P.giBaudRate, &P.giUsbHandle}; }
   TRecordingMessages Boxes;
+  TWorkingParams P;
 };
 
 TEST_F(SeriesDialog, OpensWithItsLayoutAndTheOpeningText) {
-  TFrmSeries dlg;
+  TFrmSeries dlg(Comm());
   EXPECT_EQ(dlg.windowTitle(), "序列号");
   EXPECT_EQ(dlg.size(), QSize(229, 119));
   EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
@@ -109,7 +112,7 @@ TEST_F(SeriesDialog, OpensWithItsLayoutAndTheOpeningText) {
 
 TEST_F(SeriesDialog, ReadShowsSixteenUpperCaseDigits) {
   auto sim = StartSim();
-  TFrmSeries dlg;
+  TFrmSeries dlg(Comm());
   dlg.show();
   dlg.BtnRead->click();
   EXPECT_EQ(dlg.EdtSeries->text(), "0123456789ABCDEF");
@@ -129,14 +132,14 @@ TEST_F(SeriesDialog, ReadShowsSixteenUpperCaseDigits) {
 
 TEST_F(SeriesDialog, ReadKeepsTheLeadingZeroOfSmallBytes) {
   auto sim = StartSim({"--serial", "0A00FF10abcdef01"});
-  TFrmSeries dlg;
+  TFrmSeries dlg(Comm());
   dlg.BtnRead->click();
   EXPECT_EQ(dlg.EdtSeries->text(), "0A00FF10ABCDEF01");
 }
 
 TEST_F(SeriesDialog, SetSendsTheNineByteFrameAndALaterReadReturnsIt) {
   auto sim = StartSim();
-  TFrmSeries dlg;
+  TFrmSeries dlg(Comm());
   dlg.show();
   dlg.EdtSeries->setText("  11223344556677889900 ");  // cut to 16 after trimming
   dlg.BtnSet->click();
@@ -159,7 +162,7 @@ class SeriesSetFrames : public SeriesDialog, public ::testing::WithParamInterfac
 
 TEST_P(SeriesSetFrames, AreAlwaysNineBytesWithZerosWhereTheEntryEnds) {
   auto sim = StartSim();
-  TFrmSeries dlg;
+  TFrmSeries dlg(Comm());
   dlg.EdtSeries->setText(QString::fromUtf8(GetParam().entry));
   dlg.BtnSet->click();
   ASSERT_TRUE(sim->WaitForLogLines(1));
@@ -177,7 +180,7 @@ TEST_F(SeriesDialog, AFailedExchangeShowsCommunicationFailedAndChangesNothing) {
   QTemporaryDir dir;
   SetAppDir(dir.path());
   TIniFile(SettingsFileName()).WriteString("Ports", "COM3", dir.path() + "/absent");
-  TFrmSeries dlg;
+  TFrmSeries dlg(Comm());
   dlg.EdtSeries->setText("ABCD");
   dlg.BtnRead->click();
   dlg.BtnSet->click();
@@ -192,7 +195,7 @@ TEST_F(SeriesDialog, AFailedExchangeShowsCommunicationFailedAndChangesNothing) {
 
 TEST_F(SeriesDialog, AnIncompleteReplyIsAFailure) {
   auto sim = StartSim({"--truncate", "F6:8"});
-  TFrmSeries dlg;
+  TFrmSeries dlg(Comm());
   dlg.BtnRead->click();
   EXPECT_EQ(Boxes.Texts(), QStringList{"通讯失败！"});
   EXPECT_EQ(dlg.EdtSeries->text(), "000000");
@@ -200,8 +203,8 @@ TEST_F(SeriesDialog, AnIncompleteReplyIsAFailure) {
 
 TEST_F(SeriesDialog, ReadsAndWritesOverTheUsbBridge) {
   TFakeUsbBridge bridge;
-  giCommStyle = 0;
-  TFrmSeries dlg;
+  P.giCommStyle = 0;
+  TFrmSeries dlg(Comm());
   dlg.BtnRead->click();
   EXPECT_EQ(dlg.EdtSeries->text(), "0123456789ABCDEF");
   dlg.EdtSeries->setText("fedcba9876543210");
@@ -226,7 +229,7 @@ TEST_F(SeriesDialog, ExecuteRunsModallyAndExitDestroysTheDialog) {
     seen = true;
     dlg->BtnExit->click();
   });
-  TFrmSeries::Execute(nullptr);
+  TFrmSeries::Execute(Comm(), nullptr);
   EXPECT_TRUE(seen);
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<TFrmSeries*>(w), nullptr);
 }

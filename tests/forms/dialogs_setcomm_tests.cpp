@@ -28,15 +28,16 @@ QStringList Items(const QComboBox* cb) {
 class SetCommDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetWorkingParameters();
+    P = TWorkingParams{};
     SetAppDir(FDir.path());
   }
   void TearDown() override { SetAppDir(QString()); }
   QTemporaryDir FDir;
+  TWorkingParams P;
 };
 
 TEST_F(SetCommDialog, OpensOnCom3And9600WithTheDefaults) {
-  TFrmSetComm dlg;
+  TFrmSetComm dlg(P);
   EXPECT_EQ(dlg.windowTitle(), "通讯设置");
   EXPECT_EQ(dlg.cbCommPort->currentText(), "COM3");
   EXPECT_EQ(dlg.cbrate->currentText(), "9600");
@@ -57,7 +58,7 @@ TEST_F(SetCommDialog, OpensOnCom3And9600WithTheDefaults) {
 }
 
 TEST_F(SetCommDialog, ThePortPanelCoversTheTransportPanel) {
-  TFrmSetComm dlg;
+  TFrmSetComm dlg(P);
   dlg.show();
   EXPECT_EQ(dlg.PanComm->geometry(), QRect(24, 8, 185, 113));
   EXPECT_EQ(dlg.PanCommStyle->geometry(), QRect(24, 8, 185, 41));
@@ -75,7 +76,7 @@ TEST_F(SetCommDialog, ThePortPanelCoversTheTransportPanel) {
 }
 
 TEST_F(SetCommDialog, TheCoveredTransportListHasTheFocusAndGreysThePortListsForUsb) {
-  TFrmSetComm dlg;
+  TFrmSetComm dlg(P);
   dlg.show();
   QApplication::setActiveWindow(&dlg);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
@@ -98,31 +99,31 @@ TEST_F(SetCommDialog, TheCoveredTransportListHasTheFocusAndGreysThePortListsForU
   EXPECT_TRUE(dlg.cbCommPort->isEnabled());
   QTest::keyClick(dlg.cbCommStyle, Qt::Key_Up);
 
-  giCommStyle = 7;
+  P.giCommStyle = 7;
   dlg.BtnOK->click();
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
-  EXPECT_EQ(giCommStyle, 1);
-  EXPECT_EQ(giCommPort, 3);
-  EXPECT_EQ(giBaudRate, 6);
+  EXPECT_EQ(P.giCommStyle, 1);
+  EXPECT_EQ(P.giCommPort, 3);
+  EXPECT_EQ(P.giBaudRate, 6);
 }
 
 TEST_F(SetCommDialog, OkStoresTheChoiceAndItSurvivesARestart) {
-  TFrmSetComm dlg;
+  TFrmSetComm dlg(P);
   dlg.show();
   dlg.cbCommPort->setCurrentIndex(4);
   dlg.cbrate->setCurrentIndex(8);
   QTest::keyClick(&dlg, Qt::Key_Return);  // OK is the Enter button
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
-  EXPECT_EQ(giCommPort, 5);
-  EXPECT_EQ(giBaudRate, 9);
-  EXPECT_EQ(BaudRateOf(giBaudRate), 43000);
+  EXPECT_EQ(P.giCommPort, 5);
+  EXPECT_EQ(P.giBaudRate, 9);
+  EXPECT_EQ(BaudRateOf(P.giBaudRate), 43000);
 
-  SaveSettings();
-  ResetWorkingParameters();
-  LoadSettings();
-  EXPECT_EQ(giCommPort, 5);
-  EXPECT_EQ(giBaudRate, 9);
-  TFrmSetComm again;
+  SaveSettings(P);
+  P = TWorkingParams{};
+  LoadSettings(P);
+  EXPECT_EQ(P.giCommPort, 5);
+  EXPECT_EQ(P.giBaudRate, 9);
+  TFrmSetComm again(P);
   EXPECT_EQ(again.cbCommPort->currentText(), "COM5");
   EXPECT_EQ(again.cbrate->currentText(), "43000");
 }
@@ -138,14 +139,14 @@ class SetCommStoredValues : public SetCommDialog, public ::testing::WithParamInt
 
 TEST_P(SetCommStoredValues, OutsideTheListsLeaveNoSelectionAndOkStoresZero) {
   const TStored& s = GetParam();
-  giCommPort = s.port;
-  giBaudRate = s.rate;
-  TFrmSetComm dlg;
+  P.giCommPort = s.port;
+  P.giBaudRate = s.rate;
+  TFrmSetComm dlg(P);
   EXPECT_EQ(dlg.cbCommPort->currentIndex(), s.portIndex);
   EXPECT_EQ(dlg.cbrate->currentIndex(), s.rateIndex);
   dlg.BtnOK->click();
-  EXPECT_EQ(giCommPort, s.okPort);
-  EXPECT_EQ(giBaudRate, s.okRate);
+  EXPECT_EQ(P.giCommPort, s.okPort);
+  EXPECT_EQ(P.giBaudRate, s.okRate);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, SetCommStoredValues,
@@ -155,12 +156,12 @@ INSTANTIATE_TEST_SUITE_P(Values, SetCommStoredValues,
                                            TStored{-2147483647 - 1, 2147483647, -1, -1, 0, 0}));
 
 TEST_F(SetCommDialog, AStoredUsbTransportGreysThePortListsAtOpening) {
-  giCommStyle = 0;
-  TFrmSetComm dlg;
+  P.giCommStyle = 0;
+  TFrmSetComm dlg(P);
   EXPECT_EQ(dlg.cbCommStyle->currentText(), "USB");
   EXPECT_FALSE(dlg.cbCommPort->isEnabled());
   dlg.BtnOK->click();
-  EXPECT_EQ(giCommStyle, 1);
+  EXPECT_EQ(P.giCommStyle, 1);
 }
 
 enum class TLeave { CancelButton, Escape, TitleBarClose };
@@ -171,10 +172,10 @@ void PrintTo(TLeave l, std::ostream* os) {
 class SetCommLeaving : public SetCommDialog, public ::testing::WithParamInterface<TLeave> {};
 
 TEST_P(SetCommLeaving, WithoutOkKeepsTheWorkingParameters) {
-  giCommStyle = 1;
-  giCommPort = 7;
-  giBaudRate = 12;
-  TFrmSetComm dlg;
+  P.giCommStyle = 1;
+  P.giCommPort = 7;
+  P.giBaudRate = 12;
+  TFrmSetComm dlg(P);
   dlg.show();
   dlg.cbCommStyle->setCurrentIndex(0);
   dlg.cbCommPort->setCurrentIndex(0);
@@ -186,9 +187,9 @@ TEST_P(SetCommLeaving, WithoutOkKeepsTheWorkingParameters) {
   }
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_EQ(dlg.result(), QDialog::Rejected);
-  EXPECT_EQ(giCommStyle, 1);
-  EXPECT_EQ(giCommPort, 7);
-  EXPECT_EQ(giBaudRate, 12);
+  EXPECT_EQ(P.giCommStyle, 1);
+  EXPECT_EQ(P.giCommPort, 7);
+  EXPECT_EQ(P.giBaudRate, 12);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, SetCommLeaving,
@@ -203,9 +204,9 @@ TEST_F(SetCommDialog, ExecuteShowsTheDialogModallyAndDestroysIt) {
     dlg->cbCommPort->setCurrentIndex(9);
     dlg->BtnOK->click();
   });
-  TFrmSetComm::Execute(nullptr);
+  TFrmSetComm::Execute(P, nullptr);
   EXPECT_TRUE(seen);
-  EXPECT_EQ(giCommPort, 10);
+  EXPECT_EQ(P.giCommPort, 10);
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<TFrmSetComm*>(w), nullptr);
 }
 
@@ -222,7 +223,7 @@ TEST_F(SetCommDialog, OpensCentredOnTheMainWindow) {
     ownerCentre = owner.frameGeometry().center();
     dlg->BtnCancel->click();
   });
-  TFrmSetComm::Execute(&owner);
+  TFrmSetComm::Execute(P, &owner);
   EXPECT_LE((dialogCentre - ownerCentre).manhattanLength(), 2) << dialogCentre.x() << "," << dialogCentre.y();
 }
 
@@ -238,7 +239,7 @@ TEST_F(SetCommDialog, ADeviceChosenFromTheListIsMappedAndStored) {
                                       {"/dev/ttyUSB7", "/dev/serial/by-id/usb-QK_4820_A1-if00-port0",
                                        "QK4820 USB 串口", "QK", "A1"}};
   });
-  TFrmSetComm dlg;
+  TFrmSetComm dlg(P);
   dlg.show();
   EXPECT_TRUE(dlg.lblDevice->text().contains(QStringLiteral("/dev/ttyS2"))) << dlg.lblDevice->text().toStdString();
   QString listed;
@@ -269,7 +270,7 @@ TEST_F(SetCommDialog, ADeviceChosenFromTheListIsMappedAndStored) {
 
 TEST_F(SetCommDialog, CancellingTheDeviceListOrTheDialogMapsNothing) {
   SetSerialDeviceSource([] { return std::vector<TSerialDevice>{{"/dev/ttyUSB0", "", "", "", ""}}; });
-  TFrmSetComm dlg;
+  TFrmSetComm dlg(P);
   dlg.show();
   QTimer::singleShot(0, [] {
     auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());

@@ -12,14 +12,14 @@ namespace {
 
 class DlgTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetWorkingParameters(); }
+  void SetUp() override { P = TWorkingParams{}; }
   void TearDown() override {
     Dlg.reset();
-    ResetWorkingParameters();
+    P = TWorkingParams{};
   }
   // A dialog as the opener builds it, shown.
   void Open(const QStringList& ranges = {QStringLiteral("100A"), QStringLiteral("200A")}, int selected = 0) {
-    Dlg = std::make_unique<TFrmTest>();
+    Dlg = std::make_unique<TFrmTest>(TTestContext{&P, nullptr, {}, {}, {}});
     Dlg->CBCurrentStep->clear();
     Dlg->CBCurrentStep->addItems(ranges);
     Dlg->CBCurrentStep->setCurrentIndex(selected);
@@ -31,14 +31,15 @@ class DlgTest : public ::testing::Test {
     emit Dlg->CBCurrentStep->activated(index);
   }
   TRecordingMessages Msgs;
+  TWorkingParams P;
   std::unique_ptr<TFrmTest> Dlg;
 };
 
 TEST_F(DlgTest, LayoutListsAndGrid) {
-  strDevice = QStringLiteral("D-7");
-  strTestUser = QStringLiteral("王五");
-  strTestAdd = QStringLiteral("二号站");
-  iTestTime = 12;
+  P.strDevice = QStringLiteral("D-7");
+  P.strTestUser = QStringLiteral("王五");
+  P.strTestAdd = QStringLiteral("二号站");
+  P.iTestTime = 12;
   Open();
   EXPECT_EQ(Dlg->windowTitle(), QStringLiteral("测试"));
   EXPECT_EQ(Dlg->size(), QSize(586, 376));
@@ -93,11 +94,11 @@ TEST_F(DlgTest, LayoutListsAndGrid) {
 }
 
 TEST_F(DlgTest, StoredLoadTimeAboveThirtyOpensAsFive) {
-  iTestTime = 45;
+  P.iTestTime = 45;
   Open();
   EXPECT_EQ(Dlg->cbTestTime->currentText(), QStringLiteral("5"));
   Dlg.reset();
-  iTestTime = 30;
+  P.iTestTime = 30;
   Open();
   EXPECT_EQ(Dlg->cbTestTime->currentText(), QStringLiteral("30"));
 }
@@ -220,16 +221,16 @@ TEST_F(DlgTest, RefusedCheckKeepsWhatEarlierStepsStored) {
   Dlg->EdtDeviceNum->setText(QStringLiteral(" D9 "));
   Dlg->EdtTestUser->setText(QStringLiteral("赵六"));
   Dlg->EdtTestAdd->setText(QString::fromUtf8(kEleven));
-  strTestAdd = QStringLiteral("old");
+  P.strTestAdd = QStringLiteral("old");
   EXPECT_FALSE(Dlg->CheckParams());
-  EXPECT_EQ(strCurrentStep, QStringLiteral("200A"));
-  EXPECT_EQ(strPhase, QStringLiteral("单相"));
-  EXPECT_EQ(iTestTime, 20);
-  EXPECT_EQ(iCurrentStep, 1);
-  EXPECT_EQ(iPhase, 1);
-  EXPECT_EQ(strDevice, QStringLiteral("D9"));
-  EXPECT_EQ(strTestUser, QStringLiteral("赵六"));
-  EXPECT_EQ(strTestAdd, QStringLiteral("old"));
+  EXPECT_EQ(P.strCurrentStep, QStringLiteral("200A"));
+  EXPECT_EQ(P.strPhase, QStringLiteral("单相"));
+  EXPECT_EQ(P.iTestTime, 20);
+  EXPECT_EQ(P.iCurrentStep, 1);
+  EXPECT_EQ(P.iPhase, 1);
+  EXPECT_EQ(P.strDevice, QStringLiteral("D9"));
+  EXPECT_EQ(P.strTestUser, QStringLiteral("赵六"));
+  EXPECT_EQ(P.strTestAdd, QStringLiteral("old"));
 }
 
 TEST_F(DlgTest, TestButtonChecksAndSetsThePhaseRows) {
@@ -255,15 +256,15 @@ TEST_F(DlgTest, SaveResultsCopiesTheResistanceColumn) {
   Dlg->TSData->SetCells(1, 1, QStringLiteral(" 52.4 μΩ "));
   Dlg->TSData->SetCells(1, 2, QStringLiteral("61.9 μΩ"));
   Dlg->TSData->SetCells(2, 3, QStringLiteral("voltage"));
-  strResultC = QStringLiteral("stale");
+  P.strResultC = QStringLiteral("stale");
   EXPECT_TRUE(Dlg->SaveResults());
-  EXPECT_EQ(strResultA, QStringLiteral("52.4 μΩ"));
-  EXPECT_EQ(strResultB, QStringLiteral("61.9 μΩ"));
-  EXPECT_TRUE(strResultC.isEmpty());
+  EXPECT_EQ(P.strResultA, QStringLiteral("52.4 μΩ"));
+  EXPECT_EQ(P.strResultB, QStringLiteral("61.9 μΩ"));
+  EXPECT_TRUE(P.strResultC.isEmpty());
   Dlg->cbTestTime->setEditText(QStringLiteral("0"));
-  strResultA = QStringLiteral("kept");
+  P.strResultA = QStringLiteral("kept");
   EXPECT_FALSE(Dlg->SaveResults());
-  EXPECT_EQ(strResultA, QStringLiteral("kept"));
+  EXPECT_EQ(P.strResultA, QStringLiteral("kept"));
 }
 
 TEST_F(DlgTest, ClosingRequiresValidParameters) {
@@ -288,9 +289,9 @@ TEST_F(DlgTest, ClosingRequiresValidParameters) {
   EXPECT_FALSE(Dlg->isVisible());
   EXPECT_EQ(Dlg->result(), QDialog::Rejected);
   EXPECT_TRUE(Msgs.Boxes.isEmpty());
-  EXPECT_EQ(iTestTime, 15);
-  EXPECT_EQ(strTestUser, QStringLiteral("钱七"));
-  EXPECT_EQ(strResultC, QStringLiteral("47.3 μΩ"));
+  EXPECT_EQ(P.iTestTime, 15);
+  EXPECT_EQ(P.strTestUser, QStringLiteral("钱七"));
+  EXPECT_EQ(P.strResultC, QStringLiteral("47.3 μΩ"));
 }
 
 TEST_F(DlgTest, EscapeDoesNothingWhileTheExitButtonIsDisabled) {

@@ -32,7 +32,7 @@ class LiveTest : public MainRig {
     Stepped = !args.contains(QStringLiteral("--interval"));
     StartSim(Stepped ? args + QStringList{QStringLiteral("--step")} : args);
     if (HasFatalFailure()) return;
-    Dlg = std::make_unique<TFrmTest>(W.get());
+    Dlg = std::make_unique<TFrmTest>(W->TestContext(), W.get());
     Dlg->CBCurrentStep->clear();
     Dlg->CBCurrentStep->addItems({QStringLiteral("100A"), QStringLiteral("200A")});
     Dlg->show();
@@ -51,12 +51,12 @@ class LiveTest : public MainRig {
     // one once the program has taken every byte sent so far and awaits the
     // next frame, so no two frames ever wait in the line together.
     const int starts = static_cast<int>(Log().filter(QStringLiteral("F4")).size());
-    const std::uint64_t base = TCircleRoad::Instance()->BytesAdded;
+    const std::uint64_t base = W->Link().Assembler().BytesAdded;
     int released = 0;
     TWhenReady step([&] {
       if (!Stepped) return true;
       if (Log().filter(QStringLiteral("F4")).size() <= starts) return false;
-      const TCircleRoad* road = TCircleRoad::Instance();
+      const TCircleRoad* road = &W->Link().Assembler();
       if (released == 0 ||
           (road->BytesAdded >= base + std::uint64_t(released) * kStartTest.replyLength && road->Status == kStatusWaiting)) {
         Sim->ReleaseLiveFrame();
@@ -132,9 +132,9 @@ TEST_F(LiveTest, CompleteSinglePhaseTestShowsRowOneOnly) {
   EXPECT_EQ(Notices.value(0), QStringLiteral("  请稍候，等待加载......"));
   EXPECT_TRUE(Notices.contains(QStringLiteral("  当前载流时间为1秒......")));
   EXPECT_TRUE(Notices.contains(QStringLiteral("  当前载流时间为4秒......")));
-  EXPECT_EQ(iLastTestTime, 5);
-  EXPECT_EQ(iLastCurrentStep, 0);
-  EXPECT_EQ(iLastPhase, 1);
+  EXPECT_EQ(W->Params.iLastTestTime, 5);
+  EXPECT_EQ(W->Params.iLastCurrentStep, 0);
+  EXPECT_EQ(W->Params.iLastPhase, 1);
 }
 
 TEST_F(LiveTest, CompleteThreePhaseTestAt200AShowsAllRows) {
@@ -155,8 +155,8 @@ TEST_F(LiveTest, CompleteThreePhaseTestAt200AShowsAllRows) {
   EXPECT_TRUE(Cell(3, 2).startsWith(QStringLiteral("199.")) || Cell(3, 2).startsWith(QStringLiteral("200.")));
   EXPECT_NE(Dlg->TestStamp(), 0);
   EXPECT_TRUE(Dlg->btnPrint->isEnabled());
-  EXPECT_EQ(iLastCurrentStep, 1);
-  EXPECT_EQ(iLastPhase, 3);
+  EXPECT_EQ(W->Params.iLastCurrentStep, 1);
+  EXPECT_EQ(W->Params.iLastPhase, 3);
   ExpectRestored();
 }
 
@@ -229,7 +229,7 @@ TEST_F(LiveTest, StopByTheOperator) {
                                        QStringLiteral("无完成测试过程的数据不能打印！")}));
   EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Information);
   EXPECT_EQ(Msgs.Boxes.value(1).icon, TMsgIcon::Information);
-  EXPECT_EQ(giSaveCount, 0);
+  EXPECT_EQ(W->Params.giSaveCount, 0);
 }
 
 TEST_F(LiveTest, UnacknowledgedStopAndTheSecondPress) {
@@ -455,7 +455,7 @@ TEST_F(LiveTest, ArchiveOnceThenRefuseTheSameResult) {
   Dlg->BtnOK->click();
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(W->pgc->currentWidget(), W->tsSave);
-  EXPECT_EQ(giSaveCount, 1);
+  EXPECT_EQ(W->Params.giSaveCount, 1);
   EXPECT_EQ(W->SGSave->Cells(0, 1), QStringLiteral(" 1"));
   EXPECT_EQ(W->SGSave->Cells(2, 1), QStringLiteral("QK-1"));
   EXPECT_EQ(W->SGSave->Cells(3, 1), QStringLiteral("张三"));
@@ -469,13 +469,13 @@ TEST_F(LiveTest, ArchiveOnceThenRefuseTheSameResult) {
   Dlg->BtnOK->click();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("数据已经归档！")});
   EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Information);
-  EXPECT_EQ(giSaveCount, 1);
+  EXPECT_EQ(W->Params.giSaveCount, 1);
   // The next completed test can be archived again.
   Msgs.Clear();
   RunTest();
   Dlg->BtnOK->click();
   EXPECT_TRUE(Msgs.Boxes.isEmpty());
-  EXPECT_EQ(giSaveCount, 2);
+  EXPECT_EQ(W->Params.giSaveCount, 2);
 }
 
 TEST_F(LiveTest, ArchiveWithAnOverLongTesterThenCorrected) {
@@ -487,13 +487,13 @@ TEST_F(LiveTest, ArchiveWithAnOverLongTesterThenCorrected) {
   Dlg->BtnOK->click();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("“测试人员”字符数应在20个字符以内\n\n请重新输入！")});
   EXPECT_EQ(Dlg->focusWidget(), Dlg->EdtTestUser);
-  EXPECT_EQ(giSaveCount, 0);
+  EXPECT_EQ(W->Params.giSaveCount, 0);
   EXPECT_EQ(W->pgc->currentWidget(), W->tsSave);  // shown also when refused
   Msgs.Clear();
   Dlg->EdtTestUser->setText(QStringLiteral("一二三四五六七八九十"));
   Dlg->BtnOK->click();
   EXPECT_TRUE(Msgs.Boxes.isEmpty());
-  EXPECT_EQ(giSaveCount, 1);
+  EXPECT_EQ(W->Params.giSaveCount, 1);
   EXPECT_EQ(W->SGSave->Cells(3, 1), QStringLiteral("一二三四五六七八九十"));
   EXPECT_EQ(W->SGSave->Cells(7, 1), QStringLiteral("单相"));
 }
@@ -504,7 +504,7 @@ TEST_F(LiveTest, ArchiveAfterTheLoadTimeChangedShowsTheTestsLoadTime) {
   Dlg->cbTestTime->setEditText(QStringLiteral("20"));
   Dlg->BtnOK->click();
   EXPECT_TRUE(Msgs.Boxes.isEmpty());
-  EXPECT_EQ(iTestTime, 20);
+  EXPECT_EQ(W->Params.iTestTime, 20);
   EXPECT_EQ(W->SGSave->Cells(6, 1), QStringLiteral("5 秒"));
 }
 
@@ -520,7 +520,7 @@ TEST_F(LiveTest, PrintSendsFE00AndLeavesTheTestStartSnapshot) {
   Dlg->EdtTestUser->setText(QStringLiteral("一二三四五六七八九十百"));
   Dlg->BtnOK->click();
   ASSERT_EQ(Msgs.Texts(), QStringList{QStringLiteral("“测试人员”字符数应在20个字符以内\n\n请重新输入！")});
-  ASSERT_EQ(iTestTime, 20);
+  ASSERT_EQ(W->Params.iTestTime, 20);
   Msgs.Clear();
   bool disabled = false;
   QString notice;
@@ -535,9 +535,9 @@ TEST_F(LiveTest, PrintSendsFE00AndLeavesTheTestStartSnapshot) {
   EXPECT_EQ(Log().last(), QStringLiteral("FE 00"));
   EXPECT_EQ(notice, QStringLiteral("  请稍候，正在打印......"));
   EXPECT_TRUE(disabled);
-  EXPECT_EQ(iLastTestTime, 5);
-  EXPECT_EQ(iLastCurrentStep, 0);
-  EXPECT_EQ(iLastPhase, 3);
+  EXPECT_EQ(W->Params.iLastTestTime, 5);
+  EXPECT_EQ(W->Params.iLastCurrentStep, 0);
+  EXPECT_EQ(W->Params.iLastPhase, 3);
   ExpectRestored();
   EXPECT_TRUE(Dlg->BtnTest->isEnabled());
   EXPECT_TRUE(Dlg->btnPrint->isEnabled());
@@ -610,7 +610,7 @@ TEST_P(RestartFails, LeavesNothingToArchiveOrPrint) {
   Dlg->btnPrint->click();
   EXPECT_EQ(Msgs.Texts(), (QStringList{QStringLiteral("无完成测试过程的数据不能归档！"),
                                        QStringLiteral("无完成测试过程的数据不能打印！")}));
-  EXPECT_EQ(giSaveCount, 0);
+  EXPECT_EQ(W->Params.giSaveCount, 0);
   EXPECT_EQ(Log(), QStringList{"F4 05 00 03"});  // no print frame either
 }
 
@@ -628,7 +628,7 @@ TEST_F(LiveTest, AnArchivedResultIsKeptInTheHistory) {
   Dlg->EdtDeviceNum->setText(QStringLiteral("QK-7"));
   RunTest();
   Dlg->BtnOK->click();
-  ASSERT_EQ(giSaveCount, 1);
+  ASSERT_EQ(W->Params.giSaveCount, 1);
   ASSERT_NE(W->History(), nullptr) << W->HistoryError().toStdString();
   const std::vector<TStoredResult> kept = W->History()->Results(QStringLiteral("QK-7"));
   ASSERT_EQ(kept.size(), 1u);

@@ -34,7 +34,7 @@ const QString kWarnPort = QStringLiteral("端口不存在，或端口已被打�
 TEST_F(MainDevice, ConnectAnsweredEnablesTheDeviceButtons) {
   StartSim();
   W->btnUpdateList->click();
-  EXPECT_TRUE(gbConnected);
+  EXPECT_TRUE(W->Params.gbConnected);
   EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("已连接"));
   for (QPushButton* b : {W->BtnSampleData, W->BtnClearData, W->BtnTest, W->btnMachinePrint, W->BtnPrint, W->BtnSave}) {
     EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
@@ -58,7 +58,7 @@ TEST_P(ConnectFails, DisconnectsEvenAfterAnEarlierSuccess) {
   StartSim({GetParam().option, GetParam().value});
   Connect();
   W->btnUpdateList->click();  // not answered: 500 ms
-  EXPECT_FALSE(gbConnected);
+  EXPECT_FALSE(W->Params.gbConnected);
   EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("设备已断开！"));
   for (QPushButton* b : {W->BtnSampleData, W->BtnClearData, W->BtnTest, W->btnMachinePrint, W->BtnPrint, W->BtnSave}) {
     EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
@@ -67,7 +67,7 @@ TEST_P(ConnectFails, DisconnectsEvenAfterAnEarlierSuccess) {
   EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("设备已断开！"));
   EXPECT_EQ(Msgs.Boxes[0].icon, TMsgIcon::Warning);
   EXPECT_EQ(Msgs.Boxes[0].caption, QStringLiteral("三通道回路电阻测试仪"));
-  EXPECT_EQ(TCircleRoad::Instance()->ExpectKind, kReplyNone);
+  EXPECT_EQ(W->Link().Assembler().ExpectKind, kReplyNone);
   EXPECT_FALSE(W->ComPort()->IsOpen());
 }
 
@@ -84,9 +84,9 @@ TEST_F(MainDevice, UploadedRowsCanBeSavedAndPrintedAfterTheInstrumentWent) {
   StartSim({"--records", "2", "--mute", "F8@2"});
   Connect();
   W->BtnSampleData->click();
-  ASSERT_EQ(giDataCount, 2);
+  ASSERT_EQ(W->Params.giDataCount, 2);
   W->btnUpdateList->click();
-  ASSERT_FALSE(gbConnected);
+  ASSERT_FALSE(W->Params.gbConnected);
   EXPECT_TRUE(W->BtnPrint->isEnabled());
   EXPECT_TRUE(W->BtnSave->isEnabled());
   for (QPushButton* b : {W->BtnSampleData, W->BtnClearData, W->BtnTest, W->btnMachinePrint}) {
@@ -104,7 +104,7 @@ TEST_F(MainDevice, UploadedRowsCanBeSavedAndPrintedAfterTheInstrumentWent) {
 TEST_F(MainDevice, ConnectWithAWrongReplyFails) {
   StartSim({"--corrupt", "F8"});
   W->btnUpdateList->click();
-  EXPECT_FALSE(gbConnected);
+  EXPECT_FALSE(W->Params.gbConnected);
   EXPECT_TRUE(HasBox(Msgs, QStringLiteral("设备已断开！"), TMsgIcon::Warning));
 }
 
@@ -124,7 +124,7 @@ TEST_F(MainDevice, UploadOfThreeRecordsFillsRowsInRequestOrder) {
   W->BtnSampleData->click();
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(Log(), (QStringList{"F8", "F0", "F1 02", "F1 01", "F1 00"}));
-  EXPECT_EQ(giDataCount, 3);
+  EXPECT_EQ(W->Params.giDataCount, 3);
   ASSERT_EQ(W->SGData->RowCount(), 4);
   EXPECT_EQ(W->SGData->Cells(0, 1), QStringLiteral(" 1"));
   EXPECT_EQ(W->SGData->Cells(0, 2), QStringLiteral(" 2"));
@@ -159,7 +159,7 @@ TEST_F(MainDevice, UploadWithRepliesInRandomChunksCompletes) {
   Connect();
   W->BtnSampleData->click();
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
-  EXPECT_EQ(giDataCount, 4);
+  EXPECT_EQ(W->Params.giDataCount, 4);
   EXPECT_EQ(W->SGData->Cells(2, 4), QStringLiteral("QK101"));
 }
 
@@ -171,7 +171,7 @@ TEST_F(MainDevice, UploadWhoseSecondRecordIsNotAnsweredKeepsTheFirstRow) {
   W->BtnSampleData->click();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
   EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
-  EXPECT_EQ(giDataCount, 1);
+  EXPECT_EQ(W->Params.giDataCount, 1);
   ASSERT_EQ(W->SGData->RowCount(), 4);
   EXPECT_EQ(W->SGData->Cells(2, 1), QStringLiteral("QK103"));
   for (int r = 2; r <= 3; ++r) {
@@ -186,10 +186,10 @@ TEST_F(MainDevice, CountFailureAndZeroCountKeepThePreviousRows) {
   StartSim({"--records", "2", "--corrupt", "F0@2"});
   Connect();
   W->BtnSampleData->click();
-  ASSERT_EQ(giDataCount, 2);
+  ASSERT_EQ(W->Params.giDataCount, 2);
   W->BtnSampleData->click();  // wrong count reply
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败！")});
-  EXPECT_EQ(giDataCount, 2);
+  EXPECT_EQ(W->Params.giDataCount, 2);
   EXPECT_EQ(W->SGData->Cells(2, 1), QStringLiteral("QK102"));
   Msgs.Clear();
   // Erase through the instrument, then upload: a count of 0.
@@ -198,12 +198,12 @@ TEST_F(MainDevice, CountFailureAndZeroCountKeepThePreviousRows) {
   Msgs.Clear();
   W->SGData->SetRowCount(3);
   W->SGData->SetCells(2, 1, QStringLiteral("kept"));
-  giDataCount = 2;
+  W->Params.giDataCount = 2;
   W->BtnSampleData->click();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("仪器无测试数据！")});
   EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
   EXPECT_EQ(W->SGData->Cells(2, 1), QStringLiteral("kept"));
-  EXPECT_EQ(giDataCount, 2);
+  EXPECT_EQ(W->Params.giDataCount, 2);
   EXPECT_TRUE(W->ProgressBar1->isHidden());
 }
 
@@ -217,7 +217,7 @@ TEST_F(MainDevice, ClearAnsweredNoSendsNothing) {
   EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("您确定要请空历史数据吗？"));
   EXPECT_EQ(Msgs.Boxes[0].buttons, TMsgButtons::YesNo);
   EXPECT_EQ(Msgs.Boxes[0].icon, TMsgIcon::None);
-  EXPECT_EQ(giDataCount, 2);
+  EXPECT_EQ(W->Params.giDataCount, 2);
   EXPECT_EQ(W->SGData->RowCount(), 3);
   PumpOrSleep(50);
   EXPECT_FALSE(Log().contains(QStringLiteral("F2")));
@@ -239,11 +239,11 @@ TEST_F(MainDevice, ClearAnsweredYesEmptiesTheTableWhileThePortStaysOpenUntilTheN
   EXPECT_FALSE(W->ComPort()->IsOpen());
   EXPECT_EQ(W->SGData->RowCount(), 2);
   for (int c = 0; c < 11; ++c) EXPECT_TRUE(W->SGData->Cells(c, 1).isEmpty());
-  EXPECT_EQ(giDataCount, 0);
+  EXPECT_EQ(W->Params.giDataCount, 0);
   // F8, F0, F1 01, F1 00, then the erase.
   ASSERT_TRUE(Sim->WaitForLogLines(5));
   EXPECT_EQ(Log().last(), QStringLiteral("F2"));
-  EXPECT_TRUE(gbConnected);
+  EXPECT_TRUE(W->Params.gbConnected);
 }
 
 TEST_F(MainDevice, InstrumentPrintMapsTheSelectedRowToItsRecordNumber) {
@@ -347,9 +347,9 @@ TEST_P(MainRange, RangeQueryOpensTheTestDialogOrRefuses) {
     EXPECT_EQ(Msgs.Texts(), QStringList{QString::fromUtf8(c.message)});
     EXPECT_EQ(Msgs.Boxes.value(0).icon, TMsgIcon::Warning);
   }
-  EXPECT_EQ(TCircleRoad::Instance()->ExpectKind, kReplyNone);
+  EXPECT_EQ(W->Link().Assembler().ExpectKind, kReplyNone);
   EXPECT_FALSE(W->ComPort()->IsOpen());
-  EXPECT_TRUE(gbConnected);
+  EXPECT_TRUE(W->Params.gbConnected);
   EXPECT_EQ(Log().value(1), QStringLiteral("F3"));
 }
 
@@ -364,10 +364,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainDevice, PortThatCannotBeOpenedIsReportedByEveryOperation) {
   StartWithoutInstrument();
-  gbConnected = true;
+  W->Params.gbConnected = true;
   W->EnableButtons();
   W->StatusBar1->SetPanelText(0, QStringLiteral("已连接"));
-  giDataCount = 1;
+  W->Params.giDataCount = 1;
   Msgs.Answers = {TMsgResult::Yes};
   for (QPushButton* b : {W->btnUpdateList, W->BtnSampleData, W->BtnClearData, W->btnMachinePrint, W->BtnTest}) {
     Msgs.Clear();
@@ -380,7 +380,7 @@ TEST_F(MainDevice, PortThatCannotBeOpenedIsReportedByEveryOperation) {
     EXPECT_TRUE(Msgs.Boxes.last().detail.contains(QStringLiteral("设备不存在"))) << Msgs.Boxes.last().detail.toStdString();
   }
   // Neither the state nor the status text changed.
-  EXPECT_TRUE(gbConnected);
+  EXPECT_TRUE(W->Params.gbConnected);
   EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("已连接"));
   EXPECT_TRUE(W->BtnSampleData->isEnabled());
   QString err = QStringLiteral("before");
@@ -428,7 +428,7 @@ TEST_F(MainDevice, ClosingDuringAnOperationWaitsForItsEnd) {
     return true;
   });
   W->BtnSampleData->click();
-  EXPECT_EQ(giDataCount, 2);  // the upload went on
+  EXPECT_EQ(W->Params.giDataCount, 2);  // the upload went on
   EXPECT_FALSE(closedSignal);
   EXPECT_TRUE(PumpUntil([&] { return closedSignal; }, 2000));
   EXPECT_FALSE(W->isVisible());
@@ -444,7 +444,7 @@ TEST_F(MainDevice, LineThatFailsDuringAnUploadEndsInTheGeneralErrorBox) {
   // The cause in words the operator can act on, the system's text after it.
   EXPECT_TRUE(Msgs.Boxes[0].text.startsWith(QStringLiteral("串口COM3通讯中断：设备已拔出或断开")))
       << Msgs.Boxes[0].text.toStdString();
-  EXPECT_EQ(giDataCount, 1);
+  EXPECT_EQ(W->Params.giDataCount, 1);
   EXPECT_TRUE(W->ProgressBar1->isHidden());
   EXPECT_FALSE(W->ComPort()->IsOpen());
 }
@@ -486,9 +486,9 @@ TEST_F(MainDevice, EraseWhoseWriteFailsReportsCommunicationFailure) {
   TBrokenPort::OpenedBaud.clear();
   SetSerialPortFactory([](QObject*) { return std::make_unique<TBrokenPort>(); });
   StartWithoutInstrument();
-  giCommPort = 7;
-  giBaudRate = 12;  // 115200 for the blocking transaction; this line stays at 9600
-  gbConnected = true;
+  W->Params.giCommPort = 7;
+  W->Params.giBaudRate = 12;  // 115200 for the blocking transaction; this line stays at 9600
+  W->Params.gbConnected = true;
   W->EnableButtons();
   W->SGData->SetRowCount(3);
   W->SGData->SetCells(2, 1, QStringLiteral("kept"));
@@ -545,7 +545,7 @@ TEST_F(MainDevice, ADeviceChosenInTheSettingsIsWhereTheProgramConnects) {
   EXPECT_TRUE(W->StatusBar1->PanelText(2).startsWith(QStringLiteral("COM3 → /dev/pts/")))
       << W->StatusBar1->PanelText(2).toStdString();
   W->btnUpdateList->click();
-  EXPECT_TRUE(gbConnected) << Msgs.Texts().join('|').toStdString();
+  EXPECT_TRUE(W->Params.gbConnected) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("已连接"));
 }
 
@@ -562,7 +562,7 @@ TEST_F(MainDevice, ADeviceMappedForAnotherPortCanBeChosen) {
   SetSerialDeviceSource({});
   EXPECT_EQ(offered, QStringList{Sim->LinkPath() + QStringLiteral("|设置文件中COM5的设备")});
   W->btnUpdateList->click();
-  EXPECT_TRUE(gbConnected) << Msgs.Texts().join('|').toStdString();
+  EXPECT_TRUE(W->Params.gbConnected) << Msgs.Texts().join('|').toStdString();
 }
 
 }  // namespace
@@ -575,7 +575,7 @@ TEST_F(MainDevice, UploadedRecordsAreKeptInTheHistoryOnce) {
   StartSim({QStringLiteral("--records"), QStringLiteral("3")});
   Connect();
   W->BtnSampleData->click();
-  ASSERT_EQ(giDataCount, 3);
+  ASSERT_EQ(W->Params.giDataCount, 3);
   W->BtnSampleData->click();
   EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
   ASSERT_NE(W->History(), nullptr) << W->HistoryError().toStdString();
@@ -616,14 +616,14 @@ TEST_F(MainDevice, AHistoryThatCannotBeWrittenIsReportedOnceAndTheUploadComplete
   broken.close();
   Connect();
   W->BtnSampleData->click();
-  EXPECT_EQ(giDataCount, 2);
+  EXPECT_EQ(W->Params.giDataCount, 2);
   EXPECT_FALSE(W->SGData->Cells(8, 2).isEmpty());
   ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
   EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"));
   EXPECT_TRUE(Msgs.Boxes[0].detail.contains(QStringLiteral("不是历史记录数据库"))) << Msgs.Boxes[0].detail.toStdString();
   W->BtnSampleData->click();
   EXPECT_EQ(Msgs.Boxes.size(), 1);
-  EXPECT_EQ(giDataCount, 2);
+  EXPECT_EQ(W->Params.giDataCount, 2);
 }
 
 // A store that opens but refuses to store (here a rule of the database, as a
@@ -646,7 +646,7 @@ TEST_F(MainDevice, AHistoryThatRefusesAResultIsToldOnTheHistoryTabUntilOneIsStor
   rule(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON results BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
   Connect();
   W->BtnSampleData->click();
-  EXPECT_EQ(giDataCount, 2);
+  EXPECT_EQ(W->Params.giDataCount, 2);
   ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
   EXPECT_TRUE(Msgs.Boxes[0].detail.contains(QStringLiteral("磁盘已满"))) << Msgs.Boxes[0].detail.toStdString();
   W->pgc->setCurrentIndex(2);
@@ -673,7 +673,7 @@ TEST_F(MainDevice, TheHistoryTabShowsTheUploadJudgedAlsoAfterARestart) {
   StartSim({QStringLiteral("--records"), QStringLiteral("3")});
   Connect();
   W->BtnSampleData->click();
-  ASSERT_EQ(giDataCount, 3);
+  ASSERT_EQ(W->Params.giDataCount, 3);
   W.reset();  // the program ends and starts again
   MakeWindow();
   ASSERT_EQ(W->pgc->count(), 3);

@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "data/UDataCenter.h"
-#include "forms/UDlgTest.h"
+#include "forms/LiveTestDialog.h"
 #include "forms/UMain.h"
 #include "forms/uWaitForm.h"
 #include "platform/EventPump.h"
@@ -23,7 +23,8 @@
 #include "platform/SerialPort.h"
 #include "platform/StringGrid.h"
 #include "platform/Tick.h"
-#include "protocol/uCircleRoad.h"
+#include "comm/InstrumentLink.h"
+#include "protocol/ReplyAssembler.h"
 #include "support/SimProcess.h"
 #include "support/TestServices.h"
 
@@ -91,21 +92,18 @@ class MainRig : public ::testing::Test {
     SetAppDir(QString());
     SetSerialPortFactory(nullptr);
     TickSource::Restore();
-    ResetWorkingParameters();
   }
 
   // Starts the simulator with args and a main window on it (COM3).
   void StartSim(const QStringList& args = {}) {
     Sim = std::make_unique<TSimProcess>(args);
     ASSERT_TRUE(Sim->Started()) << Sim->Output().toStdString();
-    ResetWorkingParameters();
     UseSimulatorPort(Sim->Dir(), Sim->LinkPath(), 3);
     MakeWindow();
   }
 
   // A main window whose COM3 leads nowhere.
   void StartWithoutInstrument() {
-    ResetWorkingParameters();
     SetAppDir(FDir.path());
     TIniFile ini(SettingsFileName());
     ini.WriteString(QStringLiteral("Ports"), QStringLiteral("COM3"), FDir.path() + "/no-such-tty");
@@ -120,7 +118,7 @@ class MainRig : public ::testing::Test {
   // Clicks connect and checks that the instrument answered.
   void Connect() {
     W->btnUpdateList->click();
-    ASSERT_TRUE(gbConnected) << Msgs.Texts().join('|').toStdString();
+    ASSERT_TRUE(W->Params.gbConnected) << Msgs.Texts().join('|').toStdString();
     Msgs.Clear();
   }
 

@@ -77,8 +77,8 @@ class MainLink : public MainRig {
 };
 
 TEST_F(MainLink, OpenUsesComNumberAnd9600BaudWhateverTheBaudSetting) {
-  giCommPort = 3;
-  giBaudRate = 12;  // 115200
+  W->Params.giCommPort = 3;
+  W->Params.giBaudRate = 12;  // 115200
   QString err = QStringLiteral("untouched");
   ASSERT_TRUE(W->OpenPort(err));
   EXPECT_EQ(err, QStringLiteral("untouched"));
@@ -109,18 +109,18 @@ TEST_F(MainLink, RecordInThreeChunksCompletesAfterTheThird) {
                            TBuffer(rec.begin() + 30, rec.end())});
   QString err;
   ASSERT_TRUE(W->OpenPort(err));
-  ASSERT_TRUE(W->Exchange({0xF1, 0x00}, kReplyRecord, 2000));
+  ASSERT_TRUE(W->Link().Exchange({0xF1, 0x00}, kReplyRecord, 2000));
   EXPECT_EQ(Port->Delivered, 3);
   EXPECT_EQ(Port->Written.back(), (TBuffer{0xF1, 0x00}));
-  EXPECT_EQ(TCircleRoad::Instance()->RecvF1->DeviceNo, "1");
-  EXPECT_EQ(TCircleRoad::Instance()->RecvF1->CurrentStep, "200A");
+  EXPECT_EQ(W->Link().Assembler().RecvF1->DeviceNo, "1");
+  EXPECT_EQ(W->Link().Assembler().RecvF1->CurrentStep, "200A");
 }
 
 TEST_F(MainLink, SendBufferWritesOnlyTheFirstCountBytes) {
   QString err;
   ASSERT_TRUE(W->OpenPort(err));
-  W->SendBuffer({0xFE, 0x02, 0x33}, 2);
-  W->SendBuffer({0xFC}, 0);
+  W->Link().SendBuffer({0xFE, 0x02, 0x33}, 2);
+  W->Link().SendBuffer({0xFC}, 0);
   ASSERT_EQ(Port->Written.size(), 1u);
   EXPECT_EQ(Port->Written[0], (TBuffer{0xFE, 0x02}));
 }
@@ -130,21 +130,21 @@ TEST_F(MainLink, WaitWithoutReplyEndsAfterItsTimeOutAlsoAcrossTheTickWrap) {
   ASSERT_TRUE(W->OpenPort(err));
   for (std::uint32_t start : {0x00001000u, 0xFFFFFF00u}) {
     TickSource::SetNow(start);
-    TCircleRoad::Instance()->Expect(kReplyIdentify);
+    W->Link().Expect(kReplyIdentify);
     QElapsedTimer t;
     t.start();
-    EXPECT_FALSE(W->WaitReply(500));
+    EXPECT_FALSE(W->Link().WaitReply(500));
     EXPECT_GE(t.elapsed(), 480);
-    EXPECT_EQ(TCircleRoad::Instance()->Status, kStatusWaiting);
+    EXPECT_EQ(W->Link().Assembler().Status, kStatusWaiting);
   }
 }
 
 TEST_F(MainLink, ConnectSucceedsOnTheScriptedReply) {
   Port->Replies.push_back({{0xF8, 0x02}});
-  gbConnected = false;
+  W->Params.gbConnected = false;
   W->btnUpdateList->click();
-  EXPECT_TRUE(gbConnected);
-  EXPECT_EQ(TCircleRoad::Instance()->DeviceType, "mrtk");
+  EXPECT_TRUE(W->Params.gbConnected);
+  EXPECT_EQ(W->Link().Assembler().DeviceType, "mrtk");
   EXPECT_FALSE(Port->IsOpen());
 }
 

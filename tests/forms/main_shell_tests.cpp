@@ -69,7 +69,7 @@ TEST_F(MainShell, StartsDisconnectedWithEmptyTablesOnTheArchiveTab) {
   EXPECT_EQ(W->y(), screen.top() + (screen.height() - 547) / 2);
 
   EXPECT_EQ(W->StatusBar1->PanelText(0), QStringLiteral("设备已断开！"));
-  EXPECT_FALSE(gbConnected);
+  EXPECT_FALSE(W->Params.gbConnected);
   for (const char* name : {"BtnSampleData", "BtnClearData", "BtnTest", "btnMachinePrint", "BtnPrint", "BtnSave"}) {
     EXPECT_FALSE(Button(name)->isEnabled()) << name;
   }
@@ -83,8 +83,8 @@ TEST_F(MainShell, StartsDisconnectedWithEmptyTablesOnTheArchiveTab) {
   EXPECT_EQ(W->pgc->tabBar()->font().pixelSize(), 20);
   EXPECT_TRUE(W->ProgressBar1->isHidden());
   EXPECT_TRUE(W->PBar->isHidden());
-  EXPECT_EQ(iCurrentStep, 0);
-  EXPECT_EQ(iPhase, 1);
+  EXPECT_EQ(W->Params.iCurrentStep, 0);
+  EXPECT_EQ(W->Params.iPhase, 1);
 
   const QStringList headers = RecordGridHeaders();
   for (TStringGrid* g : {W->SGSave, W->SGData}) {
@@ -103,8 +103,8 @@ TEST_F(MainShell, StartsDisconnectedWithEmptyTablesOnTheArchiveTab) {
   }
   EXPECT_EQ(headers.join(','),
             QStringLiteral("序号,时间,设备编号,测试人员,测试地点,测试档位,载流时间,测试相,测试电阻(A),测试电阻(B),测试电阻(C)"));
-  EXPECT_EQ(giSaveCount, 0);
-  EXPECT_EQ(giDataCount, 0);
+  EXPECT_EQ(W->Params.giSaveCount, 0);
+  EXPECT_EQ(W->Params.giDataCount, 0);
 }
 
 // Panel 2 shows the port in use and its device, as wide as that text.
@@ -113,7 +113,7 @@ TEST_F(MainShell, StatusBarHasThreePanelsAndTheSecondNeverShowsAnything) {
   EXPECT_EQ(W->StatusBar1->PanelWidth(0), 500);
   EXPECT_EQ(W->StatusBar1->PanelWidth(1), 200);
   const QString port = W->StatusBar1->PanelText(2);
-  EXPECT_TRUE(port.startsWith(QStringLiteral("COM%1 → /").arg(giCommPort))) << port.toStdString();
+  EXPECT_TRUE(port.startsWith(QStringLiteral("COM%1 → /").arg(W->Params.giCommPort))) << port.toStdString();
   EXPECT_GE(W->StatusBar1->PanelWidth(2), W->StatusBar1->fontMetrics().horizontalAdvance(port));
   EXPECT_EQ(W->StatusBar1->height(), 29);
   for (QSize s : {QSize(900, 400), QSize(1300, 700), QSize(700, 300)}) {
@@ -204,8 +204,8 @@ TEST_F(MainShell, StoredRectangleWithoutAreaOpensAtTheDefaultPlace) {
 }
 
 TEST_F(MainShell, DestroyingTheWindowSavesTheWorkingParameters) {
-  iTestTime = 17;
-  strTestUser = QStringLiteral("张三");
+  W->Params.iTestTime = 17;
+  W->Params.strTestUser = QStringLiteral("张三");
   W.reset();
   EXPECT_EQ(Ini().ReadInteger(QStringLiteral("SetParam"), QStringLiteral("iTestTime"), 0), 17);
   EXPECT_EQ(Ini().ReadString(QStringLiteral("RestParam"), QStringLiteral("strTestUser"), QString()),
@@ -213,23 +213,23 @@ TEST_F(MainShell, DestroyingTheWindowSavesTheWorkingParameters) {
 }
 
 TEST_F(MainShell, ArchiveRowsAreNumberedAndFilledFromTheSnapshot) {
-  strDevice = QStringLiteral("D1");
-  strTestUser = QStringLiteral("李四");
-  strTestAdd = QStringLiteral("变电站");
-  iLastCurrentStep = 1;
-  iLastTestTime = 30;
-  iLastPhase = 3;
-  strResultA = QStringLiteral("30.5 μΩ");
-  strResultB = QStringLiteral("31.0 μΩ");
-  strResultC = QStringLiteral("29.9 μΩ");
+  W->Params.strDevice = QStringLiteral("D1");
+  W->Params.strTestUser = QStringLiteral("李四");
+  W->Params.strTestAdd = QStringLiteral("变电站");
+  W->Params.iLastCurrentStep = 1;
+  W->Params.iLastTestTime = 30;
+  W->Params.iLastPhase = 3;
+  W->Params.strResultA = QStringLiteral("30.5 μΩ");
+  W->Params.strResultB = QStringLiteral("31.0 μΩ");
+  W->Params.strResultC = QStringLiteral("29.9 μΩ");
   const QString before = DateTimeText(QDateTime::currentDateTime());
   W->ArchiveResult();
   const QString after = DateTimeText(QDateTime::currentDateTime());
-  EXPECT_EQ(giSaveCount, 1);
+  EXPECT_EQ(W->Params.giSaveCount, 1);
   EXPECT_EQ(W->SGSave->RowCount(), 2);
   const QStringList row{QStringLiteral(" 1"), QString(), QStringLiteral("D1"), QStringLiteral("李四"),
                         QStringLiteral("变电站"), QStringLiteral("200A"), QStringLiteral("30 秒"),
-                        QStringLiteral("三相"), strResultA, strResultB, strResultC};
+                        QStringLiteral("三相"), W->Params.strResultA, W->Params.strResultB, W->Params.strResultC};
   for (int c = 0; c < 11; ++c) {
     if (c == 1) continue;
     EXPECT_EQ(W->SGSave->Cells(c, 1), row[c]) << c;
@@ -237,8 +237,8 @@ TEST_F(MainShell, ArchiveRowsAreNumberedAndFilledFromTheSnapshot) {
   EXPECT_TRUE(W->SGSave->Cells(1, 1) == before || W->SGSave->Cells(1, 1) == after);
   EXPECT_EQ(W->SGSave->Row(), 1);
 
-  iLastPhase = 2;
-  iLastCurrentStep = 5;
+  W->Params.iLastPhase = 2;
+  W->Params.iLastCurrentStep = 5;
   W->pgc->setCurrentWidget(W->tsMachine);
   for (int i = 2; i <= 10; ++i) W->ArchiveResult();
   EXPECT_EQ(W->pgc->currentWidget(), W->tsMachine);  // archiving leaves the tab alone
@@ -246,12 +246,12 @@ TEST_F(MainShell, ArchiveRowsAreNumberedAndFilledFromTheSnapshot) {
   EXPECT_TRUE(W->SGSave->Cells(7, 10).isEmpty());
   EXPECT_TRUE(W->SGSave->Cells(5, 10).isEmpty());
   EXPECT_EQ(W->SGSave->Row(), 10);
-  EXPECT_EQ(giSaveCount, 10);
+  EXPECT_EQ(W->Params.giSaveCount, 10);
 
   // Clearing empties the table; numbering starts at 1 again.
   Button("btnClearSave")->click();
   EXPECT_EQ(W->SGSave->RowCount(), 2);
-  EXPECT_EQ(giSaveCount, 0);
+  EXPECT_EQ(W->Params.giSaveCount, 0);
   for (int c = 0; c < 11; ++c) EXPECT_TRUE(W->SGSave->Cells(c, 1).isEmpty());
   EXPECT_TRUE(Msgs.Boxes.isEmpty());
   W->ArchiveResult();
@@ -261,7 +261,7 @@ TEST_F(MainShell, ArchiveRowsAreNumberedAndFilledFromTheSnapshot) {
 TEST_F(MainShell, ArchiveAfterALoadedFileAppendsBelowIt) {
   W->SGSave->SetRowCount(6);
   for (int r = 1; r <= 5; ++r) W->SGSave->SetCells(0, r, QString::asprintf("%2d", r));
-  giSaveCount = 5;
+  W->Params.giSaveCount = 5;
   W->ArchiveResult();
   EXPECT_EQ(W->SGSave->RowCount(), 7);
   EXPECT_EQ(W->SGSave->Cells(0, 6), QStringLiteral(" 6"));
@@ -272,7 +272,7 @@ TEST_F(MainShell, ArchiveOfTenThousandRowsStaysInOneModel) {
   std::vector<QStringList> rows;
   for (int r = 1; r <= 10000; ++r) rows.push_back({QString::asprintf("%2d", r), QStringLiteral("25-01-01 08:00")});
   W->SGSave->ReplaceDataRows(std::move(rows));
-  giSaveCount = 10000;
+  W->Params.giSaveCount = 10000;
   for (int i = 0; i < 20; ++i) W->ArchiveResult();
   EXPECT_EQ(W->SGSave->RowCount(), 10021);
   EXPECT_EQ(W->SGSave->Cells(0, 10020), QStringLiteral("10020"));

@@ -32,7 +32,7 @@ TEST_F(MainWiring, UploadedTableGoesToATextFileAndBackIntoTheArchive) {
   Connect();
   W->pgc->setCurrentWidget(W->tsMachine);
   W->BtnSampleData->click();
-  ASSERT_EQ(giDataCount, 3) << Msgs.Texts().join('|').toStdString();
+  ASSERT_EQ(W->Params.giDataCount, 3) << Msgs.Texts().join('|').toStdString();
 
   const QString name = QDir(Sim->Dir()).filePath("upload.txt");
   Desktop.SaveNames << name;
@@ -42,7 +42,7 @@ TEST_F(MainWiring, UploadedTableGoesToATextFileAndBackIntoTheArchive) {
 
   Desktop.OpenNames << name;
   W->BtnOpen->click();
-  EXPECT_EQ(giSaveCount, 3);
+  EXPECT_EQ(W->Params.giSaveCount, 3);
   for (int c = 1; c <= 8; ++c) {
     EXPECT_EQ(W->SGSave->Cells(c, 2), W->SGData->Cells(c, 2)) << "column " << c;
   }
@@ -60,12 +60,12 @@ TEST_F(MainWiring, EmptyTablesAreRefusedForSavingAndPrinting) {
 
 TEST_F(MainWiring, ArchivePrintOpensThePreviewAndReturnsWhenItCloses) {
   StartWithoutInstrument();
-  strDevice = QStringLiteral("DL-7");
-  iLastCurrentStep = 1;
-  iLastTestTime = 30;
-  iLastPhase = 3;
+  W->Params.strDevice = QStringLiteral("DL-7");
+  W->Params.iLastCurrentStep = 1;
+  W->Params.iLastTestTime = 30;
+  W->Params.iLastPhase = 3;
   W->ArchiveResult();
-  ASSERT_EQ(giSaveCount, 1);
+  ASSERT_EQ(W->Params.giSaveCount, 1);
   TFrmPreview* seen = nullptr;
   TWhenReady closer([&] {
     seen = FindTopLevel<TFrmPreview>();

@@ -23,7 +23,7 @@ TEST_P(OpenReproducer, RefusesWithAReasonAndKeepsTheArchiveOrLoadsIt) {
   for (int r = 1; r <= 2; ++r) {
     for (int col = 0; col < kept.size(); ++col) W->SGSave->SetCells(col, r, kept[col]);
   }
-  giSaveCount = 2;
+  W->Params.giSaveCount = 2;
   TScriptedDesktop desktop;
   desktop.OpenNames << QStringLiteral(QT_TESTCASE_SOURCEDIR "/fuzz/repro/") + QString::fromUtf8(c.file);
 
@@ -33,10 +33,10 @@ TEST_P(OpenReproducer, RefusesWithAReasonAndKeepsTheArchiveOrLoadsIt) {
   for (const TMsgRequest& b : Msgs.Boxes) shown += b.text + QLatin1Char(' ') + b.detail;
   EXPECT_TRUE(shown.contains(QString::fromUtf8(c.says))) << shown.toStdString();
   if (c.records < 0) {
-    EXPECT_EQ(giSaveCount, 2);
+    EXPECT_EQ(W->Params.giSaveCount, 2);
     EXPECT_EQ(W->SGSave->RowTexts(2).mid(0, 3), kept);
   } else {
-    EXPECT_EQ(giSaveCount, c.records);
+    EXPECT_EQ(W->Params.giSaveCount, c.records);
   }
 }
 

@@ -43,16 +43,13 @@ inline QString PrintedLine(int k, int r) {
 
 class ReportFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    giDataCount = 0;
-    giSaveCount = 0;
-    CreateReport();
-  }
+  // The row counters of the two tables.
+  std::int32_t giDataCount = 0;
+  std::int32_t giSaveCount = 0;
+  void SetUp() override { CreateReport(); }
   void TearDown() override {
     FreeReport();
     FlushEvents();
-    giDataCount = 0;
-    giSaveCount = 0;
   }
 
   // n sample rows into the table (row count n + 1).
@@ -69,9 +66,8 @@ class ReportFixture : public ::testing::Test {
   // Presses the archive tab's print button with count rows; action runs on
   // the preview window, which is closed afterwards.
   void PrintArchive(int count, const std::function<void(TFrmPreview*)>& action) {
-    giSaveCount = count;
     WhenPreviewOpens(action);
-    PrintSaveGrid(&Owner, SGSave);
+    PrintSaveGrid(&Owner, SGSave, count);
     FlushEvents();
   }
 

@@ -145,7 +145,7 @@ TEST_F(ReportPreview, AOnePageReportShowsPageOneOfOne) {
     w->tbLast->click();
     EXPECT_EQ(w->PageLabel(), Label(1, 1));
   });
-  PrintDataGrid(&Owner, SGData);
+  PrintDataGrid(&Owner, SGData, giDataCount);
   FlushEvents();
 }
 
@@ -264,7 +264,7 @@ TEST_F(ReportPreview, PrintingAgainWhileAPreviewIsOpenReplacesThatPreview) {
       EXPECT_TRUE(first.isNull() || !first->isVisible());
       secondPages = second->PageCount;
     });
-    PrintDataGrid(&Owner, SGData);
+    PrintDataGrid(&Owner, SGData, giDataCount);
   });
   EXPECT_EQ(secondPages, 2);
   EXPECT_EQ(PreviewWindows(), 0);

@@ -109,9 +109,9 @@ class ReportButtons : public ReportFixture, public ::testing::WithParamInterface
   // true: the archive tab's button, false: the instrument tab's.
   void Press() {
     if (GetParam()) {
-      PrintSaveGrid(&Owner, SGSave);
+      PrintSaveGrid(&Owner, SGSave, giSaveCount);
     } else {
-      PrintDataGrid(&Owner, SGData);
+      PrintDataGrid(&Owner, SGData, giDataCount);
     }
     FlushEvents();
   }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protocol/uCircleRoad.h"
+#include "protocol/ReplyAssembler.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "protocol/uPublic.h"
+#include "protocol/uProtocol.h"
 
 namespace qk_test {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "FrameBuilders.h"
-#include "protocol/uCircleRoad.h"
+#include "protocol/ReplyAssembler.h"
 
 using namespace qk_test;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FrameBuilders.h"
-#include "protocol/uCircleRoad.h"
+#include "protocol/ReplyAssembler.h"
 
 using namespace qk_test;
 

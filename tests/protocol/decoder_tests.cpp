@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "FrameBuilders.h"
-#include "protocol/uCircleRoad.h"
+#include "protocol/ReplyAssembler.h"
 
 using namespace qk_test;
 

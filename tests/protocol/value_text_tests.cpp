@@ -11,7 +11,7 @@
 #include <string>
 
 #include "FrameBuilders.h"
-#include "protocol/uCircleRoad.h"
+#include "protocol/ReplyAssembler.h"
 
 using qk_test::PutFloat;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "comm/SIUSBXP.h"
-#include "protocol/uPublic.h"
+#include "protocol/uProtocol.h"
 
 class TFakeUsbBridge : public ISiUsbBackend {
  public:

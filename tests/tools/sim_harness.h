@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "protocol/uCircleRoad.h"
+#include "protocol/ReplyAssembler.h"
 #include "sim/SimCore.h"
 
 constexpr std::uint64_t kMs = 1000;  // microseconds per millisecond

@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "data/RecordTable.h"
 #include "data/UDataCenter.h"
 #include "forms/UDataFiles.h"
-#include "forms/UMain.h"
 #include "platform/DesktopServices.h"
 #include "platform/MessageService.h"
 #include "platform/StringGrid.h"
@@ -96,18 +96,18 @@ int main(int argc, char** argv) {
   TNoDesktop desktop;
   SetDesktopServices(&desktop);
 
-  TStringGrid archive(11, 2);
-  const QStringList headers = RecordGridHeaders();
+  TStringGrid archive(Record::kColumns, 2);
+  const QStringList& headers = Record::Captions();
   for (int c = 0; c < headers.size(); ++c) archive.SetCells(c, 0, headers[c]);
-  giSaveCount = 0;
+  std::int32_t count = 0;
 
-  Guarded([&] { DataFiles::OpenFile(nullptr, in, &archive); });
-  if (!messages.Failed && giSaveCount <= 0) {
+  Guarded([&] { DataFiles::OpenFile(nullptr, in, &archive, count); });
+  if (!messages.Failed && count <= 0) {
     // As the save button refuses an empty archive.
     messages.Show(nullptr, TMsgRequest{kMsgCaption, DataFiles::kNoDataText, TMsgIcon::Warning, TMsgButtons::Ok, QString()});
   }
   if (!messages.Failed) {
-    Guarded([&] { DataFiles::SaveFileAs(nullptr, out, &archive, DataFiles::TTableKind::Save); });
+    Guarded([&] { DataFiles::SaveFileAs(nullptr, out, &archive, count); });
   }
   SetMessageService(nullptr);
   SetDesktopServices(nullptr);

@@ -17,7 +17,7 @@
 #include <sstream>
 #include <string>
 
-#include "protocol/uCircleRoad.h"
+#include "protocol/ReplyAssembler.h"
 
 namespace {
 

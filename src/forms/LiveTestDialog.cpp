@@ -1,4 +1,4 @@
-#include "forms/UDlgTest.h"
+#include "forms/LiveTestDialog.h"
 
 #include <cmath>
 
@@ -19,8 +19,8 @@
 
 #include <algorithm>
 
-#include "data/UDataCenter.h"
-#include "forms/UMain.h"
+#include "comm/InstrumentLink.h"
+#include "data/RecordTable.h"
 #include "forms/uWaitForm.h"
 #include "platform/EventPump.h"
 #include "platform/Fonts.h"
@@ -30,7 +30,6 @@
 #include "platform/Tick.h"
 #include "platform/WindowPlacement.h"
 #include "platform/Numbers.h"
-#include "protocol/uCircleRoad.h"
 
 namespace {
 
@@ -117,11 +116,6 @@ constexpr std::uint32_t kNextFrameMs = kNextLiveFrameMs;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-TFrmMain& Main() {
-  if (!FrmMain) throw EAppError(QStringLiteral("主窗口不存在，无法与仪器通讯。"));
-  return *FrmMain;
-}
-
 // Local date-time stamps of completed tests. Two tests never share one,
 // even when the clock does not move between them.
 std::int64_t NewStamp() {
@@ -136,7 +130,15 @@ QString LoadTimeNotice(const QString& loadTime) {
   return QStringLiteral("  当前载流时间为") + loadTime + QStringLiteral("......");
 }
 
-TFrmTest::TFrmTest(QWidget* parent) : QDialog(parent) { FormCreate(); }
+TFrmTest::TFrmTest(const TTestContext& context, QWidget* parent)
+    : QDialog(parent), FContext(context), P(*context.params) {
+  FormCreate();
+}
+
+TInstrumentLink& TFrmTest::Link() const {
+  if (!FContext.link) throw EAppError(QStringLiteral("主窗口不存在，无法与仪器通讯。"));
+  return *FContext.link;
+}
 
 TFrmTest::~TFrmTest() = default;
 
@@ -201,14 +203,14 @@ void TFrmTest::FormCreate() {
   TSData->SetCells(0, 1, QStringLiteral("A相"));
   TSData->SetCells(0, 2, QStringLiteral("B相"));
   TSData->SetCells(0, 3, QStringLiteral("C相"));
-  cbbPhaseSelect->addItem(QStringLiteral("单相"));
-  cbbPhaseSelect->addItem(QStringLiteral("三相"));
+  cbbPhaseSelect->addItem(Record::kSinglePhase);
+  cbbPhaseSelect->addItem(Record::kThreePhases);
   cbbPhaseSelect->setCurrentIndex(1);
   FillTestTimes();
   ClearValues();
-  EdtDeviceNum->setText(strDevice);
-  EdtTestUser->setText(strTestUser);
-  EdtTestAdd->setText(strTestAdd);
+  EdtDeviceNum->setText(P.strDevice);
+  EdtTestUser->setText(P.strTestUser);
+  EdtTestAdd->setText(P.strTestAdd);
   Guarded([this] { CBCurrentStepChange(); });
   FTestStamp = 0;
   FArchivedStamp = 0;
@@ -218,7 +220,7 @@ void TFrmTest::FormCreate() {
 void TFrmTest::FillTestTimes() {
   cbTestTime->clear();
   for (int t = 5; t <= 60; ++t) cbTestTime->addItem(QString::number(t));
-  cbTestTime->setEditText(QString::number(iTestTime));
+  cbTestTime->setEditText(QString::number(P.iTestTime));
 }
 
 void TFrmTest::ClearValues() {
@@ -259,8 +261,8 @@ bool TFrmTest::CheckParams() {
     control->setFocus(Qt::OtherFocusReason);
     return false;
   };
-  strCurrentStep = CBCurrentStep->currentText();
-  strPhase = cbbPhaseSelect->currentText();
+  P.strCurrentStep = CBCurrentStep->currentText();
+  P.strPhase = cbbPhaseSelect->currentText();
 
   const bool is100A = CBCurrentStep->currentText() == k100A;
   const int maximum = is100A ? 60 : 30;
@@ -268,45 +270,45 @@ bool TFrmTest::CheckParams() {
   if (!TryStrToInt(TrimText(cbTestTime->currentText()), time) || time < 5 || time > maximum) {
     return refuse(cbTestTime, QStringLiteral("“时间”范围在5~%1 秒之间！").arg(maximum) + kRetype);
   }
-  iTestTime = time;
+  P.iTestTime = time;
 
   const int step = CurrentStepCode(CBCurrentStep->currentText());
   if (step != 0 && step != 1) return refuse(CBCurrentStep, QStringLiteral("请正确选择“电流档位”！"));
-  iCurrentStep = step;
+  P.iCurrentStep = step;
 
   const int phase = PhaseCode(cbbPhaseSelect->currentText());
   if (phase != 1 && phase != 3) return refuse(cbbPhaseSelect, QStringLiteral("请正确选择“相”！"));
-  iPhase = phase;
+  P.iPhase = phase;
 
   const QString device = TrimText(EdtDeviceNum->text());
   if (GbkLength(device) > kShortTextBytes) {
     return refuse(EdtDeviceNum, QStringLiteral("“设备编号”字符数应在20个字符以内") + kRetype);
   }
-  strDevice = device;
+  P.strDevice = device;
 
   const QString user = TrimText(EdtTestUser->text());
   if (GbkLength(user) > kShortTextBytes) {
     return refuse(EdtTestUser, QStringLiteral("“测试人员”字符数应在20个字符以内") + kRetype);
   }
-  strTestUser = user;
+  P.strTestUser = user;
 
   const QString place = TrimText(EdtTestAdd->text());
   if (GbkLength(place) > kShortTextBytes) {
     return refuse(EdtTestAdd, QStringLiteral("“测试地点”字符数应在20个字符以内") + kRetype);
   }
-  strTestAdd = place;
+  P.strTestAdd = place;
   return true;
 }
 
 bool TFrmTest::SaveResults() {
   if (!CheckParams()) return false;
-  strResultA = TrimText(TSData->Cells(1, 1));
-  strResultB = TrimText(TSData->Cells(1, 2));
-  strResultC = TrimText(TSData->Cells(1, 3));
+  P.strResultA = TrimText(TSData->Cells(1, 1));
+  P.strResultB = TrimText(TSData->Cells(1, 2));
+  P.strResultC = TrimText(TSData->Cells(1, 3));
   for (int p = 0; p < 3; ++p) {
     const QString shown = TSData->Cells(1, p + 1);
     const TShownValue& v = FShownOhms[p];
-    gResultOhms[size_t(p)] = !shown.isEmpty() && shown == v.text && std::isfinite(v.ohms)
+    P.gResultOhms[size_t(p)] = !shown.isEmpty() && shown == v.text && std::isfinite(v.ohms)
                                  ? std::optional<double>(v.ohms)
                                  : std::nullopt;
   }
@@ -350,7 +352,7 @@ void TFrmTest::BtnTestClick() {
     }
     TSData->SetRow(FNoSelection.top());
     const bool single = cbbPhaseSelect->currentIndex() == 0;
-    TSData->SetCells(0, 1, single ? QStringLiteral("单相") : QStringLiteral("A相"));
+    TSData->SetCells(0, 1, single ? Record::kSinglePhase : QStringLiteral("A相"));
     TSData->SetCells(0, 2, single ? QString() : QStringLiteral("B相"));
     TSData->SetCells(0, 3, single ? QString() : QStringLiteral("C相"));
     ClearValues();
@@ -382,8 +384,7 @@ void TFrmTest::EndRun() {
   }
 }
 
-int TFrmTest::ShowLiveFrame(QString& message) {
-  const TRecvFA& f = *TCircleRoad::Instance()->RecvFA;
+int TFrmTest::ShowLiveFrame(const TRecvFA& f, QString& message) {
   ++FFramesShown;
   switch (f.State) {
     case kLiveWiringError:
@@ -418,8 +419,8 @@ int TFrmTest::ShowLiveFrame(QString& message) {
 }
 
 void TFrmTest::RunTest() {
-  TFrmMain& main = Main();
-  if (!main.OpenPortOrWarn(this)) return;
+  TInstrumentLink& link = Link();
+  if (!FContext.openPort || !FContext.openPort(this)) return;
   ClearValues();
   FRunning = true;
   bool printAllowed = false;
@@ -433,27 +434,22 @@ void TFrmTest::RunTest() {
     if (!stopSent) SetTestCaption(QStringLiteral("测试"));
     btnPrint->setEnabled(printAllowed);
     SetControls(true);
-    main.ClosePort();
+    link.Close();
     EndRun();
   });
   btnPrint->setEnabled(false);
   SetControls(false);
   BtnTest->setEnabled(false);
 
-  iLastTestTime = iTestTime;
-  iLastCurrentStep = iCurrentStep;
-  iLastPhase = iPhase;
-  const TBuffer start{kCmdStartTest, static_cast<std::uint8_t>(iTestTime & 0xFF),
-                      static_cast<std::uint8_t>(iCurrentStep & 0xFF), static_cast<std::uint8_t>(iPhase & 0xFF)};
-  const int T = iTestTime;
+  P.iLastTestTime = P.iTestTime;
+  P.iLastCurrentStep = P.iCurrentStep;
+  P.iLastPhase = P.iPhase;
+  const int T = P.iTestTime;
   FTestStamp = 0;
 
-  TCircleRoad* road = TCircleRoad::Instance();
-  road->Reset();
-  road->Expect(kStartTest.replyKind);
   std::uint32_t limit = kFirstFrameMs;
   ShowWaitOver(this, kLoadingNotice);
-  main.SendBuffer(start, kStartTest.frameLength);
+  link.StartTest(TTestParams{P.iTestTime, P.iCurrentStep, P.iPhase});
   std::uint32_t startTick = GetTickCount();
   FTesting = true;
   int P = 0;
@@ -465,18 +461,17 @@ void TFrmTest::RunTest() {
       return;
     }
     // Sleeps until an event arrives or the time-out is due.
-    main.PumpLine(limit - elapsed + 1);
-    if (road->Status != kStatusDone) continue;
+    const std::optional<TRecvFA> frame = link.PumpLive(limit - elapsed + 1);
+    if (!frame) continue;
     if (limit == kFirstFrameMs) {
       SetTestCaption(QStringLiteral("中断"));
       BtnTest->setEnabled(true);
     }
     limit = kNextFrameMs;
     startTick = GetTickCount();
-    road->Expect(kStartTest.replyKind);  // the next frame can complete while this one is shown
     QString message;
-    const int s = ShowLiveFrame(message);
-    const TRecvFA& f = *road->RecvFA;
+    const int s = ShowLiveFrame(*frame, message);
+    const TRecvFA& f = *frame;
     const int L = f.LoadSeconds;
     if (s == kLiveWiringError || s == kLiveOverRange) {
       ClearValues();
@@ -519,10 +514,8 @@ void TFrmTest::RunTest() {
 
   // Stopped by the operator: live frames still under way are passed over
   // until the acknowledgement.
-  road->Expect(kStop.replyKind);
   stopSent = true;
-  main.SendBuffer({kCmdStop}, kStop.frameLength);
-  if (!main.WaitReply(kStop.timeoutMs)) {
+  if (link.Stop() != TExchange::Done) {
     MsgBox(this, kCommFailed, TMsgIcon::Warning);
     return;  // the button keeps "中断": its next press sends the stop again
   }
@@ -538,18 +531,14 @@ void TFrmTest::StopTest() {
   // reply assembler awaits one reply at a time, and opening the port again
   // would cut off the exchange under way: the press is ignored.
   if (FRunning) return;
-  TFrmMain& main = Main();
-  if (!main.OpenPortOrWarn(this)) return;
+  TInstrumentLink& link = Link();
+  if (!FContext.openPort || !FContext.openPort(this)) return;
   FRunning = true;
   auto close = qScopeGuard([&] {
-    main.ClosePort();
+    link.Close();
     EndRun();
   });
-  TCircleRoad* road = TCircleRoad::Instance();
-  road->Reset();
-  road->Expect(kStop.replyKind);
-  main.SendBuffer({kCmdStop}, kStop.frameLength);
-  if (!main.WaitReply(kStopAloneMs)) {
+  if (link.StopAgain() != TExchange::Done) {
     MsgBox(this, kCommFailed, TMsgIcon::Warning);
     return;
   }
@@ -569,12 +558,13 @@ void TFrmTest::BtnOKClick() {
     MsgBox(this, QStringLiteral("数据已经归档！"), TMsgIcon::Information);
     return;
   }
-  TFrmMain& main = Main();
   // The archive page comes into view in every case.
-  auto show = qScopeGuard([&] { main.pgc->setCurrentWidget(main.tsSave); });
+  auto show = qScopeGuard([&] {
+    if (FContext.showArchive) FContext.showArchive();
+  });
   if (!SaveResults()) return;
   auto mark = qScopeGuard([&] { FArchivedStamp = FTestStamp; });
-  main.ArchiveResult();
+  if (FContext.archive) FContext.archive();
 }
 
 void TFrmTest::btnPrintClick() {
@@ -586,15 +576,15 @@ void TFrmTest::btnPrintClick() {
     MsgBox(this, QStringLiteral("无完成测试过程的数据不能打印！"), TMsgIcon::Information);
     return;
   }
-  TFrmMain& main = Main();
-  if (!main.OpenPortOrWarn(this)) return;
+  TInstrumentLink& link = Link();
+  if (!FContext.openPort || !FContext.openPort(this)) return;
   FRunning = true;
   auto restore = qScopeGuard([&] {
     HideWait();
     BtnTest->setEnabled(true);
     btnPrint->setEnabled(true);
     SetControls(true);
-    main.ClosePort();
+    link.Close();
     EndRun();
   });
   SetControls(false);
@@ -602,11 +592,7 @@ void TFrmTest::btnPrintClick() {
   btnPrint->setEnabled(false);
   // The test-start snapshot stays as the test left it: a row archived after
   // the print carries the parameters its test was started with.
-  TCircleRoad* road = TCircleRoad::Instance();
-  road->Reset();
-  road->Expect(kPrint.replyKind);
   ShowWaitOver(this, kPrintingNotice);
   // Record 0: the result of the last live test.
-  main.SendBuffer({kCmdPrint, 0}, kPrint.frameLength);
-  if (!main.WaitReply(kPrint.timeoutMs)) MsgBox(this, kCommFailed, TMsgIcon::Warning);
+  if (link.Print(0) != TExchange::Done) MsgBox(this, kCommFailed, TMsgIcon::Warning);
 }

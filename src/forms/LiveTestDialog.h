@@ -1,12 +1,34 @@
 #pragma once
 // The test dialog: parameters of a live test (current range, phase mode, load
 // time), the descriptive fields that travel with every archived row (device
-// number, tester, test place) and the live values of a running test.
+// number, tester, test place) and the live values of a running test. It
+// talks to the instrument through the instrument link, keeps its entries in
+// the working parameters and archives through its owner.
 #include <QDialog>
 #include <QRect>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+
+#include "data/UDataCenter.h"
+
+class TInstrumentLink;
+struct TRecvFA;
+
+// What the dialog works with.
+struct TTestContext {
+  TWorkingParams* params = nullptr;
+  // The instrument; none: the entries can be checked, no test runs.
+  TInstrumentLink* link = nullptr;
+  // Appends the last test's result to the archive table.
+  std::function<void()> archive;
+  // Brings the archive page into view.
+  std::function<void()> showArchive;
+  // Opens the link on the port of the settings; on failure says why in a
+  // box over the window given, and false.
+  std::function<bool(QWidget* box)> openPort;
+};
 
 class QComboBox;
 class QFrame;
@@ -18,7 +40,7 @@ class TStringGrid;
 class TFrmTest : public QDialog {
   Q_OBJECT
  public:
-  explicit TFrmTest(QWidget* parent = nullptr);
+  explicit TFrmTest(const TTestContext& context, QWidget* parent = nullptr);
   ~TFrmTest() override;
 
   // Controls, named as their object names.
@@ -41,7 +63,8 @@ class TFrmTest : public QDialog {
   // parameters; the first invalid entry is reported, gets the focus and
   // makes the result false.
   bool CheckParams();
-  // CheckParams, then the three resistance texts into strResultA..C.
+  // CheckParams, then the three resistance texts into strResultA..C of the
+  // working parameters.
   bool SaveResults();
   // Empties the nine value cells.
   void ClearValues();
@@ -80,9 +103,11 @@ class TFrmTest : public QDialog {
   // Stop request: ends a running frame loop, or sends the stop again when
   // an earlier one was not acknowledged.
   void StopTest();
-  // Shows the latest live frame; returns its state byte and, for an error
-  // state, its message.
-  int ShowLiveFrame(QString& message);
+  // Shows a live frame; returns its state byte and, for an error state, its
+  // message.
+  int ShowLiveFrame(const TRecvFA& frame, QString& message);
+  // The link; throws EAppError when the dialog has none.
+  TInstrumentLink& Link() const;
   // Enables or disables the lists and the archive, exit, test and print
   // buttons.
   void SetControls(bool enabled);
@@ -92,6 +117,8 @@ class TFrmTest : public QDialog {
   // close check.
   void EndRun();
 
+  TTestContext FContext;
+  TWorkingParams& P;
   bool FShown = false;
   // The resistance each row shows and the frame's value behind it, in ohms:
   // the history keeps the value where the text is still the one shown.
