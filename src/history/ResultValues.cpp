@@ -6,9 +6,10 @@
 
 std::optional<double> OhmsOfText(const QString& text) {
   // μ is the Greek small mu the program writes; µ (the micro sign) and u
-  // come from files typed elsewhere.
-  static const QRegularExpression re(QStringLiteral("^\\s*([-+]?\\d+(?:\\.\\d*)?|[-+]?\\.\\d+)\\s*([μµu]|m)?\\s*(Ω|ohm)\\s*$"),
-                                     QRegularExpression::CaseInsensitiveOption);
+  // come from files typed elsewhere. A prefix counts by its case, as SI has
+  // it: m is milli, M is mega. The unit is Ω, the ohm sign, or the word.
+  static const QRegularExpression re(QStringLiteral(
+      "^\\s*([-+]?(?:\\d+(?:\\.\\d*)?|\\.\\d+))\\s*([μµumkM])?\\s*(Ω|\u2126|[oO][hH][mM][sS]?)\\s*$"));
   const QRegularExpressionMatch m = re.match(text);
   if (!m.hasMatch()) return std::nullopt;
   bool ok = false;
@@ -16,8 +17,12 @@ std::optional<double> OhmsOfText(const QString& text) {
   if (!ok) return std::nullopt;
   const QString prefix = m.captured(2);
   if (prefix.isEmpty()) return v;
-  if (prefix == QLatin1String("m") || prefix == QLatin1String("M")) return v * 1e-3;
-  return v * 1e-6;
+  switch (prefix[0].unicode()) {
+    case u'm': return v * 1e-3;
+    case u'k': return v * 1e3;
+    case u'M': return v * 1e6;
+    default: return v * 1e-6;  // μ, µ, u
+  }
 }
 
 namespace {

@@ -46,11 +46,8 @@ class SerialTransact : public ::testing::Test {
 
   // Starts the simulator and maps COM3 to it.
   std::unique_ptr<TSimProcess> StartSim(const QStringList& args = {}) {
-    auto sim = std::make_unique<TSimProcess>(args);
-    EXPECT_TRUE(sim->Started()) << sim->Output().toStdString();
-    UseSimulatorPort(sim->Dir(), sim->LinkPath(), 3);
     P.giCommPort = 3;
-    return sim;
+    return StartSimOnPort(args, 3);
   }
 };
 

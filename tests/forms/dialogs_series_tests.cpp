@@ -81,11 +81,8 @@ class SeriesDialog : public ::testing::Test {
     TickSource::Restore();
   }
   std::unique_ptr<TSimProcess> StartSim(const QStringList& args = {}) {
-    auto sim = std::make_unique<TSimProcess>(args);
-    EXPECT_TRUE(sim->Started()) << sim->Output().toStdString();
-    UseSimulatorPort(sim->Dir(), sim->LinkPath(), 3);
     P.giCommPort = 3;
-    return sim;
+    return StartSimOnPort(args, 3);
   }
   // The channel of the dialog's exchanges, from the working parameters.
   TCommSettings Comm() { return TCommSettings{P.giCommStyle, P.giCommPort, P.giBaudRate, &P.giUsbHandle}; }

@@ -96,9 +96,8 @@ class MainRig : public ::testing::Test {
 
   // Starts the simulator with args and a main window on it (COM3).
   void StartSim(const QStringList& args = {}) {
-    Sim = std::make_unique<TSimProcess>(args);
-    ASSERT_TRUE(Sim->Started()) << Sim->Output().toStdString();
-    UseSimulatorPort(Sim->Dir(), Sim->LinkPath(), 3);
+    Sim = StartSimOnPort(args, 3);
+    ASSERT_TRUE(Sim->Started());
     MakeWindow();
   }
 

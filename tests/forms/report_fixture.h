@@ -66,9 +66,10 @@ class ReportFixture : public ::testing::Test {
   // Presses the archive tab's print button with count rows; action runs on
   // the preview window, which is closed afterwards.
   void PrintArchive(int count, const std::function<void(TFrmPreview*)>& action) {
-    WhenPreviewOpens(action);
+    const auto shown = WhenPreviewOpens(action);
     PrintSaveGrid(&Owner, SGSave, count);
     FlushEvents();
+    EXPECT_TRUE(*shown) << "no preview window opened";
   }
 
   // Prints the open preview to a new PDF file and returns its name.

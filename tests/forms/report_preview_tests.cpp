@@ -139,7 +139,7 @@ TEST_F(ReportPreview, TheTotalGrowsWithEachPageMadeAvailableAndLastGoesToTheLate
 TEST_F(ReportPreview, AOnePageReportShowsPageOneOfOne) {
   Fill(SGData, 2);
   giDataCount = 2;
-  WhenPreviewOpens([&](TFrmPreview* w) {
+  const auto shown = WhenPreviewOpens([&](TFrmPreview* w) {
     EXPECT_EQ(w->PageLabel(), Label(1, 1));
     w->tbNext->click();
     w->tbLast->click();
@@ -147,6 +147,7 @@ TEST_F(ReportPreview, AOnePageReportShowsPageOneOfOne) {
   });
   PrintDataGrid(&Owner, SGData, giDataCount);
   FlushEvents();
+  EXPECT_TRUE(*shown) << "no preview window opened";
 }
 
 TEST_F(ReportPreview, ZoomButtonsAreExclusiveAndLeaveThePageLabelAlone) {

@@ -43,7 +43,11 @@ INSTANTIATE_TEST_SUITE_P(Units, ValueTexts,
                                            TValueCase{"488.2 μΩ", 488.2e-6}, TValueCase{"1.250 mΩ", 1.25e-3},
                                            TValueCase{"2.500 Ω", 2.5}, TValueCase{"61.6µΩ", 61.6e-6},
                                            TValueCase{" 7 uohm ", 7e-6}, TValueCase{"12.5", -1},
-                                           TValueCase{"", -1}, TValueCase{"--", -1}, TValueCase{"30.5 μV", -1}));
+                                           TValueCase{"", -1}, TValueCase{"--", -1}, TValueCase{"30.5 μV", -1},
+                                           // A prefix counts by its case: M is mega, m milli.
+                                           TValueCase{"2 MΩ", 2e6}, TValueCase{"2 mΩ", 2e-3},
+                                           TValueCase{"2 kΩ", 2e3}, TValueCase{"2 KΩ", -1},
+                                           TValueCase{"3.5 Ohm", 3.5}, TValueCase{"3.5 \u2126", 3.5}));
 
 // A measured value shows as the instrument writes it: cut after one decimal,
 // whether it came from a frame's single or from a text.
@@ -110,6 +114,15 @@ INSTANTIATE_TEST_SUITE_P(
         TJudgeCase{"ATypedMaximumShowsAsTyped", {61.6, -1, -1}, 55.05, 61.6, TVerdictKind::Fail,
                    "A相 61.6 μΩ 超过上限 55.05 μΩ"}),
     [](const ::testing::TestParamInfo<TJudgeCase>& i) { return std::string(i.param.name); });
+
+// A device whose first result read 0.0 μΩ has no reference to rise from: a
+// later result is not judged against it (no rise of an infinite percent).
+TEST(Judge, AFirstResultOfZeroIsNoReference) {
+  const TVerdict v = Assess({45.0, 46.0, 44.0}, TCriteria{}, {0.0, 0.0, 0.0});
+  EXPECT_EQ(v.kind, TVerdictKind::Pass);
+  EXPECT_FALSE(v.risePercent);
+  EXPECT_TRUE(v.reasons.isEmpty()) << v.reasons.join(QStringLiteral("；")).toStdString();
+}
 
 QStringList Row(int seq, const char* time, const char* device, const char* a) {
   return {QString::asprintf("%2d", seq), QString::fromUtf8(time), QString::fromUtf8(device), QStringLiteral("张三"),

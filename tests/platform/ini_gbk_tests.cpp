@@ -76,6 +76,23 @@ TEST_F(IniLayer, WritingCreatesFileSectionAndKeyAndKeepsTheRest) {
   EXPECT_EQ(Read(), QByteArray("[Screen]\r\nsave=0\r\nleft=10\r\n\r\n[RestParam]\r\nstrTestUser=\xC0\xEE\xCB\xC4\r\n"));
 }
 
+// Another program stores the file while a batch of writes is open: its key
+// stays, and the batch's writes made before and after its store all reach the
+// file.
+TEST_F(IniLayer, AnotherProgramsStoreDuringABatchIsKeptAndTheBatchWritesOnTop) {
+  Write("[Communication]\r\ngiCommPort=3\r\n");
+  TIniFile ini(Path());
+  ini.BeginUpdate();
+  ini.WriteInteger("SetParam", "iTestTime", 17);
+  TIniFile(Path()).WriteString("Ports", "COM3", "/dev/ttyUSB1");  // the other program
+  ini.WriteInteger("Communication", "giCommPort", 5);
+  ini.EndUpdate();
+  TIniFile after(Path());
+  EXPECT_EQ(after.ReadInteger("SetParam", "iTestTime", 0), 17);
+  EXPECT_EQ(after.ReadString("Ports", "COM3", ""), QStringLiteral("/dev/ttyUSB1"));
+  EXPECT_EQ(after.ReadInteger("Communication", "giCommPort", 0), 5);
+}
+
 TEST_F(IniLayer, NewKeyGoesAboveTheBlankLinesThatSeparateSections) {
   Write("# top comment\n[A]\nx=1\n\n\n[B]\ny=2\n");
   TIniFile(Path()).WriteString("A", "z", "3");

@@ -104,12 +104,12 @@ TEST_F(Serial, BytesThatArrivedWhileClosedAreDroppedAtTheNextOpen) {
   Port->OnRxChar = nullptr;  // nobody reads
   Port->Write(&f8, 1);
   ASSERT_TRUE(Sim->WaitForLogLines(1));
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < 200) PumpOrSleep(20);
+  // The reply has arrived and waits, unread, when the port closes.
+  ASSERT_TRUE(PumpUntil([&] { return Port->InputCount() >= 2; })) << "the reply never arrived";
   Port->Close();
   Port->Open();
-  t.restart();
+  QElapsedTimer t;
+  t.start();
   while (t.elapsed() < 100) PumpOrSleep(20);
   EXPECT_EQ(Port->InputCount(), 0);
 }

@@ -133,13 +133,16 @@ TFrmPreview* OpenPreview() {
   return nullptr;
 }
 
-void WhenPreviewOpens(std::function<void(TFrmPreview*)> action) {
-  QTimer::singleShot(0, qApp, [action] {
+std::shared_ptr<bool> WhenPreviewOpens(std::function<void(TFrmPreview*)> action) {
+  auto ran = std::make_shared<bool>(false);
+  QTimer::singleShot(0, qApp, [action, ran] {
     TFrmPreview* window = OpenPreview();
     if (!window) return;
+    *ran = true;
     action(window);
     if (TFrmPreview* still = OpenPreview()) still->tbExit->click();
   });
+  return ran;
 }
 
 void FlushEvents() {

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 #include "report/ReportDialogs.h"
 
@@ -63,7 +64,9 @@ QImage PdfPagePng(const QString& pdf, int page, int dpi, const QString& pngPrefi
 TFrmPreview* OpenPreview();
 // Runs action on the preview window once the event loop runs again (that is,
 // inside the wait of a print call), then closes the window if action left it
-// open. Returns at once; the call that opens the preview comes next.
-void WhenPreviewOpens(std::function<void(TFrmPreview*)> action);
+// open. Returns at once; the call that opens the preview comes next. The
+// flag returned tells afterwards whether a preview window was there for the
+// action: a test that expects one checks it.
+std::shared_ptr<bool> WhenPreviewOpens(std::function<void(TFrmPreview*)> action);
 // Handles pending events, deferred deletions included.
 void FlushEvents();

@@ -1,5 +1,7 @@
 #include "support/SimProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <signal.h>
 
 #include <QElapsedTimer>
@@ -74,4 +76,11 @@ void UseSimulatorPort(const QString& dir, const QString& linkPath, int port) {
   TIniFile ini(SettingsFileName());
   ini.WriteString(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(port), linkPath);
   ini.WriteInteger(QStringLiteral("Communication"), QStringLiteral("giCommPort"), port);
+}
+
+std::unique_ptr<TSimProcess> StartSimOnPort(const QStringList& args, int port) {
+  auto sim = std::make_unique<TSimProcess>(args);
+  EXPECT_TRUE(sim->Started()) << sim->Output().toStdString();
+  if (sim->Started()) UseSimulatorPort(sim->Dir(), sim->LinkPath(), port);
+  return sim;
 }

@@ -38,3 +38,9 @@ class TSimProcess {
 // Writes a SystemFile.ini into dir that maps COM<port> to linkPath and sets
 // giCommPort, and makes dir the program's folder (SetAppDir).
 void UseSimulatorPort(const QString& dir, const QString& linkPath, int port = 3);
+
+// The simulator every test folder starts: with args, on COM<port> of the
+// settings of its own folder (which becomes the program's folder). Fails
+// the current test, and gives a simulator that did not start, when it
+// cannot start.
+std::unique_ptr<TSimProcess> StartSimOnPort(const QStringList& args = {}, int port = 3);
