@@ -1,20 +1,26 @@
-// The results history with 100,000 stored results, on SQLite and on a
-// PostgreSQL server over its Unix socket: storing an upload of 255 records,
-// opening the history tab, filtering it to one device, drawing the trend of
-// a device with 1,000 results. Prints the time of each step.
+// The results history: a local store of a million results (or the count
+// given), storing an upload of 255 records, opening the history tab,
+// filtering it to one device with its trend; a team database on a throwaway
+// PostgreSQL cluster: an upload reaching it, and the full sync of a PC that
+// starts empty. Prints the time of each step.
 #include <QApplication>
 #include <QChartView>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 
 #include "forms/UHistory.h"
 #include "forms/UQRAssessment.h"
+#include "history/HistorySync.h"
 #include "history/ResultStore.h"
+#include "history/TeamStore.h"
 #include "support/PgCluster.h"
 #include "support/TestServices.h"
 
@@ -40,42 +46,44 @@ double Time(const char* what, const std::function<void()>& run) {
   return ms;
 }
 
-void Measure(const char* name, const TStoreConfig& config) {
-  std::printf("%s\n", name);
-  TResultStore store(config);
-  Time("fill 100,000 results (100 devices x 1,000)", [&] {
-    for (int batch = 0; batch < 10; ++batch) {
-      std::vector<QStringList> rows;
-      for (int i = 0; i < 10000; ++i) {
-        const int n = batch * 10000 + i;
-        rows.push_back(Row(n, n % 100, n / 100));
-      }
-      store.AddUploaded(rows);
-    }
-  });
+// Fills a store with count results of 100 devices, in batches as uploads
+// bring them.
+void Fill(TResultStore& store, int count) {
+  for (int begin = 0; begin < count; begin += 10000) {
+    std::vector<QStringList> rows;
+    for (int n = begin; n < std::min(count, begin + 10000); ++n) rows.push_back(Row(n, n % 100, n / 100));
+    store.AddUploaded(rows);
+  }
+}
+
+void MeasureLocal(const QString& file, int count) {
+  std::printf("local store (SQLite), %d results\n", count);
+  TResultStore store(file);
+  Time("fill (100 devices)", [&] { Fill(store, count); });
   std::vector<QStringList> upload;
-  for (int i = 0; i < 255; ++i) upload.push_back(Row(200000 + i, 7, 3000 + i));
+  for (int i = 0; i < 255; ++i) upload.push_back(Row(2000000 + i, 7, 9000 + i));
   Time("store an upload of 255 records", [&] { store.AddUploaded(upload); });
   Time("store the same upload again (all known)", [&] { store.AddUploaded(upload); });
+  Time("quick check of the file (on its own thread)", [&] { TResultStore::QuickCheck(file); });
 
   THistoryPage page([&] { return &store; }, [] { return QString(); });
   page.resize(1100, 700);
   page.show();
-  Time("open the tab (every device, 100,255 rows)", [&] { page.Refresh(); });
+  Time("open the tab (every device)", [&] { page.Refresh(); });
   std::printf("  rows read: %d of %d\n", page.Model->rowCount(), page.Model->Total());
   Time("  of which: the device list", [&] { store.Devices(); });
   Time("  of which: counting the results", [&] { store.Count({}); });
   Time("  of which: the first page", [&] { store.Page({}, nullptr, THistoryModel::kPage); });
   Time("next page as the table scrolls to its end", [&] { page.Model->fetchMore({}); });
   page.cbDevice->setEditText(QStringLiteral("QK-42"));
-  Time("filter to one device (1,000 rows) with its trend", [&] { page.Refresh(); });
+  Time("filter to one device with its trend", [&] { page.Refresh(); });
   std::printf("  rows read: %d of %d\n", page.Model->rowCount(), page.Model->Total());
   Time("  of which: the trend's values", [&] { store.Trend({QStringLiteral("QK-42"), {}, {}}); });
-  Time("draw the trend of 1,000 results", [&] { page.cvTrend->grab(); });
+  Time("draw the trend", [&] { page.cvTrend->grab(); });
   TQRAssessment report;
   TAssessmentData data;
   data.device = QStringLiteral("QK-42");
-  Time("assessment report of 1,000 results: read and judge", [&] {
+  Time("assessment report of the device: read and judge", [&] {
     data.results = store.Results(data.device);
     std::reverse(data.results.begin(), data.results.end());
     data.criteria = store.Criteria(data.device);
@@ -87,29 +95,68 @@ void Measure(const char* name, const TStoreConfig& config) {
   std::printf("  pages: %d\n", pages);
 }
 
+// The team database: an upload reaches it after it is stored locally; a PC
+// that starts empty takes every result the team has.
+void MeasureTeam(TPgCluster& cluster, const QString& folder) {
+  TTeamConfig c;
+  c.enabled = true;
+  c.host = cluster.SocketDir();
+  c.port = cluster.Port();
+  c.name = QStringLiteral("bench");
+  c.user = cluster.User();
+  std::printf("team database (PostgreSQL over its Unix socket)\n");
+  const QString first = QDir(folder).filePath(QStringLiteral("first.sqlite"));
+  {
+    TResultStore store(first);
+    Time("fill the first PC with 100,000 results", [&] { Fill(store, 100000); });
+    TTeamLink link(c);
+    Time("send them to the team database", [&] { SyncOnce(store, link); });
+  }
+  {
+    std::atomic<int> passes{0};
+    std::atomic<bool> synced{false};
+    THistorySync sync(first, c, [&](const TSyncState& s) {
+      ++passes;
+      synced = s.kind == TSyncState::Synced;
+    });
+    while (passes.load() == 0) QThread::msleep(1);
+    TResultStore store(first);
+    std::vector<QStringList> upload;
+    for (int i = 0; i < 255; ++i) upload.push_back(Row(3000000 + i, 7, 9500 + i));
+    QElapsedTimer t;
+    t.start();
+    store.AddUploaded(upload);
+    const double local = double(t.nsecsElapsed()) / 1e6;
+    synced = false;
+    sync.Kick();
+    while (!synced.load()) QThread::msleep(1);
+    std::printf("  %-44s %9.1f ms\n", "upload of 255 records stored locally", local);
+    std::printf("  %-44s %9.1f ms\n", "  and on the team database", double(t.nsecsElapsed()) / 1e6);
+  }
+  const QString fresh = QDir(folder).filePath(QStringLiteral("fresh.sqlite"));
+  TResultStore store(fresh);
+  TTeamLink link(c);
+  TSyncReport report;
+  Time("full sync of an empty PC", [&] { report = SyncOnce(store, link); });
+  std::printf("  results taken: %d\n", report.pulled);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as it comes
+  const int count = argc > 1 ? std::max(1000, atoi(argv[1])) : 1000000;
   TRecordingMessages messages;
   QTemporaryDir dir;
-  TStoreConfig sqlite;
-  sqlite.file = dir.filePath(QStringLiteral("results.sqlite"));
-  Measure("SQLite (results.sqlite)", sqlite);
+  MeasureLocal(dir.filePath(QStringLiteral("results.sqlite")), count);
 
   TPgCluster cluster;
   if (!cluster.Why().isEmpty() || !cluster.CreateDatabase(QStringLiteral("bench"))) {
-    std::printf("PostgreSQL: not measured (%s)\n", cluster.Why().toUtf8().constData());
+    std::printf("team database: not measured (%s)\n", cluster.Why().toUtf8().constData());
     return 0;
   }
-  TStoreConfig pg;
-  pg.driver = QStringLiteral("QPSQL");
-  pg.host = cluster.SocketDir();
-  pg.port = cluster.Port();
-  pg.name = QStringLiteral("bench");
-  pg.user = cluster.User();
-  Measure("PostgreSQL (Unix socket)", pg);
+  MeasureTeam(cluster, dir.path());
   return 0;
 }

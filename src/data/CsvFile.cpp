@@ -1,5 +1,7 @@
 #include "data/CsvFile.h"
 
+#include <algorithm>
+
 #include <QStringDecoder>
 
 #include <vector>
@@ -172,8 +174,10 @@ QByteArray Bytes(const QStringList& captions, const ITextRows& rows) {
   const int count = rows.RowCount();
   QString text;
   text.reserve((count + 1) * 160);
+  // The record's columns, then any further ones the captions name.
+  const int columns = std::max<int>(kColumns, int(captions.size()));
   for (int r = -1; r < count; ++r) {
-    for (int c = 0; c < kColumns; ++c) {
+    for (int c = 0; c < columns; ++c) {
       if (c > 0) text += QLatin1Char(',');
       text += Field(TrimText(r < 0 ? captions.value(c) : rows.Cell(r, c)));
     }

@@ -1,5 +1,7 @@
 #include "data/SheetFile.h"
 
+#include <algorithm>
+
 #include "data/Conversions.h"
 #include "data/RecordTable.h"
 #include "platform/Numbers.h"
@@ -41,9 +43,11 @@ void Write(const QString& fileName, const QStringList& captions, const ITextRows
   sheet.align = kAlignCenter;
   sheet.widths[Record::kTime] = 17.5;
   sheet.numberFormat = QStringLiteral("@");
-  for (int c = 0; c < Record::kColumns; ++c) Put(sheet, 0, c, TrimText(captions.value(c)));
+  // The record's columns, then any further ones the captions name.
+  const int columns = std::max<int>(Record::kColumns, int(captions.size()));
+  for (int c = 0; c < columns; ++c) Put(sheet, 0, c, TrimText(captions.value(c)));
   for (int r = 0; r < rows.RowCount(); ++r) {
-    for (int c = 0; c < Record::kColumns; ++c) Put(sheet, r + 1, c, TrimText(rows.Cell(r, c)));
+    for (int c = 0; c < columns; ++c) Put(sheet, r + 1, c, TrimText(rows.Cell(r, c)));
   }
   WriteWorkbookFile(book, fileName);
 }

@@ -1,5 +1,8 @@
 #include "data/TextFile.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "data/Conversions.h"
 #include "data/RecordTable.h"
 #include "platform/Gbk.h"
@@ -71,14 +74,17 @@ int Records(const QString& text, const std::function<void(const QStringList& row
 }
 
 QByteArray Bytes(const QStringList& captionTexts, const ITextRows& rows) {
-  QString captions[kColumns];
-  for (int c = 0; c < kColumns; ++c) captions[c] = TrimText(captionTexts.value(c));
+  // The record's columns, then any further ones (a judged history row's)
+  // as lines of their own after the results.
+  const int columns = std::max<int>(kColumns, int(captionTexts.size()));
+  std::vector<QString> captions(static_cast<size_t>(columns), QString());
+  for (int c = 0; c < columns; ++c) captions[size_t(c)] = TrimText(captionTexts.value(c));
   const QString lineEnd = QStringLiteral("\r\n");
   const int count = rows.RowCount();
   QString text;
   text.reserve(count * 200);
   auto put = [&](int c, int r) {
-    text += captions[c];
+    text += captions[size_t(c)];
     text += QLatin1Char('=');
     text += TrimText(rows.Cell(r, c));
     text += lineEnd;
@@ -89,6 +95,7 @@ QByteArray Bytes(const QStringList& captionTexts, const ITextRows& rows) {
     for (int c = Record::kTime; c <= Record::kLoadTime; ++c) put(c, r);
     text += QStringLiteral("[试验结果]") + lineEnd;
     for (int c = Record::kPhase; c <= Record::kOhmC; ++c) put(c, r);
+    for (int c = kColumns; c < columns; ++c) put(c, r);
     text += lineEnd;
     text += lineEnd;
   }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/EventPump.h"
+#include "platform/FileIo.h"
 #include "platform/Gbk.h"
 #include "platform/IniFile.h"
 #include "platform/Tick.h"
@@ -40,7 +41,9 @@ QString SettingsDir() {
   if (KeepsFilesBesideExecutable()) return AppDir();
   const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   const QString dir = QDir(config).filePath(QStringLiteral("qk4820"));
-  QDir().mkpath(dir);  // a failure shows when the file is written
+  // The folder holds the user's settings and results: the owner's alone. A
+  // failure shows when a file is written.
+  MakePrivateDir(dir);
   return dir;
 }
 

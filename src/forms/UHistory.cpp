@@ -23,13 +23,17 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "data/UDataCenter.h"
 #include "data/RecordTable.h"
 #include "forms/UDataFiles.h"
 #include "forms/UQRAssessment.h"
+#include "history/HistoryImport.h"
 #include "history/ResultStore.h"
+#include "history/TeamStore.h"
 #include "history/ResultValues.h"
 #include "platform/IniFile.h"
 #include "platform/MessageService.h"
@@ -127,7 +131,11 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   cbDevice->setObjectName(QStringLiteral("cbDevice"));
   cbDevice->setEditable(true);
   cbDevice->setMinimumWidth(140);
-  cbDevice->completer()->setCompletionMode(QCompleter::PopupCompletion);
+  // Completion inline, in the box itself: a pop-up list would take the
+  // click on "查询" that should query the typed device. Enter queries too,
+  // and the typed number is not added to the list.
+  cbDevice->completer()->setCompletionMode(QCompleter::InlineCompletion);
+  cbDevice->setInsertPolicy(QComboBox::NoInsert);
   chkAllTime = new QCheckBox(QStringLiteral("全部时间"), this);
   chkAllTime->setObjectName(QStringLiteral("chkAllTime"));
   chkAllTime->setChecked(true);
@@ -192,7 +200,7 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   const TTrendChart trend = MakeTrendChart();
   for (int p = 0; p < 3; ++p) Phase[p] = trend.Phase[p];
   MaxLine = trend.MaxLine;
-  ReferenceLine = trend.ReferenceLine;
+  for (int p = 0; p < 3; ++p) ReferenceLine[p] = trend.ReferenceLine[p];
   FTrend = trend;
   cvTrend = new QChartView(trend.Chart, this);
   cvTrend->setObjectName(QStringLiteral("cvTrend"));
@@ -236,15 +244,50 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   connect(btnDatabase, &QPushButton::clicked, this, guarded(&THistoryPage::BtnDatabaseClick));
 }
 
+void THistoryPage::SetSyncState(const QString& text) {
+  FSyncText = text;
+  ShowStatus();
+}
+
+void THistoryPage::ResultsArrived() {
+  if (FCountText.isEmpty()) return;
+  FCountText = QStringLiteral("共 %1 条结果（团队数据库有新结果，请查询）").arg(Model->Total());
+  ShowStatus();
+}
+
+void THistoryPage::ShowStatus() {
+  QStringList parts;
+  // A result the program could not store since, or damage found in the
+  // store, is told here with the reason.
+  const QString why = FWhy();
+  if (!why.isEmpty()) parts << why;
+  if (!FCountText.isEmpty()) parts << FCountText;
+  if (!FSyncText.isEmpty()) parts << FSyncText;
+  const QString status = parts.join(QStringLiteral("；"));
+  lblStatus->setText(status);
+  lblStatus->setToolTip(status);
+}
+
 void THistoryPage::Refresh() {
   TResultStore* store = FStore();
   if (!store) {
     FFilter = THistoryFilter{};
     Model->Reset(0, nullptr);
     cvTrend->hide();
+    FCountText.clear();
     lblStatus->setText(QStringLiteral("历史记录无法使用：%1").arg(FWhy()));
     return;
   }
+  try {
+    Query(*store);
+  } catch (const EAppError&) {
+    if (FReadFailed) FReadFailed();
+    throw;
+  }
+}
+
+void THistoryPage::Query(TResultStore& storeRef) {
+  TResultStore* store = &storeRef;
   const QString device = ChosenFilter().device;
   // The device list, for completion.
   const QStringList devices = store->Devices();
@@ -269,12 +312,8 @@ void THistoryPage::Refresh() {
     }
     ShowTrend(device, store->Trend(filter), FJudges[device]);
   }
-  QString status = QStringLiteral("共 %1 条结果；历史记录：%2").arg(total).arg(store->FileName());
-  // A result the program could not store since is told here, with the reason.
-  const QString why = FWhy();
-  if (!why.isEmpty()) status = QStringLiteral("最近的测试结果未能存入历史记录：%1；%2").arg(why, status);
-  lblStatus->setText(status);
-  lblStatus->setToolTip(status);
+  FCountText = QStringLiteral("共 %1 条结果；历史记录：%2").arg(total).arg(store->FileName());
+  ShowStatus();
 }
 
 THistoryFilter THistoryPage::ChosenFilter() const {
@@ -308,6 +347,7 @@ std::vector<THistoryRow> THistoryPage::FetchRows(int count) {
   } catch (const EAppError& e) {
     // The view asked while scrolling: say so below the table, keep the rows.
     lblStatus->setText(e.Text());
+    if (FReadFailed) FReadFailed();
     return {};
   }
   if (!results.empty()) FLast = results.back();
@@ -346,25 +386,27 @@ void THistoryPage::BtnImportClick() {
     MsgBoxWithDetail(this, QStringLiteral("历史记录无法使用。"), FWhy(), TMsgIcon::Warning);
     return;
   }
-  // The file is read by the archive's own readers into a table of its own;
-  // the archive stays as it is.
+  // The file is read as it shows its cells; the archive stays as it is.
   const QString name = DataFiles::ChooseOpenFile(this);
   if (name.isEmpty()) return;
-  TRecordTable table;
-  int records = 0;
-  if (DataFiles::ReadRecordFile(this, name, table, records) != DataFiles::TOpened::Read) return;
-  std::vector<QStringList> rows;
-  for (int r = 0; r < records && r < table.RowCount(); ++r) rows.push_back(table.Row(r));
-  if (rows.empty()) return;
-  int added = 0;
+  TImportCheck check;
   try {
-    added = store->AddImported(rows);
+    check = CheckImportRows(ReadImportFile(name));
   } catch (const EAppError& e) {
     MsgBoxWithDetail(this, QStringLiteral("导入失败。"), e.Text(), TMsgIcon::Warning);
     return;
   }
-  MsgBox(this, QStringLiteral("已导入 %1 条结果（%2 条已在历史记录中）。").arg(added).arg(int(rows.size()) - added),
-         TMsgIcon::Information);
+  TAddCount count;
+  if (!check.results.empty()) {
+    try {
+      count = FStoring ? FStoring(check.results) : store->Add(check.results);
+    } catch (const EAppError& e) {
+      MsgBoxWithDetail(this, QStringLiteral("导入失败，历史记录未改变。"), e.Text(), TMsgIcon::Warning);
+      return;
+    }
+  }
+  MsgBox(this, ImportSummary(count, check) + QStringLiteral("。"),
+         check.refusedCount > 0 ? TMsgIcon::Warning : TMsgIcon::Information);
   Refresh();
 }
 
@@ -376,20 +418,24 @@ void THistoryPage::BtnExportClick() {
     MsgBox(this, DataFiles::kNoDataText, TMsgIcon::Warning);
     return;
   }
-  // The record columns of the rows, as the archive's files hold them.
+  // The record columns first (the file imports again), then the judgement
+  // and its reasons.
   class TShownRows : public ITextRows {
    public:
     explicit TShownRows(const std::vector<THistoryRow>& rows) : FRows(rows) {}
     int RowCount() const override { return int(FRows.size()); }
-    int ColCount() const override { return Record::kColumns; }
-    QString Cell(int row, int col) const override { return FRows[size_t(row)].texts.value(col); }
+    int ColCount() const override { return Judged::kColumns + 1; }
+    QString Cell(int row, int col) const override {
+      const THistoryRow& r = FRows[size_t(row)];
+      return col == Judged::kColumns ? r.reasons.join(QStringLiteral("；")) : r.texts.value(col);
+    }
 
    private:
     const std::vector<THistoryRow>& FRows;
   };
   const QString name = DataFiles::ChooseSaveFile(this);
   if (name.isEmpty()) return;
-  DataFiles::SaveRecordFile(this, name, Record::Captions(), TShownRows(shown));
+  DataFiles::SaveRecordFile(this, name, Judged::Captions() + QStringList{QStringLiteral("原因")}, TShownRows(shown));
 }
 
 void THistoryPage::BtnReportClick() {
@@ -398,9 +444,11 @@ void THistoryPage::BtnReportClick() {
     MsgBoxWithDetail(this, QStringLiteral("历史记录无法使用。"), FWhy(), TMsgIcon::Warning);
     return;
   }
-  const THistoryFilter filter = ChosenFilter();
+  // The report is of the results the table shows, whatever the box says
+  // since the last query.
+  const THistoryFilter filter = FFilter;
   if (filter.device.isEmpty()) {
-    MsgBox(this, QStringLiteral("请先选择一个设备编号，再生成评估报告。"), TMsgIcon::Warning);
+    MsgBox(this, QStringLiteral("请先选择一个设备编号并查询，再生成评估报告。"), TMsgIcon::Warning);
     cbDevice->setFocus();
     return;
   }
@@ -427,19 +475,33 @@ void THistoryPage::BtnReportClick() {
 
 void THistoryPage::BtnDatabaseClick() {
   TFrmDatabase dlg(QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite")), this);
-  if (dlg.exec() == QDialog::Accepted) Refresh();  // the store in use follows the settings
+  if (dlg.exec() != QDialog::Accepted) return;
+  if (FSettingsChanged) FSettingsChanged();  // the replication follows the settings
+  Refresh();
 }
 
 // ---- database ----------------------------------------------------------------
 
+// A check of the team database on a thread of its own: the dialog answers
+// while a server is slow or silent, and closing it stops the check.
+struct TFrmDatabase::TCheck {
+  std::atomic<bool> stop{false};
+  std::atomic<bool> done{false};
+  std::thread thread;
+  ~TCheck() {
+    stop = true;
+    if (thread.joinable()) thread.join();
+  }
+};
+
 TFrmDatabase::TFrmDatabase(const QString& sqliteFile, QWidget* parent) : QDialog(parent), FSqliteFile(sqliteFile) {
   setObjectName(QStringLiteral("FrmDatabase"));
   setWindowTitle(QStringLiteral("历史记录数据库"));
-  const TStoreConfig c = StoreConfigOf(SettingsFile(), sqliteFile);
+  const TTeamConfig c = TeamConfigOf(SettingsFile());
   cbDriver = new QComboBox(this);
   cbDriver->setObjectName(QStringLiteral("cbDriver"));
-  cbDriver->addItems({QStringLiteral("本机文件（SQLite）"), QStringLiteral("共享数据库（PostgreSQL）")});
-  cbDriver->setCurrentIndex(c.driver == QLatin1String("QPSQL") ? 1 : 0);
+  cbDriver->addItems({QStringLiteral("仅保存在本机"), QStringLiteral("本机保存，并与团队数据库（PostgreSQL）同步")});
+  cbDriver->setCurrentIndex(c.enabled ? 1 : 0);
   edtHost = new QLineEdit(c.host, this);
   edtHost->setObjectName(QStringLiteral("edtHost"));
   spnPort = new QSpinBox(this);
@@ -453,22 +515,36 @@ TFrmDatabase::TFrmDatabase(const QString& sqliteFile, QWidget* parent) : QDialog
   edtOptions = new QLineEdit(c.options, this);
   edtOptions->setObjectName(QStringLiteral("edtOptions"));
   edtOptions->setPlaceholderText(QStringLiteral("例如 sslmode=verify-full"));
+  spnConnectTimeout = new QSpinBox(this);
+  spnConnectTimeout->setObjectName(QStringLiteral("spnConnectTimeout"));
+  spnConnectTimeout->setRange(1, 600);
+  spnConnectTimeout->setSuffix(QStringLiteral(" 秒"));
+  spnConnectTimeout->setValue(c.connectTimeout);
+  spnStatementTimeout = new QSpinBox(this);
+  spnStatementTimeout->setObjectName(QStringLiteral("spnStatementTimeout"));
+  spnStatementTimeout->setRange(1, 3600);
+  spnStatementTimeout->setSuffix(QStringLiteral(" 秒"));
+  spnStatementTimeout->setValue(c.statementTimeout);
   lblState = new QLabel(this);
   lblState->setObjectName(QStringLiteral("lblState"));
   lblState->setWordWrap(true);
-  lblState->setMinimumWidth(360);
+  lblState->setMinimumWidth(420);
   btnCheck = new QPushButton(QStringLiteral("测试连接"), this);
   btnCheck->setObjectName(QStringLiteral("btnCheck"));
   MakeOkCancel(this, BtnOK, BtnCancel);
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("保存位置："), cbDriver);
+  form->addRow(QStringLiteral("保存方式："), cbDriver);
   form->addRow(QStringLiteral("服务器："), edtHost);
   form->addRow(QStringLiteral("端口："), spnPort);
   form->addRow(QStringLiteral("数据库名："), edtName);
   form->addRow(QStringLiteral("用户名："), edtUser);
   form->addRow(QStringLiteral("连接选项："), edtOptions);
-  auto* note = new QLabel(QStringLiteral("密码不保存在本程序中，请写在 ~/.pgpass 或 PostgreSQL 服务文件中。"), this);
+  form->addRow(QStringLiteral("连接超时："), spnConnectTimeout);
+  form->addRow(QStringLiteral("语句超时："), spnStatementTimeout);
+  auto* note = new QLabel(QStringLiteral("测试结果总是先保存在本机；团队数据库暂时无法连接时，结果在连接恢复后自动同步。"
+                                         "密码不保存在本程序中，请写在 ~/.pgpass 或 PostgreSQL 服务文件中。"),
+                          this);
   note->setWordWrap(true);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(btnCheck);
@@ -485,57 +561,83 @@ TFrmDatabase::TFrmDatabase(const QString& sqliteFile, QWidget* parent) : QDialog
   connect(btnCheck, &QPushButton::clicked, this, [this] { Guarded([this] { Check(); }); });
   connect(BtnOK, &QPushButton::clicked, this, [this] {
     Guarded([this] {
-      Save();
-      accept();
+      if (Save()) accept();
     });
   });
   connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   DriverChange();
 }
 
+TFrmDatabase::~TFrmDatabase() = default;
+
 void TFrmDatabase::DriverChange() {
   const bool server = cbDriver->currentIndex() == 1;
-  for (QWidget* w : std::initializer_list<QWidget*>{edtHost, spnPort, edtName, edtUser, edtOptions}) w->setEnabled(server);
-  lblState->setText(server ? QString() : QStringLiteral("历史记录保存在 %1").arg(FSqliteFile));
+  for (QWidget* w : std::initializer_list<QWidget*>{edtHost, spnPort, edtName, edtUser, edtOptions, spnConnectTimeout,
+                                                    spnStatementTimeout, btnCheck}) {
+    w->setEnabled(server);
+  }
+  lblState->setText(QStringLiteral("历史记录保存在 %1").arg(FSqliteFile));
 }
 
-TStoreConfig TFrmDatabase::Config() const {
-  TStoreConfig c;
-  c.file = FSqliteFile;
-  if (cbDriver->currentIndex() == 1) {
-    c.driver = QStringLiteral("QPSQL");
-    c.host = edtHost->text().trimmed();
-    c.port = spnPort->value();
-    c.name = edtName->text().trimmed();
-    c.user = edtUser->text().trimmed();
-    c.options = edtOptions->text().trimmed();
-  }
+TTeamConfig TFrmDatabase::Config() const {
+  TTeamConfig c;
+  c.enabled = cbDriver->currentIndex() == 1;
+  c.host = edtHost->text().trimmed();
+  c.port = spnPort->value();
+  c.name = edtName->text().trimmed();
+  c.user = edtUser->text().trimmed();
+  c.options = edtOptions->text().trimmed();
+  c.connectTimeout = spnConnectTimeout->value();
+  c.statementTimeout = spnStatementTimeout->value();
   return c;
 }
 
-bool TFrmDatabase::Check() {
-  try {
-    TResultStore store(Config());
-    lblState->setText(QStringLiteral("可以连接：%1（%2 条结果）").arg(store.FileName()).arg(store.Count({})));
-    return true;
-  } catch (const EAppError& e) {
-    lblState->setText(QStringLiteral("无法连接：%1").arg(e.Text()));
-    return false;
+bool TFrmDatabase::Checking() const { return FCheck && !FCheck->done; }
+
+void TFrmDatabase::Check() {
+  const TTeamConfig c = Config();
+  const QString refused = c.OptionsError();
+  if (!refused.isEmpty()) {
+    lblState->setText(QStringLiteral("无法连接：%1").arg(refused));
+    return;
   }
+  FCheck.reset();  // an earlier check stops
+  FCheck = std::make_shared<TCheck>();
+  lblState->setText(QStringLiteral("正在连接 %1……").arg(c.Describe()));
+  btnCheck->setEnabled(false);
+  TCheck* check = FCheck.get();
+  check->thread = std::thread([this, c, check] {
+    QString text;
+    try {
+      TTeamLink link(c, &check->stop);
+      link.Connect();
+      text = QStringLiteral("已连接：%1（团队数据库中有 %2 条结果）").arg(link.Reached()).arg(link.ResultCount());
+    } catch (const EAppError& e) {
+      text = QStringLiteral("无法连接：%1").arg(e.Text());
+    }
+    if (check->stop) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, text, check] {
+          if (FCheck.get() != check) return;  // a later check is under way
+          lblState->setText(text);
+          btnCheck->setEnabled(cbDriver->currentIndex() == 1);
+          check->done = true;
+        },
+        Qt::QueuedConnection);
+  });
 }
 
-void TFrmDatabase::Save() {
-  const TStoreConfig c = Config();
-  TIniFile& ini = SettingsFile();
-  const QString section = QStringLiteral("Database");
-  ini.BeginUpdate();
-  ini.WriteString(section, QStringLiteral("Driver"), c.driver);
-  ini.WriteString(section, QStringLiteral("Host"), c.host);
-  ini.WriteInteger(section, QStringLiteral("Port"), c.port);
-  ini.WriteString(section, QStringLiteral("Name"), c.name);
-  ini.WriteString(section, QStringLiteral("User"), c.user);
-  ini.WriteString(section, QStringLiteral("Options"), c.options);
-  ini.EndUpdate();
+bool TFrmDatabase::Save() {
+  const TTeamConfig c = Config();
+  const QString refused = c.enabled ? c.OptionsError() : QString();
+  if (!refused.isEmpty()) {
+    MsgBox(this, refused, TMsgIcon::Warning);
+    edtOptions->setFocus();
+    return false;
+  }
+  WriteTeamConfig(SettingsFile(), c);
+  return true;
 }
 
 // ---- criteria ----------------------------------------------------------------

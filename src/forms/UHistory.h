@@ -14,6 +14,9 @@
 #include "forms/UTrendChart.h"
 #include "history/Judged.h"
 #include "history/ResultStore.h"
+#include "history/TeamStore.h"
+
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -71,6 +74,18 @@ class THistoryPage : public QWidget {
   // be opened, or why the latest result could not be stored (empty when it was).
   THistoryPage(std::function<TResultStore*()> store, std::function<QString()> why, QWidget* parent = nullptr);
 
+  // How imported results are stored (by default straight into the store);
+  // the main window stores them as it stores every result.
+  void SetStoring(std::function<TAddCount(const std::vector<TNewResult>&)> storing) { FStoring = std::move(storing); }
+  // Called after the store failed to read (the main window checks its file).
+  void SetReadFailed(std::function<void()> failed) { FReadFailed = std::move(failed); }
+  // Called when "数据库…" changed the settings.
+  void SetSettingsChanged(std::function<void()> changed) { FSettingsChanged = std::move(changed); }
+  // The state of the team database's link, shown beside the count.
+  void SetSyncState(const QString& text);
+  // Results came from the team database: the next query shows them.
+  void ResultsArrived();
+
   // Reads the results of the filter anew; with one device chosen, its trend.
   void Refresh();
   void BtnCriteriaClick();
@@ -103,17 +118,27 @@ class THistoryPage : public QWidget {
   QChartView* cvTrend = nullptr;
   QLineSeries* Phase[3] = {nullptr, nullptr, nullptr};
   QLineSeries* MaxLine = nullptr;
-  QLineSeries* ReferenceLine = nullptr;
+  QLineSeries* ReferenceLine[3] = {nullptr, nullptr, nullptr};
 
  private:
   // The device and time range the controls choose.
   THistoryFilter ChosenFilter() const;
+  // Refresh on an open store.
+  void Query(TResultStore& store);
   // The next rows of the current query, judged.
   std::vector<THistoryRow> FetchRows(int count);
   void ShowTrend(const QString& device, const std::vector<TTrendPoint>& points, const TJudge& judge);
 
+  // The status line: a failure, the count and the store, the link's state.
+  void ShowStatus();
+
   std::function<TResultStore*()> FStore;
   std::function<QString()> FWhy;
+  std::function<TAddCount(const std::vector<TNewResult>&)> FStoring;
+  std::function<void()> FReadFailed;
+  std::function<void()> FSettingsChanged;
+  QString FCountText;
+  QString FSyncText;
   THistoryFilter FFilter;
   // The last result read: the next page starts after it.
   std::optional<TStoredResult> FLast;
@@ -149,18 +174,24 @@ class TFrmCriteria : public QDialog {
 
 class QSpinBox;
 
-// "历史记录数据库": the embedded file or a team's PostgreSQL database
-// ([Database] of the settings file), and whether the store is reachable.
+// "历史记录数据库": the results are kept in the file on this PC; a team's
+// PostgreSQL database ([Database] of the settings file) receives a copy and
+// gives this PC the results of the others.
 class TFrmDatabase : public QDialog {
   Q_OBJECT
  public:
   TFrmDatabase(const QString& sqliteFile, QWidget* parent = nullptr);
-  // The store as the entries describe it.
-  TStoreConfig Config() const;
-  // Tries to open the store; the result in lblState. True when reachable.
-  bool Check();
+  ~TFrmDatabase() override;
+  // The team database as the entries describe it.
+  TTeamConfig Config() const;
+  // Connects in the background; lblState says which server was reached,
+  // or why none was. The dialog keeps answering meanwhile.
+  void Check();
+  // Whether a check is under way.
+  bool Checking() const;
   // Writes [Database]; no password is written, there is no field for one.
-  void Save();
+  // False (with a message) when the options name a key they may not.
+  bool Save();
 
   QComboBox* cbDriver = nullptr;
   QLineEdit* edtHost = nullptr;
@@ -173,7 +204,12 @@ class TFrmDatabase : public QDialog {
   QPushButton* BtnOK = nullptr;
   QPushButton* BtnCancel = nullptr;
 
+  QSpinBox* spnConnectTimeout = nullptr;
+  QSpinBox* spnStatementTimeout = nullptr;
+
  private:
   void DriverChange();
   QString FSqliteFile;
+  struct TCheck;
+  std::shared_ptr<TCheck> FCheck;
 };

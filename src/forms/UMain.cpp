@@ -189,6 +189,7 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
 }
 
 TFrmMain::~TFrmMain() {
+  FHistory.reset();  // the replication's worker stops before the window goes
   FormDestroy();
   if (FrmMain == this) FrmMain = nullptr;
 }
@@ -242,6 +243,8 @@ void TFrmMain::BuildControls() {
   pgc->addTab(tsMachine, QStringLiteral("仪器数据"));
   // The results history, after the two tables.
   tsHistory = new THistoryPage([this] { return History(); }, [this] { return HistoryError(); }, pgc);
+  tsHistory->SetStoring([this](const std::vector<TNewResult>& results) { return HistoryService().Store(results); });
+  tsHistory->SetSettingsChanged([this] { HistorySettingsChanged(); });
   pgc->addTab(tsHistory, QStringLiteral("历史记录"));
   connect(pgc, &QTabWidget::currentChanged, this, [this](int) {
     if (pgc->currentWidget() == tsHistory) Guarded([this] { tsHistory->Refresh(); });
@@ -630,7 +633,9 @@ void TFrmMain::ArchiveResult() {
   SGSave->SetRowCount(p.giSaveCount + 1);
   const int r = SGSave->RowCount() - 1;
   SGSave->SetCells(Record::kNumber, r, QString::asprintf("%2d", r));
-  SGSave->SetCells(Record::kTime, r, DateTimeText(QDateTime::currentDateTime()));
+  // One moment for the row's text and the history's finer time.
+  const QDateTime now = QDateTime::currentDateTime();
+  SGSave->SetCells(Record::kTime, r, DateTimeText(now));
   SGSave->SetCells(Record::kDevice, r, p.strDevice);
   SGSave->SetCells(Record::kTester, r, p.strTestUser);
   SGSave->SetCells(Record::kPlace, r, p.strTestAdd);
@@ -641,53 +646,76 @@ void TFrmMain::ArchiveResult() {
   SGSave->SetCells(Record::kOhmB, r, p.strResultB);
   SGSave->SetCells(Record::kOhmC, r, p.strResultC);
   SGSave->SetRow(r);
-  StoreArchived(SGSave->RowTexts(r), TStartParams{p.iLastCurrentStep, p.iLastTestTime, p.iLastPhase}, p.gResultOhms);
+  StoreArchived(SGSave->RowTexts(r), TStartParams{p.iLastCurrentStep, p.iLastTestTime, p.iLastPhase}, p.gResultOhms,
+                now);
 }
 
 // ---- Results history ---------------------------------------------------------------
 
+THistoryService& TFrmMain::HistoryService() {
+  if (FHistory) return *FHistory;
+  FHistory = std::make_unique<THistoryService>(SettingsDir(), [] { return TeamConfigOf(SettingsFile()); });
+  // The replication and the check of the file run on threads of their own:
+  // what they say reaches the window through its event queue.
+  FHistory->OnSyncState = [this](const TSyncState& state) {
+    QMetaObject::invokeMethod(this, [this, state] { tsHistory->SetSyncState(state.Text()); }, Qt::QueuedConnection);
+  };
+  FHistory->OnChecked = [this] {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (FHistory && FHistory->ApplyCheck()) ShowHistoryDamage();
+        },
+        Qt::QueuedConnection);
+  };
+  FHistory->OnPulled = [this](int) {
+    QMetaObject::invokeMethod(this, [this] { tsHistory->ResultsArrived(); }, Qt::QueuedConnection);
+  };
+  return *FHistory;
+}
+
 TResultStore* TFrmMain::History() {
-  // [Database] of the settings selects the store: the SQLite file beside the
-  // settings, or a team's PostgreSQL database.
-  const TStoreConfig config =
-      StoreConfigOf(SettingsFile(), QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite")));
-  if (FHistory && FHistory->FileName() == config.Describe()) return FHistory.get();
-  FHistory.reset();
-  try {
-    FHistory = std::make_unique<TResultStore>(config);
-    FHistoryError.clear();
-  } catch (const EAppError& e) {
-    FHistoryError = e.Text();
-  }
-  return FHistory.get();
+  TResultStore* store = HistoryService().Reading();
+  if (!FHistory->Damage().isEmpty()) ShowHistoryDamage();
+  return store;
 }
 
-void TFrmMain::HistoryFailed(const QString& why) {
-  FHistoryError = why;
-  if (FHistoryFailureShown) return;
-  FHistoryFailureShown = true;
-  MsgBoxWithDetail(this, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"), why, TMsgIcon::Warning);
+QString TFrmMain::HistoryError() { return HistoryService().Why(); }
+
+void TFrmMain::ShowHistoryDamage() {
+  if (FDamageShown || !FHistory || FHistory->Damage().isEmpty()) return;
+  FDamageShown = true;
+  const QString fresh = FHistory->FreshFile();
+  MsgBoxWithDetail(this, FHistory->Damage(),
+                   fresh.isEmpty() ? QString() : QStringLiteral("新的测试结果保存在 %1").arg(fresh), TMsgIcon::Warning);
 }
 
-void TFrmMain::StoreInHistory(const std::function<void(TResultStore&)>& store) {
-  TResultStore* history = History();
-  if (!history) return HistoryFailed(FHistoryError);
+void TFrmMain::StoreInHistory(const std::vector<TNewResult>& results) {
   try {
-    store(*history);
-    FHistoryError.clear();  // the history tab no longer reports an earlier failure
+    HistoryService().Store(results);
   } catch (const EAppError& e) {
-    HistoryFailed(e.Text());
+    // Every time: each result that is not kept is the operator's to know of.
+    MsgBoxWithDetail(this, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"), e.Text(), TMsgIcon::Warning);
   }
+  if (FHistory && !FHistory->Damage().isEmpty()) ShowHistoryDamage();
 }
 
 void TFrmMain::StoreUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms) {
   if (rows.empty()) return;
-  StoreInHistory([&](TResultStore& history) { history.AddUploaded(rows, ohms); });
+  std::vector<TNewResult> results;
+  results.reserve(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    results.push_back(TNewResult{TResultKind::Uploaded, rows[i], i < ohms.size() ? ohms[i] : TOhms{}, {}, {}});
+  }
+  StoreInHistory(results);
 }
 
-void TFrmMain::StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms) {
-  StoreInHistory([&](TResultStore& history) { history.AddArchived(row, start, ohms); });
+void TFrmMain::StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms,
+                             const QDateTime& time) {
+  StoreInHistory({TNewResult{TResultKind::Archived, row, ohms, start, time}});
 }
+
+void TFrmMain::HistorySettingsChanged() { HistoryService().Reconfigure(); }
 
 void TFrmMain::btnClearSaveClick() {
   Guarded([this] {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "data/UDataCenter.h"
+#include "history/HistoryService.h"
 #include "history/ResultStore.h"
 
 class ISerialPort;
@@ -127,14 +128,19 @@ class TFrmMain : public QWidget {
   bool Busy() const { return FBusy; }
 
   // ---- Results history ------------------------------------------------------
-  // The store (results.sqlite beside the settings file), opened at first
-  // use; null when it cannot be opened (HistoryError() says why).
+  // The history (results.sqlite beside the settings file, and the team
+  // database the settings name), opened at first use.
+  THistoryService& HistoryService();
+  // The store the history tab reads; null when it cannot be opened
+  // (HistoryError() says why).
   TResultStore* History();
-  QString HistoryError() const { return FHistoryError; }
+  QString HistoryError();
   // Stores rows in the history. A store that cannot be written leaves the
-  // operation as it was; the operator is told once per run.
+  // operation as it was; the operator is told every time, with the reason.
   void StoreUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms);
-  void StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms);
+  void StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms, const QDateTime& time);
+  // The settings of the team database changed.
+  void HistorySettingsChanged();
 
  signals:
   // The window has closed; the program ends.
@@ -194,12 +200,12 @@ class TFrmMain : public QWidget {
   bool FCloseWhenIdle = false;
   bool FClosed = false;
 
-  void HistoryFailed(const QString& why);
-  // Runs store on the history; a failure is told as HistoryFailed says.
-  void StoreInHistory(const std::function<void(TResultStore&)>& store);
-  std::unique_ptr<TResultStore> FHistory;
-  QString FHistoryError;
-  bool FHistoryFailureShown = false;
+  // Stores results in the history; a failure is told with its reason.
+  void StoreInHistory(const std::vector<TNewResult>& results);
+  // Tells of damage found in the history's file, once.
+  void ShowHistoryDamage();
+  std::unique_ptr<THistoryService> FHistory;
+  bool FDamageShown = false;
 };
 
 extern TFrmMain* FrmMain;

@@ -1,6 +1,7 @@
 #pragma once
 // The resistance trend of one device: phases A, B and C over time, with the
-// maximum and the reference as dashed lines. The history tab shows it and the
+// maximum as a dashed line and each phase's reference as a dotted line in
+// the phase's colour. The history tab shows it and the
 // assessment report prints it.
 #include <QString>
 
@@ -11,14 +12,20 @@
 #include "history/Judged.h"
 
 class QChart;
+class QColor;
 class QLineSeries;
 
 struct TTrendChart {
   QChart* Chart = nullptr;  // owned by whoever shows it
   QLineSeries* Phase[3] = {nullptr, nullptr, nullptr};
   QLineSeries* MaxLine = nullptr;
-  QLineSeries* ReferenceLine = nullptr;
+  QLineSeries* ReferenceLine[3] = {nullptr, nullptr, nullptr};
 };
+
+// The colours of phases A, B, C (yellow, green and red, as the phases of a
+// switchyard are marked) and of the maximum's line.
+QColor PhaseColour(int phase);
+QColor MaxLineColour();
 
 // A new, empty chart with its series and axes.
 TTrendChart MakeTrendChart();

@@ -22,6 +22,14 @@ void Worsen(TVerdict& v, TVerdictKind k) {
 }
 }  // namespace
 
+std::optional<double> ReferenceOf(const TCriteria& c, const std::array<std::optional<double>, 3>& reference,
+                                  int phase) {
+  if (c.referenceMicroOhm) return c.referenceMicroOhm;
+  const std::optional<double>& first = reference[size_t(phase)];
+  if (!first || !(std::floor(*first * 10 + 1e-6) > 0)) return std::nullopt;
+  return first;
+}
+
 TVerdict Assess(const std::array<std::optional<double>, 3>& value, const TCriteria& c,
                 const std::array<std::optional<double>, 3>& reference) {
   TVerdict v;
@@ -53,7 +61,7 @@ TVerdict Assess(const std::array<std::optional<double>, 3>& value, const TCriter
 
   std::optional<double> rise;
   for (int p = 0; p < 3; ++p) {
-    const std::optional<double> ref = c.referenceMicroOhm ? c.referenceMicroOhm : reference[size_t(p)];
+    const std::optional<double> ref = ReferenceOf(c, reference, p);
     if (!value[size_t(p)] || !ref || *ref <= 0) continue;
     const double r = (*value[size_t(p)] / *ref - 1) * 100;
     rise = rise ? std::max(*rise, r) : r;

@@ -32,3 +32,8 @@ struct TVerdict {
 // reference per phase (a typed-in reference applies to all three).
 TVerdict Assess(const std::array<std::optional<double>, 3>& microOhm, const TCriteria& criteria,
                 const std::array<std::optional<double>, 3>& reference);
+// The reference phase p is judged against: the typed one, else the device's
+// first value of the phase. A first value that shows as "0.0 μΩ" (a shorted
+// first test) is no reference: nothing can rise against it.
+std::optional<double> ReferenceOf(const TCriteria& criteria, const std::array<std::optional<double>, 3>& reference,
+                                  int phase);

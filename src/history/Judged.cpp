@@ -51,12 +51,12 @@ TTrendSeries TrendSeries(const std::vector<TTrendPoint>& results, const TJudge& 
     }
   }
   s.maxLine = judge.criteria.maxMicroOhm;
-  s.referenceLine = judge.criteria.referenceMicroOhm ? judge.criteria.referenceMicroOhm : judge.reference[0];
+  for (int p = 0; p < 3; ++p) s.referenceLine[p] = ReferenceOf(judge.criteria, judge.reference, p);
   if (s.last == s.first) {  // results of one moment stand in the middle of a day
     s.first -= 43200000;
     s.last += 43200000;
   }
-  for (const std::optional<double>& line : {s.maxLine, s.referenceLine}) {
+  for (const std::optional<double>& line : {s.maxLine, s.referenceLine[0], s.referenceLine[1], s.referenceLine[2]}) {
     if (!line) continue;
     s.low = std::min(s.low, *line);
     s.high = std::max(s.high, *line);

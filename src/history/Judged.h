@@ -44,12 +44,12 @@ QString PercentText(double percent);
 QString SignedPercentText(double percent);
 
 // A device's trend: each phase's points (x the time in ms since the epoch, y
-// μΩ), the maximum and the reference as lines across the time range, and
-// the ranges of both axes.
+// μΩ), the maximum and each phase's reference as lines across the time
+// range, and the ranges of both axes.
 struct TTrendSeries {
   QList<QPointF> phase[3];
   std::optional<double> maxLine;
-  std::optional<double> referenceLine;
+  std::optional<double> referenceLine[3];  // each phase's own, as its verdicts use
   qint64 first = 0;  // a single moment stands in the middle of its day
   qint64 last = 0;
   double low = 0;    // with a margin

@@ -1,23 +1,38 @@
 #include "history/ResultStore.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUuid>
 #include <QVariant>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <set>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "data/RecordTable.h"
+#include "history/ResultIdentity.h"
 #include "history/ResultValues.h"
-#include "platform/IniFile.h"
 #include "platform/MessageService.h"
 
 namespace {
 
 const int kTexts = Record::kColumns;
+
+// SQLite's result codes of a damaged file: SQLITE_CORRUPT, SQLITE_NOTADB.
+bool IsDamage(const QSqlError& e) {
+  const QString code = e.nativeErrorCode();
+  const QString t = e.text();
+  return code == QLatin1String("11") || code == QLatin1String("26") ||
+         t.contains(QLatin1String("malformed"), Qt::CaseInsensitive) ||
+         t.contains(QLatin1String("not a database"), Qt::CaseInsensitive);
+}
 
 QString Why(const QSqlError& e) {
   const QString t = e.text().trimmed();
@@ -27,56 +42,26 @@ QString Why(const QSqlError& e) {
     cause = QStringLiteral("数据库为只读");
   } else if (t.contains(QLatin1String("full"), Qt::CaseInsensitive)) {
     cause = QStringLiteral("磁盘已满");
+  } else if (t.contains(QLatin1String("I/O error"), Qt::CaseInsensitive)) {
+    cause = QStringLiteral("磁盘读写出错，磁盘可能已满");
   } else if (t.contains(QLatin1String("locked"), Qt::CaseInsensitive) ||
              t.contains(QLatin1String("busy"), Qt::CaseInsensitive)) {
     cause = QStringLiteral("数据库被其他程序占用");
   } else if (t.contains(QLatin1String("not a database"), Qt::CaseInsensitive)) {
     cause = QStringLiteral("文件不是历史记录数据库");
+  } else if (IsDamage(e)) {
+    cause = QStringLiteral("数据库文件已损坏");
   } else {
     cause = QStringLiteral("数据库错误");
   }
   return t.isEmpty() ? cause : QStringLiteral("%1（%2）").arg(cause, t);
 }
 
-[[noreturn]] void Fail(const QString& what, const QSqlError& e) {
-  throw EAppError(QStringLiteral("%1：%2").arg(what, Why(e)));
-}
-
-void Exec(QSqlQuery& q, const QString& sql, const QString& what) {
-  if (!q.exec(sql)) Fail(what, q.lastError());
-}
-
-// The steps that bring a store from each version to the next; step i makes
-// version i + 1.
-const std::vector<std::vector<const char*>>& Migrations() {
-  static const std::vector<std::vector<const char*>> steps = {
-      {
-          "CREATE TABLE results ("
-          " id @ID@,"
-          " kind TEXT NOT NULL,"
-          " source_key TEXT NOT NULL UNIQUE,"
-          " device_no TEXT NOT NULL,"
-          " test_time TEXT NOT NULL,"
-          " stored_at TEXT NOT NULL,"
-          " t0 TEXT, t1 TEXT, t2 TEXT, t3 TEXT, t4 TEXT, t5 TEXT, t6 TEXT, t7 TEXT, t8 TEXT, t9 TEXT, t10 TEXT,"
-          " ohm_a DOUBLE PRECISION, ohm_b DOUBLE PRECISION, ohm_c DOUBLE PRECISION,"
-          " start_range INTEGER, start_time INTEGER, start_phase INTEGER)",
-          "CREATE INDEX results_device_time ON results (device_no, test_time)",
-          "CREATE INDEX results_time ON results (test_time)",
-      },
-      {
-          "CREATE TABLE criteria ("
-          " device_no TEXT PRIMARY KEY,"
-          " max_uohm DOUBLE PRECISION, reference_uohm DOUBLE PRECISION, rise_factor DOUBLE PRECISION,"
-          " imbalance_pct DOUBLE PRECISION)",
-      },
-  };
-  return steps;
-}
-
 // A text as the store keeps it: an empty text is '' and never NULL (Qt's
 // drivers bind a null QString as NULL, which device_no refuses).
 QVariant Text(const QString& s) { return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s); }
+
+QVariant Optional(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()); }
 
 QString IsoTime(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")); }
 
@@ -92,67 +77,142 @@ QDateTime TimeOfIso(const QString& s) {
   return QDateTime(QDate(num(0, 4), num(5, 2), num(8, 2)), QTime(num(11, 2), num(14, 2), num(17, 2)));
 }
 
+const char* const kResultsTable =
+    "CREATE TABLE results ("
+    " id INTEGER PRIMARY KEY,"
+    " identity TEXT NOT NULL UNIQUE,"
+    " kind TEXT NOT NULL,"
+    " device_no TEXT NOT NULL,"
+    " test_time TEXT NOT NULL,"
+    " stored_at TEXT NOT NULL,"
+    " t0 TEXT, t1 TEXT, t2 TEXT, t3 TEXT, t4 TEXT, t5 TEXT, t6 TEXT, t7 TEXT, t8 TEXT, t9 TEXT, t10 TEXT,"
+    " ohm_a DOUBLE PRECISION, ohm_b DOUBLE PRECISION, ohm_c DOUBLE PRECISION,"
+    " exact INTEGER NOT NULL DEFAULT 0,"
+    " start_range INTEGER, start_time INTEGER, start_phase INTEGER,"
+    " origin TEXT NOT NULL DEFAULT '',"
+    " synced INTEGER NOT NULL DEFAULT 0,"
+    " series TEXT)";
+const char* const kResultsIndexes[] = {
+    "CREATE INDEX results_device_time ON results (device_no, test_time)",
+    "CREATE INDEX results_time ON results (test_time)",
+    // The results still to replicate, in the order they are sent.
+    "CREATE INDEX results_pending ON results (identity) WHERE synced = 0",
+};
+const char* const kCriteriaTable =
+    "CREATE TABLE criteria ("
+    " device_no TEXT PRIMARY KEY,"
+    " max_uohm DOUBLE PRECISION, reference_uohm DOUBLE PRECISION, rise_factor DOUBLE PRECISION,"
+    " imbalance_pct DOUBLE PRECISION, synced INTEGER NOT NULL DEFAULT 0)";
+
+// Every column of a stored result, in the order ResultAt reads them.
+const QString kColumns = QStringLiteral(
+    "id, kind, device_no, test_time, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b, ohm_c,"
+    " start_range, start_time, start_phase, identity, exact, stored_at, origin, synced");
+
+std::array<std::optional<double>, 3> OhmsAt(const QSqlQuery& q, int column) {
+  std::array<std::optional<double>, 3> out;
+  for (int p = 0; p < 3; ++p) {
+    const QVariant v = q.value(column + p);
+    if (!v.isNull()) out[size_t(p)] = v.toDouble();
+  }
+  return out;
+}
+
+TStoredResult ResultAt(const QSqlQuery& q) {
+  TStoredResult r;
+  r.id = q.value(0).toLongLong();
+  r.kind = KindOfText(q.value(1).toString());
+  r.device = q.value(2).toString();
+  r.time = TimeOfIso(q.value(3).toString());
+  r.texts.reserve(kTexts);
+  for (int i = 0; i < kTexts; ++i) r.texts << q.value(4 + i).toString();
+  r.ohms = OhmsAt(q, 15);
+  if (!q.value(18).isNull()) r.start = TStartParams{q.value(18).toInt(), q.value(19).toInt(), q.value(20).toInt()};
+  r.identity = q.value(21).toString();
+  r.exact = q.value(22).toInt() != 0;
+  r.storedAt = q.value(23).toString();
+  r.origin = q.value(24).toString();
+  r.synced = q.value(25).toInt() != 0;
+  return r;
+}
+
+// A value of a result: the frame's where the program has it, else what its
+// text shows.
+std::optional<double> ValueOf(const TNewResult& r, int phase, bool& exact) {
+  const std::optional<double>& frame = r.ohms[size_t(phase)];
+  if (frame && std::isfinite(*frame)) {
+    exact = true;
+    return frame;
+  }
+  return OhmsOfText(r.texts.value(Record::OhmColumn(phase)));
+}
+
 }  // namespace
 
-QString TStoreConfig::Describe() const {
-  if (driver == QLatin1String("QPSQL")) {
-    return QStringLiteral("PostgreSQL %1@%2:%3/%4").arg(user, host).arg(port).arg(name);
+QString KindText(TResultKind kind) {
+  switch (kind) {
+    case TResultKind::Archived: return QStringLiteral("archived");
+    case TResultKind::Imported: return QStringLiteral("imported");
+    case TResultKind::Uploaded: break;
   }
-  return file;
+  return QStringLiteral("uploaded");
 }
 
-TStoreConfig StoreConfigOf(const TIniFile& ini, const QString& sqliteFile) {
-  const QString section = QStringLiteral("Database");
-  TStoreConfig c;
-  c.file = sqliteFile;
-  const QString driver = ini.ReadString(section, QStringLiteral("Driver"), QString()).trimmed().toUpper();
-  if (driver == QLatin1String("QPSQL")) {
-    c.driver = driver;
-    c.host = ini.ReadString(section, QStringLiteral("Host"), QString()).trimmed();
-    c.port = ini.ReadInteger(section, QStringLiteral("Port"), 5432);
-    c.name = ini.ReadString(section, QStringLiteral("Name"), QString()).trimmed();
-    c.user = ini.ReadString(section, QStringLiteral("User"), QString()).trimmed();
-    c.options = ini.ReadString(section, QStringLiteral("Options"), QString()).trimmed();
+TResultKind KindOfText(const QString& text) {
+  if (text == QLatin1String("archived")) return TResultKind::Archived;
+  if (text == QLatin1String("imported")) return TResultKind::Imported;
+  return TResultKind::Uploaded;
+}
+
+QString StorableText(const QString& text, int& count) {
+  qsizetype i = 0;
+  const qsizetype n = text.size();
+  auto bad = [](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; };
+  while (i < n && !bad(text[i])) ++i;
+  if (i == n) return text;
+  QString out = text.left(i);
+  for (; i < n; ++i) {
+    if (bad(text[i])) {
+      ++count;
+    } else {
+      out += text[i];
+    }
   }
-  return c;
+  return out;
 }
 
-TResultStore::TResultStore(const QString& file) {
-  TStoreConfig c;
-  c.file = file;
-  Open(c);
+TResultStore::TResultStore(const QString& file, TMode mode) : FFile(file), FMode(mode) { Open(); }
+
+void TResultStore::Fail(const QString& what, const QSqlError& e) const {
+  if (IsDamage(e)) FDamageSeen = true;
+  throw EAppError(QStringLiteral("%1：%2").arg(what, Why(e)));
 }
 
-TResultStore::TResultStore(const TStoreConfig& config) { Open(config); }
+void TResultStore::Exec(const QString& sql, const QString& what) const {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  if (!q.exec(sql)) Fail(what, q.lastError());
+}
 
-void TResultStore::Open(const TStoreConfig& config) {
+void TResultStore::Open() {
   static std::atomic<int> counter{0};
   FConnection = QStringLiteral("qk-results-%1").arg(++counter);
-  FServer = config.driver == QLatin1String("QPSQL");
-  FFile = FServer ? config.Describe() : config.file;
+  const bool readOnly = FMode == TMode::ReadOnly;
+  if (!readOnly && !QFileInfo::exists(FFile)) {
+    // The results are the user's own: a new file is readable by its owner
+    // only (SQLite gives its journal files the same permissions).
+    const int fd = ::open(QFile::encodeName(FFile).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+  }
   {
-    QSqlDatabase db = QSqlDatabase::addDatabase(config.driver, FConnection);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
     if (!db.isValid()) {
       db = QSqlDatabase();
       QSqlDatabase::removeDatabase(FConnection);
-      throw EAppError(QStringLiteral("无法打开历史记录：缺少数据库驱动 %1").arg(config.driver));
+      throw EAppError(QStringLiteral("无法打开历史记录：缺少数据库驱动 QSQLITE"));
     }
-    if (FServer) {
-      db.setHostName(config.host);
-      db.setPort(config.port);
-      db.setDatabaseName(config.name);
-      db.setUserName(config.user);
-      // libpq's own options (sslmode, connect_timeout, service...); the
-      // password comes from ~/.pgpass or the service file, never from here.
-      QString options = config.options;
-      if (!options.contains(QLatin1String("connect_timeout"))) {
-        options += QStringLiteral("%1connect_timeout=5").arg(options.isEmpty() ? QString() : QStringLiteral(";"));
-      }
-      db.setConnectOptions(options);
-    } else {
-      db.setDatabaseName(config.file);
-      db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    }
+    db.setDatabaseName(FFile);
+    db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
+                                  : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open()) {
       const QSqlError e = db.lastError();
       db = QSqlDatabase();
@@ -161,7 +221,16 @@ void TResultStore::Open(const TStoreConfig& config) {
     }
   }
   try {
-    Migrate();
+    if (!readOnly) {
+      // Readers (the window, the replication) never wait for a writer. A
+      // file that cannot change its journal (read-only) keeps its own and
+      // still reads.
+      QSqlQuery(QSqlDatabase::database(FConnection)).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+      if (SchemaVersion() != kSchemaVersion) Migrate();
+    } else if (SchemaVersion() != kSchemaVersion) {
+      throw EAppError(QStringLiteral("历史记录“%1”的版本（%2）无法只读打开").arg(FFile).arg(SchemaVersion()));
+    }
+    FStoreId = Meta(QStringLiteral("store_id"));
   } catch (...) {
     QSqlDatabase::database(FConnection, false).close();
     QSqlDatabase::removeDatabase(FConnection);
@@ -183,140 +252,240 @@ int TResultStore::SchemaVersion() const {
   return q.value(0).toInt();
 }
 
-void TResultStore::Migrate() {
-  QSqlDatabase db = QSqlDatabase::database(FConnection);
-  QSqlQuery q(db);
-  const QString what = QStringLiteral("无法建立历史记录“%1”").arg(FFile);
-  Exec(q, QStringLiteral("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)"), what);
-  int version = SchemaVersion();
-  if (version > kSchemaVersion) {
-    throw EAppError(QStringLiteral("历史记录“%1”来自较新版本的程序（数据库版本 %2），请升级本程序").arg(FFile).arg(version));
-  }
-  const auto& steps = Migrations();
-  for (; version < kSchemaVersion; ++version) {
-    if (!db.transaction()) Fail(what, db.lastError());
-    for (const char* sql : steps[size_t(version)]) {
-      // The one difference of the two databases: how a row gets its number.
-      QString text = QString::fromUtf8(sql);
-      text.replace(QLatin1String("@ID@"), FServer ? QLatin1String("BIGSERIAL PRIMARY KEY") : QLatin1String("INTEGER PRIMARY KEY"));
-      if (!q.exec(text)) {
-        const QSqlError e = q.lastError();
-        db.rollback();
-        Fail(what, e);
-      }
-    }
-    q.prepare(QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema_version', ?) "
-                             "ON CONFLICT (key) DO UPDATE SET value = excluded.value"));
-    q.addBindValue(QString::number(version + 1));
-    if (!q.exec()) {
-      const QSqlError e = q.lastError();
-      db.rollback();
-      Fail(what, e);
-    }
-    if (!db.commit()) Fail(what, db.lastError());
-  }
-}
-
-int TResultStore::Insert(TResultKind kind, const std::vector<QString>& keys,
-                         const std::vector<const QStringList*>& rows, const std::vector<const TOhms*>& ohms,
-                         const std::optional<TStartParams>& start) {
+QString TResultStore::Meta(const QString& key) const {
   QSqlQuery q(QSqlDatabase::database(FConnection));
-  QString sql = QStringLiteral(
-      "INSERT INTO results (kind, source_key, device_no, test_time, stored_at,"
-      " t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b, ohm_c, start_range, start_time, start_phase)"
-      " VALUES ");
-  static const QString tuple = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (i > 0) sql += QLatin1Char(',');
-    sql += tuple;
-  }
-  sql += QStringLiteral(" ON CONFLICT (source_key) DO NOTHING");
-  q.prepare(sql);
-  const QDateTime now = QDateTime::currentDateTime();
-  const QString stored = now.toString(Qt::ISODateWithMs);
-  const QString kindText = kind == TResultKind::Uploaded   ? QStringLiteral("uploaded")
-                           : kind == TResultKind::Archived ? QStringLiteral("archived")
-                                                           : QStringLiteral("imported");
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const QStringList& texts = *rows[i];
-    QDateTime time = TimeOfText(texts.value(Record::kTime));
-    if (!time.isValid()) time = now;
-    q.addBindValue(kindText);
-    q.addBindValue(keys[i]);
-    q.addBindValue(Text(texts.value(Record::kDevice).trimmed()));
-    q.addBindValue(IsoTime(time));
-    q.addBindValue(stored);
-    for (int c = 0; c < kTexts; ++c) q.addBindValue(Text(texts.value(c)));
-    for (int p = 0; p < 3; ++p) {
-      // The frame's value where the program has it: the text shows it cut
-      // after its last digit.
-      std::optional<double> v;
-      if (ohms[i] && (*ohms[i])[size_t(p)] && std::isfinite(*(*ohms[i])[size_t(p)])) v = (*ohms[i])[size_t(p)];
-      if (!v) v = OhmsOfText(texts.value(Record::OhmColumn(p)));
-      q.addBindValue(v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()));
-    }
-    for (const int v : {start ? start->currentStep : 0, start ? start->testTime : 0, start ? start->phase : 0}) {
-      q.addBindValue(start ? QVariant(v) : QVariant(QMetaType::fromType<int>()));
-    }
-  }
-  if (!q.exec()) Fail(QStringLiteral("测试结果未能存入历史记录"), q.lastError());
-  return std::max(q.numRowsAffected(), 0);
+  q.prepare(QStringLiteral("SELECT value FROM meta WHERE key = ?"));
+  q.addBindValue(key);
+  if (!q.exec()) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
+  return q.next() ? q.value(0).toString() : QString();
 }
 
-int TResultStore::AddUploaded(const std::vector<QStringList>& rows) {
-  return AddRows(TResultKind::Uploaded, rows, nullptr);
+void TResultStore::SetMeta(const QString& key, const QString& value) {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.prepare(QStringLiteral("INSERT INTO meta (key, value) VALUES (?, ?) ON CONFLICT (key) DO UPDATE SET value = excluded.value"));
+  q.addBindValue(key);
+  q.addBindValue(Text(value));
+  if (!q.exec()) Fail(QStringLiteral("历史记录未能保存"), q.lastError());
+}
+
+void TResultStore::Migrate() {
+  const QString what = QStringLiteral("无法建立历史记录“%1”").arg(FFile);
+  // One program brings the schema up at a time: an immediate transaction
+  // holds the file's write lock from its start, and the version is read
+  // under it.
+  Exec(QStringLiteral("BEGIN IMMEDIATE"), what);
+  try {
+    Exec(QStringLiteral("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)"), what);
+    const int version = SchemaVersion();
+    if (version > kSchemaVersion) {
+      throw EAppError(
+          QStringLiteral("历史记录“%1”来自较新版本的程序（数据库版本 %2），请升级本程序").arg(FFile).arg(version));
+    }
+    if (version < kSchemaVersion) {
+      if (version == 0) {
+        Exec(QString::fromUtf8(kResultsTable), what);
+        for (const char* sql : kResultsIndexes) Exec(QString::fromUtf8(sql), what);
+        Exec(QString::fromUtf8(kCriteriaTable), what);
+      } else {
+        MigrateResults(version);
+      }
+      if (Meta(QStringLiteral("store_id")).isEmpty()) {
+        SetMeta(QStringLiteral("store_id"), QUuid::createUuid().toString(QUuid::WithoutBraces));
+      }
+      SetMeta(QStringLiteral("schema_version"), QString::number(kSchemaVersion));
+    }
+    Exec(QStringLiteral("COMMIT"), what);
+  } catch (...) {
+    QSqlQuery(QSqlDatabase::database(FConnection)).exec(QStringLiteral("ROLLBACK"));
+    throw;
+  }
+}
+
+void TResultStore::MigrateResults(int from) {
+  const QString what = QStringLiteral("无法升级历史记录“%1”").arg(FFile);
+  QSqlDatabase db = QSqlDatabase::database(FConnection);
+  if (from < 2) {
+    Exec(QStringLiteral(
+             "CREATE TABLE criteria (device_no TEXT PRIMARY KEY, max_uohm DOUBLE PRECISION,"
+             " reference_uohm DOUBLE PRECISION, rise_factor DOUBLE PRECISION, imbalance_pct DOUBLE PRECISION)"),
+         what);
+  }
+  Exec(QStringLiteral("ALTER TABLE criteria ADD COLUMN synced INTEGER NOT NULL DEFAULT 0"), what);
+  Exec(QStringLiteral("ALTER TABLE results RENAME TO results_v2"), what);
+  for (const char* index : {"results_device_time", "results_time"}) {
+    Exec(QStringLiteral("DROP INDEX IF EXISTS %1").arg(QLatin1String(index)), what);
+  }
+  Exec(QString::fromUtf8(kResultsTable), what);
+  for (const char* sql : kResultsIndexes) Exec(QString::fromUtf8(sql), what);
+  // Copies of one test that came by several paths become one result: an
+  // upload or an archive (their values are the frame's) before an import,
+  // the first stored before a later one. An import's time is read again
+  // from its text (earlier versions stored the import's moment for a time
+  // they could not read).
+  QSqlQuery read(db);
+  read.setForwardOnly(true);
+  if (!read.exec(QStringLiteral(
+          "SELECT kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b,"
+          " ohm_c, start_range, start_time, start_phase FROM results_v2"
+          " ORDER BY CASE kind WHEN 'imported' THEN 1 ELSE 0 END, id"))) {
+    Fail(what, read.lastError());
+  }
+  QSqlQuery write(db);
+  write.prepare(QStringLiteral(
+      "INSERT OR IGNORE INTO results (identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6,"
+      " t7, t8, t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, synced)"
+      " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, '', 0)"));
+  while (read.next()) {
+    QStringList texts;
+    for (int i = 0; i < kTexts; ++i) texts << read.value(4 + i).toString();
+    const QString kind = read.value(0).toString();
+    QString time = read.value(2).toString();
+    if (kind == QLatin1String("imported")) {
+      const QDateTime stated = ImportTimeOfText(texts.value(Record::kTime));
+      if (stated.isValid()) time = IsoTime(stated);
+    }
+    write.addBindValue(ResultIdentity(texts));
+    write.addBindValue(kind);
+    write.addBindValue(read.value(1));
+    write.addBindValue(time);
+    write.addBindValue(read.value(3));
+    for (int i = 0; i < kTexts; ++i) write.addBindValue(Text(texts[i]));
+    for (int p = 0; p < 3; ++p) write.addBindValue(read.value(15 + p));
+    write.addBindValue(kind == QLatin1String("imported") ? 0 : 1);
+    for (int i = 0; i < 3; ++i) write.addBindValue(read.value(18 + i));
+    if (!write.exec()) Fail(what, write.lastError());
+  }
+  if (read.lastError().isValid()) Fail(what, read.lastError());
+  Exec(QStringLiteral("DROP TABLE results_v2"), what);
+}
+
+QString TResultStore::QuickCheck(const QString& file) {
+  static std::atomic<int> counter{0};
+  const QString connection = QStringLiteral("qk-results-check-%1").arg(++counter);
+  QString out;
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+    db.setDatabaseName(file);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY"));
+    if (!db.open()) {
+      out = Why(db.lastError());
+    } else {
+      QSqlQuery q(db);
+      q.setForwardOnly(true);
+      if (!q.exec(QStringLiteral("PRAGMA quick_check(5)"))) {
+        out = Why(q.lastError());
+      } else {
+        QStringList problems;
+        while (q.next()) {
+          const QString line = q.value(0).toString();
+          if (line != QLatin1String("ok")) problems << line;
+        }
+        if (q.lastError().isValid()) problems << Why(q.lastError());
+        out = problems.join(QStringLiteral("；"));
+      }
+      q.finish();
+      db.close();
+    }
+  }
+  QSqlDatabase::removeDatabase(connection);
+  return out;
+}
+
+// ---- storing -------------------------------------------------------------------
+
+TAddCount TResultStore::Add(const std::vector<TNewResult>& results) {
+  const QString what = QStringLiteral("测试结果未能存入历史记录");
+  TAddCount count;
+  if (results.empty()) return count;
+  QSqlDatabase db = QSqlDatabase::database(FConnection);
+  Exec(QStringLiteral("BEGIN IMMEDIATE"), what);
+  try {
+    QSqlQuery find(db);
+    find.prepare(QStringLiteral("SELECT id, exact FROM results WHERE identity = ?"));
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral(
+        "INSERT INTO results (identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8,"
+        " t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, synced)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"));
+    QSqlQuery upgrade(db);
+    upgrade.prepare(QStringLiteral(
+        "UPDATE results SET ohm_a = ?, ohm_b = ?, ohm_c = ?, exact = 1, synced = 0 WHERE id = ?"));
+    const QString stored = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const TNewResult& r : results) {
+      QStringList texts;
+      texts.reserve(kTexts);
+      for (int c = 0; c < kTexts; ++c) texts << StorableText(r.texts.value(c), count.removedChars);
+      const QString identity = ResultIdentity(texts);
+      bool exact = false;
+      std::array<std::optional<double>, 3> values;
+      for (int p = 0; p < 3; ++p) values[size_t(p)] = ValueOf(r, p, exact);
+
+      find.addBindValue(identity);
+      if (!find.exec()) Fail(what, find.lastError());
+      if (find.next()) {
+        const qint64 id = find.value(0).toLongLong();
+        const bool heldExact = find.value(1).toInt() != 0;
+        find.finish();
+        ++count.existing;
+        if (exact && !heldExact) {
+          for (int p = 0; p < 3; ++p) upgrade.addBindValue(Optional(values[size_t(p)]));
+          upgrade.addBindValue(id);
+          if (!upgrade.exec()) Fail(what, upgrade.lastError());
+          ++count.upgraded;
+        }
+        continue;
+      }
+      if (find.lastError().isValid()) Fail(what, find.lastError());
+      find.finish();
+      QDateTime time = r.time.isValid() ? r.time : ImportTimeOfText(texts.value(Record::kTime));
+      if (!time.isValid()) time = now;  // a garbled instrument clock: when it arrived
+      insert.addBindValue(identity);
+      insert.addBindValue(KindText(r.kind));
+      insert.addBindValue(Text(texts.value(Record::kDevice).trimmed()));
+      insert.addBindValue(IsoTime(time));
+      insert.addBindValue(stored);
+      for (int c = 0; c < kTexts; ++c) insert.addBindValue(Text(texts[c]));
+      for (int p = 0; p < 3; ++p) insert.addBindValue(Optional(values[size_t(p)]));
+      insert.addBindValue(exact ? 1 : 0);
+      for (const int v : {r.start ? r.start->currentStep : 0, r.start ? r.start->testTime : 0,
+                          r.start ? r.start->phase : 0}) {
+        insert.addBindValue(r.start ? QVariant(v) : QVariant(QMetaType::fromType<int>()));
+      }
+      insert.addBindValue(Text(FStoreId));
+      if (!insert.exec()) Fail(what, insert.lastError());
+      ++count.added;
+    }
+    Exec(QStringLiteral("COMMIT"), what);
+  } catch (...) {
+    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    throw;
+  }
+  return count;
 }
 
 int TResultStore::AddUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms) {
-  return AddRows(TResultKind::Uploaded, rows, &ohms);
+  std::vector<TNewResult> results;
+  results.reserve(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    results.push_back(TNewResult{TResultKind::Uploaded, rows[i], i < ohms.size() ? ohms[i] : TOhms{}, {}, {}});
+  }
+  return Add(results).added;
+}
+
+void TResultStore::AddArchived(const QStringList& texts, const TStartParams& start, const TOhms& ohms,
+                               const QDateTime& time) {
+  Add({TNewResult{TResultKind::Archived, texts, ohms, start, time}});
 }
 
 int TResultStore::AddImported(const std::vector<QStringList>& rows) {
-  return AddRows(TResultKind::Imported, rows, nullptr);
+  std::vector<TNewResult> results;
+  results.reserve(rows.size());
+  for (const QStringList& row : rows) results.push_back(TNewResult{TResultKind::Imported, row, {}, {}, {}});
+  return Add(results).added;
 }
 
-int TResultStore::AddRows(TResultKind kind, const std::vector<QStringList>& rows, const std::vector<TOhms>* ohms) {
-  QSqlDatabase db = QSqlDatabase::database(FConnection);
-  if (!db.transaction()) Fail(QStringLiteral("测试结果未能存入历史记录"), db.lastError());
-  int added = 0;
-  // A record is the same record whatever place the table gave it: the
-  // sequence number is not part of its key.
-  const QString prefix = kind == TResultKind::Uploaded ? QStringLiteral("uploaded|") : QStringLiteral("imported|");
-  // A statement stores a batch of rows: one round trip to a server for each
-  // batch rather than for each row. A key twice in one batch is stored once.
-  // Qt's SQLite driver matches each value to its place by a search over the
-  // values before it, so a long statement costs more there than it saves.
-  const size_t kBatch = FServer ? 100 : 10;
-  try {
-    for (size_t begin = 0; begin < rows.size(); begin += kBatch) {
-      const size_t end = std::min(rows.size(), begin + kBatch);
-      std::vector<QString> keys;
-      std::vector<const QStringList*> batch;
-      std::vector<const TOhms*> values;
-      for (size_t i = begin; i < end; ++i) {
-        keys.push_back(prefix + rows[i].mid(1).join(QChar(0x1F)));
-        batch.push_back(&rows[i]);
-        values.push_back(ohms && i < ohms->size() ? &(*ohms)[i] : nullptr);
-      }
-      added += Insert(kind, keys, batch, values, std::nullopt);
-    }
-  } catch (...) {
-    db.rollback();
-    throw;
-  }
-  if (!db.commit()) {
-    const QSqlError e = db.lastError();
-    db.rollback();
-    Fail(QStringLiteral("测试结果未能存入历史记录"), e);
-  }
-  return added;
-}
-
-void TResultStore::AddArchived(const QStringList& texts, const TStartParams& start, const TOhms& ohms) {
-  const QString key = QStringLiteral("archived|%1|").arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)) +
-                      texts.mid(1).join(QChar(0x1F));
-  Insert(TResultKind::Archived, {key}, {&texts}, {&ohms}, start);
-}
+// ---- reading -------------------------------------------------------------------
 
 namespace {
 
@@ -338,22 +507,6 @@ QString Where(const THistoryFilter& f, QVariantList& values) {
   return sql;
 }
 
-void Run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
-  q.setForwardOnly(true);
-  if (!q.prepare(sql)) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
-  for (const QVariant& v : values) q.addBindValue(v);
-  if (!q.exec()) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
-}
-
-std::array<std::optional<double>, 3> OhmsAt(const QSqlQuery& q, int column) {
-  std::array<std::optional<double>, 3> out;
-  for (int p = 0; p < 3; ++p) {
-    const QVariant v = q.value(column + p);
-    if (!v.isNull()) out[size_t(p)] = v.toDouble();
-  }
-  return out;
-}
-
 }  // namespace
 
 std::vector<TStoredResult> TResultStore::Results(const QString& device, const QDateTime& from,
@@ -364,10 +517,7 @@ std::vector<TStoredResult> TResultStore::Results(const QString& device, const QD
 std::vector<TStoredResult> TResultStore::Page(const THistoryFilter& filter, const TStoredResult* after,
                                               int limit) const {
   QVariantList values;
-  QString sql = QStringLiteral(
-                    "SELECT id, kind, device_no, test_time, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b,"
-                    " ohm_c, start_range, start_time, start_phase FROM results") +
-                Where(filter, values);
+  QString sql = QStringLiteral("SELECT ") + kColumns + QStringLiteral(" FROM results") + Where(filter, values);
   // The next page starts below the last result of the one before, by its
   // place in the order: the indexes find it without counting rows.
   if (after) {
@@ -377,44 +527,45 @@ std::vector<TStoredResult> TResultStore::Page(const THistoryFilter& filter, cons
   }
   sql += QStringLiteral(" ORDER BY test_time DESC, id DESC");
   if (limit >= 0) sql += QStringLiteral(" LIMIT %1").arg(limit);
+  const QString what = QStringLiteral("无法读取历史记录");
   QSqlQuery q(QSqlDatabase::database(FConnection));
-  Run(q, sql, values);
+  q.setForwardOnly(true);
+  if (!q.prepare(sql)) Fail(what, q.lastError());
+  for (const QVariant& v : values) q.addBindValue(v);
+  if (!q.exec()) Fail(what, q.lastError());
   std::vector<TStoredResult> out;
   if (limit > 0) out.reserve(size_t(limit));
-  while (q.next()) {
-    TStoredResult r;
-    r.id = q.value(0).toLongLong();
-    const QString kind = q.value(1).toString();
-    r.kind = kind == QLatin1String("archived")   ? TResultKind::Archived
-             : kind == QLatin1String("imported") ? TResultKind::Imported
-                                                 : TResultKind::Uploaded;
-    r.device = q.value(2).toString();
-    r.time = TimeOfIso(q.value(3).toString());
-    r.texts.reserve(kTexts);
-    for (int i = 0; i < kTexts; ++i) r.texts << q.value(4 + i).toString();
-    r.ohms = OhmsAt(q, 15);
-    if (!q.value(18).isNull()) r.start = TStartParams{q.value(18).toInt(), q.value(19).toInt(), q.value(20).toInt()};
-    out.push_back(std::move(r));
-  }
+  while (q.next()) out.push_back(ResultAt(q));
+  // A page the file could not give whole is an error, not a shorter page.
+  if (q.lastError().isValid()) Fail(what, q.lastError());
   return out;
 }
 
 int TResultStore::Count(const THistoryFilter& filter) const {
   QVariantList values;
   const QString sql = QStringLiteral("SELECT COUNT(*) FROM results") + Where(filter, values);
+  const QString what = QStringLiteral("无法读取历史记录");
   QSqlQuery q(QSqlDatabase::database(FConnection));
-  Run(q, sql, values);
-  return q.next() ? q.value(0).toInt() : 0;
+  q.setForwardOnly(true);
+  if (!q.prepare(sql)) Fail(what, q.lastError());
+  for (const QVariant& v : values) q.addBindValue(v);
+  if (!q.exec() || !q.next()) Fail(what, q.lastError());
+  return q.value(0).toInt();
 }
 
 std::vector<TTrendPoint> TResultStore::Trend(const THistoryFilter& filter) const {
   QVariantList values;
   const QString sql = QStringLiteral("SELECT test_time, ohm_a, ohm_b, ohm_c FROM results") + Where(filter, values) +
                       QStringLiteral(" ORDER BY test_time, id");
+  const QString what = QStringLiteral("无法读取历史记录");
   QSqlQuery q(QSqlDatabase::database(FConnection));
-  Run(q, sql, values);
+  q.setForwardOnly(true);
+  if (!q.prepare(sql)) Fail(what, q.lastError());
+  for (const QVariant& v : values) q.addBindValue(v);
+  if (!q.exec()) Fail(what, q.lastError());
   std::vector<TTrendPoint> out;
   while (q.next()) out.push_back(TTrendPoint{TimeOfIso(q.value(0).toString()), OhmsAt(q, 1)});
+  if (q.lastError().isValid()) Fail(what, q.lastError());
   return out;
 }
 
@@ -422,6 +573,7 @@ QStringList TResultStore::Devices() const {
   // One step through the device index per device number rather than a walk
   // over every result: the list stays quick however many results a device has.
   QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.setForwardOnly(true);
   if (!q.exec(QStringLiteral(
           "WITH RECURSIVE d(n) AS ("
           " SELECT MIN(device_no) FROM results WHERE device_no > ''"
@@ -432,17 +584,13 @@ QStringList TResultStore::Devices() const {
   }
   QStringList out;
   while (q.next()) out << q.value(0).toString();
+  if (q.lastError().isValid()) Fail(QStringLiteral("无法读取历史记录"), q.lastError());
   return out;
 }
 
-namespace {
-QVariant Optional(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()); }
-}  // namespace
+// ---- criteria ------------------------------------------------------------------
 
 namespace {
-
-// A row of the criteria table: maximum, reference, rise factor, imbalance.
-using TCriteriaRow = std::array<std::optional<double>, 4>;
 
 // Entries of a row over the criteria c: an empty one keeps c's.
 TCriteria Over(TCriteria c, const TCriteriaRow& row) {
@@ -453,9 +601,17 @@ TCriteria Over(TCriteria c, const TCriteriaRow& row) {
   return c;
 }
 
+TCriteriaRow RowAt(const QSqlQuery& q, int column) {
+  TCriteriaRow row;
+  for (int i = 0; i < 4; ++i) {
+    if (!q.value(column + i).isNull()) row[size_t(i)] = q.value(column + i).toDouble();
+  }
+  return row;
+}
+
 }  // namespace
 
-std::map<QString, std::array<std::optional<double>, 4>> TResultStore::CriteriaRows() const {
+std::map<QString, TCriteriaRow> TResultStore::CriteriaRows() const {
   // The criteria table holds a row per device someone judged: read it whole.
   QSqlQuery q(QSqlDatabase::database(FConnection));
   q.setForwardOnly(true);
@@ -463,12 +619,8 @@ std::map<QString, std::array<std::optional<double>, 4>> TResultStore::CriteriaRo
     Fail(QStringLiteral("无法读取评估标准"), q.lastError());
   }
   std::map<QString, TCriteriaRow> rows;
-  while (q.next()) {
-    TCriteriaRow& row = rows[q.value(0).toString()];
-    for (int i = 0; i < 4; ++i) {
-      if (!q.value(1 + i).isNull()) row[size_t(i)] = q.value(1 + i).toDouble();
-    }
-  }
+  while (q.next()) rows[q.value(0).toString()] = RowAt(q, 1);
+  if (q.lastError().isValid()) Fail(QStringLiteral("无法读取评估标准"), q.lastError());
   return rows;
 }
 
@@ -496,9 +648,10 @@ std::map<QString, TCriteria> TResultStore::CriteriaOf(const QStringList& devices
 void TResultStore::SetCriteria(const QString& device, const TCriteria& c) {
   QSqlQuery q(QSqlDatabase::database(FConnection));
   q.prepare(QStringLiteral(
-      "INSERT INTO criteria (device_no, max_uohm, reference_uohm, rise_factor, imbalance_pct) VALUES (COALESCE(?, ''), ?, ?, ?, ?)"
+      "INSERT INTO criteria (device_no, max_uohm, reference_uohm, rise_factor, imbalance_pct, synced)"
+      " VALUES (COALESCE(?, ''), ?, ?, ?, ?, 0)"
       " ON CONFLICT (device_no) DO UPDATE SET max_uohm = excluded.max_uohm, reference_uohm = excluded.reference_uohm,"
-      " rise_factor = excluded.rise_factor, imbalance_pct = excluded.imbalance_pct"));
+      " rise_factor = excluded.rise_factor, imbalance_pct = excluded.imbalance_pct, synced = 0"));
   q.addBindValue(device);
   q.addBindValue(Optional(c.maxMicroOhm));
   q.addBindValue(Optional(c.referenceMicroOhm));
@@ -516,6 +669,7 @@ std::map<QString, std::array<std::optional<double>, 3>> TResultStore::FirstValue
   // One statement for up to 100 devices, each part a step through the
   // device index (SQLite allows 500 parts).
   const int kPart = 100;
+  const QString what = QStringLiteral("无法读取历史记录");
   for (int begin = 0; begin < devices.size(); begin += kPart) {
     const QStringList part = devices.mid(begin, kPart);
     QString sql;
@@ -527,11 +681,161 @@ std::map<QString, std::array<std::optional<double>, 3>> TResultStore::FirstValue
                  .arg(i);
     }
     QSqlQuery q(QSqlDatabase::database(FConnection));
-    Run(q, sql, QVariantList(part.cbegin(), part.cend()));
-    while (q.next()) {
-      out[q.value(0).toString()] = MicroOhmsOf(OhmsAt(q, 1));
-    }
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) Fail(what, q.lastError());
+    for (const QString& d : part) q.addBindValue(d);
+    if (!q.exec()) Fail(what, q.lastError());
+    while (q.next()) out[q.value(0).toString()] = MicroOhmsOf(OhmsAt(q, 1));
+    if (q.lastError().isValid()) Fail(what, q.lastError());
   }
   for (const QString& device : devices) out.try_emplace(device);
   return out;
+}
+
+// ---- replication ---------------------------------------------------------------
+
+int TResultStore::PendingCount() const {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM results WHERE synced = 0")) || !q.next()) {
+    Fail(QStringLiteral("无法读取历史记录"), q.lastError());
+  }
+  return q.value(0).toInt();
+}
+
+std::vector<TStoredResult> TResultStore::Pending(int limit) const {
+  const QString what = QStringLiteral("无法读取历史记录");
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.setForwardOnly(true);
+  if (!q.prepare(QStringLiteral("SELECT ") + kColumns +
+                 QStringLiteral(" FROM results WHERE synced = 0 ORDER BY identity LIMIT ?"))) {
+    Fail(what, q.lastError());
+  }
+  q.addBindValue(limit);
+  if (!q.exec()) Fail(what, q.lastError());
+  std::vector<TStoredResult> out;
+  while (q.next()) out.push_back(ResultAt(q));
+  if (q.lastError().isValid()) Fail(what, q.lastError());
+  return out;
+}
+
+void TResultStore::MarkSynced(const std::vector<TStoredResult>& results) {
+  if (results.empty()) return;
+  const QString what = QStringLiteral("历史记录未能保存");
+  QSqlDatabase db = QSqlDatabase::database(FConnection);
+  Exec(QStringLiteral("BEGIN IMMEDIATE"), what);
+  try {
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE results SET synced = 1 WHERE id = ? AND exact = ?"));
+    for (const TStoredResult& r : results) {
+      q.addBindValue(r.id);
+      q.addBindValue(r.exact ? 1 : 0);
+      if (!q.exec()) Fail(what, q.lastError());
+    }
+    Exec(QStringLiteral("COMMIT"), what);
+  } catch (...) {
+    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    throw;
+  }
+}
+
+int TResultStore::Merge(const std::vector<TStoredResult>& results) {
+  if (results.empty()) return 0;
+  const QString what = QStringLiteral("团队数据库的结果未能存入历史记录");
+  QSqlDatabase db = QSqlDatabase::database(FConnection);
+  int added = 0;
+  int removed = 0;
+  Exec(QStringLiteral("BEGIN IMMEDIATE"), what);
+  try {
+    QSqlQuery find(db);
+    find.prepare(QStringLiteral("SELECT id, exact FROM results WHERE identity = ?"));
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral(
+        "INSERT INTO results (identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8,"
+        " t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, synced)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+    QSqlQuery upgrade(db);
+    upgrade.prepare(QStringLiteral("UPDATE results SET ohm_a = ?, ohm_b = ?, ohm_c = ?, exact = 1 WHERE id = ?"));
+    for (const TStoredResult& r : results) {
+      find.addBindValue(r.identity);
+      if (!find.exec()) Fail(what, find.lastError());
+      if (find.next()) {
+        const qint64 id = find.value(0).toLongLong();
+        const bool heldExact = find.value(1).toInt() != 0;
+        find.finish();
+        if (r.exact && !heldExact) {
+          for (int p = 0; p < 3; ++p) upgrade.addBindValue(Optional(r.ohms[size_t(p)]));
+          upgrade.addBindValue(id);
+          if (!upgrade.exec()) Fail(what, upgrade.lastError());
+        }
+        continue;
+      }
+      find.finish();
+      insert.addBindValue(r.identity);
+      insert.addBindValue(KindText(r.kind));
+      insert.addBindValue(Text(StorableText(r.device, removed)));
+      insert.addBindValue(IsoTime(r.time));
+      insert.addBindValue(Text(r.storedAt));
+      for (int c = 0; c < kTexts; ++c) insert.addBindValue(Text(StorableText(r.texts.value(c), removed)));
+      for (int p = 0; p < 3; ++p) insert.addBindValue(Optional(r.ohms[size_t(p)]));
+      insert.addBindValue(r.exact ? 1 : 0);
+      for (const int v : {r.start ? r.start->currentStep : 0, r.start ? r.start->testTime : 0,
+                          r.start ? r.start->phase : 0}) {
+        insert.addBindValue(r.start ? QVariant(v) : QVariant(QMetaType::fromType<int>()));
+      }
+      insert.addBindValue(Text(r.origin));
+      if (!insert.exec()) Fail(what, insert.lastError());
+      ++added;
+    }
+    Exec(QStringLiteral("COMMIT"), what);
+  } catch (...) {
+    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    throw;
+  }
+  return added;
+}
+
+void TResultStore::ResetSync() {
+  const QString what = QStringLiteral("历史记录未能保存");
+  Exec(QStringLiteral("UPDATE results SET synced = 0 WHERE synced <> 0"), what);
+  Exec(QStringLiteral("UPDATE criteria SET synced = 0 WHERE synced <> 0"), what);
+}
+
+std::map<QString, TCriteriaRow> TResultStore::PendingCriteria() const {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.setForwardOnly(true);
+  if (!q.exec(QStringLiteral(
+          "SELECT device_no, max_uohm, reference_uohm, rise_factor, imbalance_pct FROM criteria WHERE synced = 0"))) {
+    Fail(QStringLiteral("无法读取评估标准"), q.lastError());
+  }
+  std::map<QString, TCriteriaRow> rows;
+  while (q.next()) rows[q.value(0).toString()] = RowAt(q, 1);
+  if (q.lastError().isValid()) Fail(QStringLiteral("无法读取评估标准"), q.lastError());
+  return rows;
+}
+
+void TResultStore::MarkCriteriaSynced(const std::map<QString, TCriteriaRow>& rows) {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  // Only a row still as it was sent: one changed since stays pending.
+  q.prepare(QStringLiteral(
+      "UPDATE criteria SET synced = 1 WHERE device_no = ? AND max_uohm IS ? AND reference_uohm IS ?"
+      " AND rise_factor IS ? AND imbalance_pct IS ?"));
+  for (const auto& [device, row] : rows) {
+    q.addBindValue(device);
+    for (const std::optional<double>& v : row) q.addBindValue(Optional(v));
+    if (!q.exec()) Fail(QStringLiteral("评估标准未能保存"), q.lastError());
+  }
+}
+
+void TResultStore::MergeCriteria(const std::map<QString, TCriteriaRow>& rows) {
+  QSqlQuery q(QSqlDatabase::database(FConnection));
+  q.prepare(QStringLiteral(
+      "INSERT INTO criteria (device_no, max_uohm, reference_uohm, rise_factor, imbalance_pct, synced)"
+      " VALUES (?, ?, ?, ?, ?, 1)"
+      " ON CONFLICT (device_no) DO UPDATE SET max_uohm = excluded.max_uohm, reference_uohm = excluded.reference_uohm,"
+      " rise_factor = excluded.rise_factor, imbalance_pct = excluded.imbalance_pct WHERE criteria.synced = 1"));
+  for (const auto& [device, row] : rows) {
+    q.addBindValue(device);
+    for (const std::optional<double>& v : row) q.addBindValue(Optional(v));
+    if (!q.exec()) Fail(QStringLiteral("评估标准未能保存"), q.lastError());
+  }
 }

@@ -1,5 +1,6 @@
 #include "platform/FileIo.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -133,7 +134,8 @@ bool ReadWholeFile(const QString& fileName, QByteArray& bytes, int& err) {
   return true;
 }
 
-TFileReplacement::TFileReplacement(const QString& fileName) : FFileName(fileName) {
+TFileReplacement::TFileReplacement(const QString& fileName, int newFileMode)
+    : FFileName(fileName), FNewFileMode(newFileMode) {
   const QFileInfo target(fileName);
   if (target.isDir()) throw EAppError(CannotWriteText(fileName, EISDIR));
   // Hidden, beside the target, with the target's suffix so that a writer
@@ -157,7 +159,9 @@ void TFileReplacement::Commit() {
   const int fd = ::open(temp.constData(), O_RDWR | O_CLOEXEC);
   if (fd < 0) throw EAppError(CannotWriteText(FFileName, errno));
   struct stat old {};
-  const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
+  const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777)
+                     : FNewFileMode >= 0                        ? mode_t(FNewFileMode)
+                                                                : (0666 & ~CurrentUmask());
   if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
     const int e = errno;
     ::close(fd);
@@ -175,8 +179,14 @@ void TFileReplacement::Commit() {
   }
 }
 
-void ReplaceFileContents(const QString& fileName, const QByteArray& bytes) {
-  TFileReplacement file(fileName);
+bool MakePrivateDir(const QString& path) {
+  if (QFileInfo(path).isDir()) return true;
+  if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
+  return ::mkdir(Native(path).constData(), 0700) == 0 || QFileInfo(path).isDir();
+}
+
+void ReplaceFileContents(const QString& fileName, const QByteArray& bytes, int newFileMode) {
+  TFileReplacement file(fileName, newFileMode);
   const int fd = ::open(Native(file.TempName()).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) throw EAppError(CannotWriteText(fileName, errno));
   if (!WriteAll(fd, bytes.constData(), bytes.size())) {

@@ -25,9 +25,16 @@ QString CannotWriteText(const QString& fileName, int err);
 // "无法读取文件'name'：cause（detail）"
 QString CannotReadText(const QString& fileName, int err);
 
+// Makes the folder (and its parents) when it is not there; the folder
+// itself is then its owner's alone (0700). An existing folder keeps its
+// permissions. False when it cannot be made.
+bool MakePrivateDir(const QString& path);
+
 // Replaces the file's contents with bytes as described above. Throws EAppError
 // with CannotWriteText when any step fails; the old file is then unchanged.
-void ReplaceFileContents(const QString& fileName, const QByteArray& bytes);
+// A file that does not exist yet is made with newFileMode (-1: as the umask
+// allows); an existing one keeps its own.
+void ReplaceFileContents(const QString& fileName, const QByteArray& bytes, int newFileMode = -1);
 
 // The same protocol for a writer that creates the file under a name of its
 // own: reserve a temporary name beside the target, let the writer fill it,
@@ -36,7 +43,7 @@ void ReplaceFileContents(const QString& fileName, const QByteArray& bytes);
 class TFileReplacement {
  public:
   // Throws EAppError when no temporary file can be made beside the target.
-  explicit TFileReplacement(const QString& fileName);
+  explicit TFileReplacement(const QString& fileName, int newFileMode = -1);
   ~TFileReplacement();
   TFileReplacement(const TFileReplacement&) = delete;
   TFileReplacement& operator=(const TFileReplacement&) = delete;
@@ -51,4 +58,5 @@ class TFileReplacement {
   QString FFileName;
   QString FTempName;
   bool FDone = false;
+  int FNewFileMode = -1;
 };

@@ -267,7 +267,8 @@ void TIniFile::Store() {
   QByteArray bytes;
   for (const TLine& l : FLines) bytes += l.bytes + l.end;
   ++gFileStores;
-  ReplaceFileContents(FFileName, bytes);
+  // Settings are the user's own: a new file is readable by its owner only.
+  ReplaceFileContents(FFileName, bytes, 0600);
   FStamp = CurrentStamp();
   FChanges.clear();
   FDirty = false;

@@ -17,6 +17,25 @@ TNumberShow BuiltInFormatShow(int id);
 // texts, escaped characters, colours and locale tags are not format letters.
 TNumberShow FormatCodeShow(const QString& code);
 
+// How a cell style shows a number: its kind and, for a number shown by a
+// format of its own (decimals, a unit, a percent), the format code.
+struct TCellFormat {
+  TNumberShow show = TNumberShow::Number;
+  QString code;  // empty: the general format
+};
+// The built-in number format id of Excel as a cell format.
+TCellFormat BuiltInFormat(int id);
+// A format code as a cell format.
+TCellFormat FormatOfCode(const QString& code);
+
+// The text a spreadsheet shows for a number under a number format code:
+// sections for positive, negative and zero numbers; digit placeholders
+// 0 # ?, the decimal point, thousands separators and scaling commas, percent,
+// scientific notation, quoted and escaped texts and any other character as
+// itself; colours and locale tags are not shown. A code this cannot show (a
+// fraction, a condition) gives the general number text.
+QString FormattedNumberText(double value, const QString& code);
+
 // The text of a spreadsheet serial number (days since 1899-12-30, or since
 // 1904-01-01 when date1904) shown as kind. A serial outside the years 1900 to
 // 9999 cannot be a date and comes back as the general number text.

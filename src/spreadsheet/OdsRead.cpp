@@ -85,7 +85,7 @@ struct TOdsValue {
   bool boolean = false;
 };
 
-TOdsValue CellValue(TZipXml& x, const TSheetBudget& budget) {
+TOdsValue CellValue(TZipXml& x, const TSheetBudget& budget, const TReadOptions& options) {
   TOdsValue v;
   const QString type = x.Attr("value-type");
   const QString value = x.Attr("value");
@@ -107,6 +107,12 @@ TOdsValue CellValue(TZipXml& x, const TSheetBudget& budget) {
   const bool stringValue = x.HasAttr("string-value");
   QString stored = x.Attr("string-value");
   const QString text = CellText(x, budget);  // reads to the end of the cell
+  if (v.kind == TOdsValue::Number && options.shownNumbers && !text.isEmpty()) {
+    // The paragraph holds the number as the sheet shows it, unit and all.
+    v.kind = TOdsValue::Text;
+    v.text = text;
+    return v;
+  }
   if (v.kind == TOdsValue::None && !type.isEmpty() && type != QLatin1String("void")) {
     // Strings, and errors of formulas (their text is what the cell shows).
     v.text = stringValue && !stored.isEmpty() ? stored : text;
@@ -120,7 +126,7 @@ TOdsValue CellValue(TZipXml& x, const TSheetBudget& budget) {
 
 // The tables of content.xml; the cells of the one named activeName, or of
 // the first when activeName is empty.
-std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& activeName) {
+std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& activeName, const TReadOptions& options) {
   auto book = std::make_unique<TWorkbook>();
   TZipXml x(zip, QStringLiteral("content.xml"));
   int activeIndex = -1;
@@ -184,7 +190,7 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
           continue;
         }
         const std::int64_t colRepeat = Repeat(x, "number-columns-repeated");
-        TOdsValue v = CellValue(x, s.budget);
+        TOdsValue v = CellValue(x, s.budget, options);
         if (v.kind != TOdsValue::None) {
           // A value beyond the last column is refused at once, so a row
           // holds at most a sheet's width of values.
@@ -233,13 +239,13 @@ std::unique_ptr<TWorkbook> ReadTables(const TZipArchive& zip, const QString& act
 
 }  // namespace
 
-std::unique_ptr<TWorkbook> ReadOdsBytes(const QByteArray& bytes) {
+std::unique_ptr<TWorkbook> ReadOdsBytes(const QByteArray& bytes, const TReadOptions& options) {
   TZipArchive zip(bytes);
   if (!zip.Has(QStringLiteral("content.xml"))) throw ESpreadsheetError(QStringLiteral("压缩包中没有表格内容"));
   const QString activeName = ActiveTableName(zip);
-  std::unique_ptr<TWorkbook> book = ReadTables(zip, activeName);
+  std::unique_ptr<TWorkbook> book = ReadTables(zip, activeName, options);
   // Settings that name no table of the file: the first table is active.
-  if (!book && !activeName.isEmpty()) book = ReadTables(zip, QString());
+  if (!book && !activeName.isEmpty()) book = ReadTables(zip, QString(), options);
   if (!book) book = std::make_unique<TWorkbook>();
   return book;
 }

@@ -136,6 +136,14 @@ struct TWorkbook {
   int activeSheet = 0;
 };
 
+// How a reader gives a number shown by a format of its own ("0.0 \"μΩ\"",
+// "0%", "0.00"): as the number (what the archive reads), or as the text the
+// sheet shows ("52.4 μΩ", "13%"; what the history reads, where the unit is
+// part of the value).
+struct TReadOptions {
+  bool shownNumbers = false;
+};
+
 // Stores the workbook as an Office Open XML file under fileName. The file is
 // written to a temporary file in the same folder and renamed over the target,
 // so a failure leaves an existing file as it was. Throws ESpreadsheetError.
@@ -148,4 +156,4 @@ void WriteWorkbookFile(const TWorkbook& book, const QString& fileName);
 // "hh:nn", formulas as their last result, errors as their text ("#N/A").
 // Throws ESpreadsheetError, also for a file beyond the limits of a sheet or
 // of memory.
-std::unique_ptr<TWorkbook> ReadWorkbookFile(const QString& fileName);
+std::unique_ptr<TWorkbook> ReadWorkbookFile(const QString& fileName, const TReadOptions& options = {});

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "platform/FileIo.h"
+#include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/SheetReaders.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/SpreadsheetBook.h"
@@ -33,16 +34,16 @@ bool IsXmlSpreadsheet(const QByteArray& b) {
   return (root >= 0 || ss >= 0) && head.contains("urn:schemas-microsoft-com:office:spreadsheet");
 }
 
-std::unique_ptr<TWorkbook> ReadBytes(const QByteArray& bytes) {
-  if (bytes.size() >= 8 && std::memcmp(bytes.constData(), kCompoundFileMagic, 8) == 0) return ReadXlsBytes(bytes);
+std::unique_ptr<TWorkbook> ReadBytes(const QByteArray& bytes, const TReadOptions& options) {
+  if (bytes.size() >= 8 && std::memcmp(bytes.constData(), kCompoundFileMagic, 8) == 0) return ReadXlsBytes(bytes, options);
   if (IsZip(bytes)) {
     const TZipArchive zip(bytes);
     if (zip.Has(QStringLiteral("content.xml")) && !zip.Has(QStringLiteral("[Content_Types].xml"))) {
-      return ReadOdsBytes(bytes);
+      return ReadOdsBytes(bytes, options);
     }
-    return ReadXlsxBytes(bytes);
+    return ReadXlsxBytes(bytes, options);
   }
-  if (IsXmlSpreadsheet(bytes)) return ReadXmlSpreadsheetBytes(bytes);
+  if (IsXmlSpreadsheet(bytes)) return ReadXmlSpreadsheetBytes(bytes, options);
   throw ESpreadsheetError(QStringLiteral("不是电子表格文件"));
 }
 
@@ -57,9 +58,22 @@ void CheckCellPlace(std::int64_t row, std::int64_t col) {
   }
 }
 
-std::unique_ptr<TWorkbook> ReadWorkbookBytes(const QByteArray& bytes) { return ReadBytes(bytes); }
+std::unique_ptr<TWorkbook> ReadWorkbookBytes(const QByteArray& bytes, const TReadOptions& options) {
+  return ReadBytes(bytes, options);
+}
 
-std::unique_ptr<TWorkbook> ReadWorkbookFile(const QString& fileName) {
+void PutNumber(TSheet& sheet, int row, int col, double value, const TCellFormat& format, bool date1904,
+               const TReadOptions& options) {
+  if (format.show != TNumberShow::Number) {
+    sheet.SetText(row, col, SerialText(value, format.show, date1904));
+  } else if (options.shownNumbers && !format.code.isEmpty()) {
+    sheet.SetText(row, col, FormattedNumberText(value, format.code));
+  } else {
+    sheet.SetNumber(row, col, value);
+  }
+}
+
+std::unique_ptr<TWorkbook> ReadWorkbookFile(const QString& fileName, const TReadOptions& options) {
   if (!QFileInfo(fileName).isFile()) throw ESpreadsheetError(CannotRead(fileName, QStringLiteral("文件不存在")));
   QByteArray bytes;
   int err = 0;
@@ -67,7 +81,7 @@ std::unique_ptr<TWorkbook> ReadWorkbookFile(const QString& fileName) {
 
   std::unique_ptr<TWorkbook> book;
   try {
-    book = ReadBytes(bytes);
+    book = ReadBytes(bytes, options);
   } catch (const ESpreadsheetError& e) {
     throw ESpreadsheetError(CannotRead(fileName, e.Text()));
   } catch (const std::bad_alloc&) {

@@ -308,8 +308,8 @@ struct TGlobals {
   std::vector<TSheetRef> sheets;
   int activeTab = 0;
   bool date1904 = false;
-  QHash<int, TNumberShow> formats;
-  std::vector<TNumberShow> xfs;
+  QHash<int, TCellFormat> formats;
+  std::vector<TCellFormat> xfs;
   std::vector<QString> sst;
 };
 
@@ -338,13 +338,13 @@ TGlobals ReadGlobals(TRecords& records, TSheetBudget& budget) {
         if (r.size >= 2) g.date1904 = U16(r.data) == 1;
         break;
       case 0x041E:  // FORMAT
-        if (r.size >= 5) g.formats.insert(U16(r.data), FormatCodeShow(UnicodeString(r.data + 2, r.size - 2, 2)));
+        if (r.size >= 5) g.formats.insert(U16(r.data), FormatOfCode(UnicodeString(r.data + 2, r.size - 2, 2)));
         break;
       case 0x00E0: {  // XF
         if (r.size >= 4) {
           const int id = U16(r.data + 2);
           const auto it = g.formats.constFind(id);
-          g.xfs.push_back(it != g.formats.cend() ? *it : BuiltInFormatShow(id));
+          g.xfs.push_back(it != g.formats.cend() ? *it : BuiltInFormat(id));
         }
         break;
       }
@@ -368,22 +368,17 @@ TGlobals ReadGlobals(TRecords& records, TSheetBudget& budget) {
   return g;
 }
 
-void ReadSheetRecords(TRecords& records, TGlobals& g, TSheet& sheet) {
+void ReadSheetRecords(TRecords& records, TGlobals& g, TSheet& sheet, const TReadOptions& options) {
   const auto sstCount = g.sst.size();
   sheet.texts = std::move(g.sst);  // cells refer to shared strings by the same index
   TRecord r;
   if (!records.Next(r) || r.type != 0x0809) throw ESpreadsheetError(Broken(QStringLiteral("工作表开头")));
-  auto show = [&](const char* p) {
-    const quint16 xf = U16(p + 4);
-    return xf < g.xfs.size() ? g.xfs[xf] : TNumberShow::Number;
-  };
-  auto number = [&](int row, int col, double v, TNumberShow s) {
+  static const TCellFormat general;
+  auto format = [&](quint16 xf) -> const TCellFormat& { return xf < g.xfs.size() ? g.xfs[xf] : general; };
+  auto show = [&](const char* p) -> const TCellFormat& { return format(U16(p + 4)); };
+  auto number = [&](int row, int col, double v, const TCellFormat& f) {
     CheckCellPlace(row, col);
-    if (s == TNumberShow::Number) {
-      sheet.SetNumber(row, col, v);
-    } else {
-      sheet.SetText(row, col, SerialText(v, s, g.date1904));
-    }
+    PutNumber(sheet, row, col, v, f, g.date1904, options);
   };
   auto text = [&](int row, int col, const QString& t) {
     if (t.isEmpty()) return;
@@ -434,9 +429,7 @@ void ReadSheetRecords(TRecords& records, TGlobals& g, TSheet& sheet) {
         const int n = (r.size - 6) / 6;
         for (int k = 0; k < n; ++k) {
           const char* p = r.data + 4 + 6 * k;
-          const quint16 xf = U16(p);
-          const TNumberShow s = xf < g.xfs.size() ? g.xfs[xf] : TNumberShow::Number;
-          number(row, col + k, RkValue(U32(p + 2)), s);
+          number(row, col + k, RkValue(U32(p + 2)), format(U16(p)));
         }
         break;
       }
@@ -484,7 +477,7 @@ void ReadSheetRecords(TRecords& records, TGlobals& g, TSheet& sheet) {
 
 }  // namespace
 
-std::unique_ptr<TWorkbook> ReadXlsBytes(const QByteArray& bytes) {
+std::unique_ptr<TWorkbook> ReadXlsBytes(const QByteArray& bytes, const TReadOptions& options) {
   const TCompoundFile cfb(bytes);
   bool found = false;
   QByteArray stream = cfb.Stream(QStringLiteral("Workbook"), &found);
@@ -512,6 +505,6 @@ std::unique_ptr<TWorkbook> ReadXlsBytes(const QByteArray& bytes) {
   records.Seek(g.sheets[size_t(active)].offset);
   TSheet& sheet = book->sheets[size_t(active)];
   sheet.budget = budget;
-  ReadSheetRecords(records, g, sheet);
+  ReadSheetRecords(records, g, sheet, options);
   return book;
 }

@@ -131,23 +131,22 @@ std::vector<QString> ReadSharedStrings(const TZipArchive& zip, const QString& pa
 }
 
 // What each cell style (the s attribute of a cell) makes of a number.
-std::vector<TNumberShow> ReadStyles(const TZipArchive& zip, const QString& part) {
-  std::vector<TNumberShow> out;
+std::vector<TCellFormat> ReadStyles(const TZipArchive& zip, const QString& part) {
+  std::vector<TCellFormat> out;
   if (part.isEmpty() || !zip.Has(part)) return out;
-  QHash<int, TNumberShow> custom;
+  QHash<int, TCellFormat> custom;
   TZipXml x(zip, part);
   bool inCellXfs = false;
   for (auto t = x.Next(); t != TZipXml::EndDocument; t = x.Next()) {
     if (t == TZipXml::Start) {
       if (x.Is("numFmt")) {
-        custom.insert(x.AttrRaw("numFmtId").toInt(),
-                      FormatCodeShow(x.Attr("formatCode")));
+        custom.insert(x.AttrRaw("numFmtId").toInt(), FormatOfCode(x.Attr("formatCode")));
       } else if (x.Is("cellXfs")) {
         inCellXfs = true;
       } else if (inCellXfs && x.Is("xf")) {
         const int id = x.AttrRaw("numFmtId").toInt();
         const auto it = custom.constFind(id);
-        out.push_back(it != custom.cend() ? *it : BuiltInFormatShow(id));
+        out.push_back(it != custom.cend() ? *it : BuiltInFormat(id));
         x.Skip();
       }
     } else if (t == TZipXml::End && x.Is("cellXfs")) {
@@ -190,7 +189,7 @@ TWorkbookPart ReadWorkbookPart(const TZipArchive& zip, const QString& part,
 }
 
 void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, std::vector<QString>& shared,
-                    const std::vector<TNumberShow>& styles, bool date1904) {
+                    const std::vector<TCellFormat>& styles, bool date1904, const TReadOptions& options) {
   // The shared strings become the sheet's texts: a cell refers to its
   // string by the same index, and equal texts share one copy.
   sheet.texts = std::move(shared);
@@ -286,13 +285,9 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
       const double v = value.trimmed().toDouble(&ok);
       if (!ok) continue;
       CheckCellPlace(row, col);
-      const TNumberShow show =
-          style >= 0 && size_t(style) < styles.size() ? styles[size_t(style)] : TNumberShow::Number;
-      if (show == TNumberShow::Number) {
-        sheet.SetNumber(rowIndex, colIndex, v);
-      } else {
-        sheet.SetText(rowIndex, colIndex, SerialText(v, show, date1904));
-      }
+      static const TCellFormat general;
+      PutNumber(sheet, rowIndex, colIndex, v,
+                style >= 0 && size_t(style) < styles.size() ? styles[size_t(style)] : general, date1904, options);
     }
   }
   sheet.FinishRow(row);
@@ -300,7 +295,7 @@ void ReadSheetCells(const TZipArchive& zip, const QString& part, TSheet& sheet, 
 
 }  // namespace
 
-std::unique_ptr<TWorkbook> ReadXlsxBytes(const QByteArray& bytes) {
+std::unique_ptr<TWorkbook> ReadXlsxBytes(const QByteArray& bytes, const TReadOptions& options) {
   TZipArchive zip(bytes);
   QString workbookPart = RelationOfType(ReadRelations(zip, QString()), QLatin1String("/officeDocument"));
   if (workbookPart.isEmpty()) workbookPart = QStringLiteral("xl/workbook.xml");
@@ -329,7 +324,7 @@ std::unique_ptr<TWorkbook> ReadXlsxBytes(const QByteArray& bytes) {
   sheet.budget.SetLimit(kMaxSheetBytes);
   std::vector<QString> shared =
       ReadSharedStrings(zip, RelationOfType(rels, QLatin1String("/sharedStrings")), sheet.budget);
-  const std::vector<TNumberShow> styles = ReadStyles(zip, RelationOfType(rels, QLatin1String("/styles")));
-  ReadSheetCells(zip, sheetPart, sheet, shared, styles, wb.date1904);
+  const std::vector<TCellFormat> styles = ReadStyles(zip, RelationOfType(rels, QLatin1String("/styles")));
+  ReadSheetCells(zip, sheetPart, sheet, shared, styles, wb.date1904, options);
   return book;
 }

@@ -15,21 +15,31 @@ namespace {
 const QString kPart = QStringLiteral("XML 表格");
 
 // The named formats of this format, then any format code.
-TNumberShow NamedFormatShow(const QString& f) {
-  if (f == QLatin1String("General Date")) return TNumberShow::DateTime;
-  if (f == QLatin1String("Short Date") || f == QLatin1String("Medium Date") || f == QLatin1String("Long Date")) {
-    return TNumberShow::Date;
+TCellFormat NamedFormat(const QString& f) {
+  TCellFormat out;
+  if (f == QLatin1String("General Date")) {
+    out.show = TNumberShow::DateTime;
+  } else if (f == QLatin1String("Short Date") || f == QLatin1String("Medium Date") || f == QLatin1String("Long Date")) {
+    out.show = TNumberShow::Date;
+  } else if (f == QLatin1String("Short Time") || f == QLatin1String("Medium Time") || f == QLatin1String("Long Time")) {
+    out.show = TNumberShow::Time;
+  } else if (f == QLatin1String("Fixed")) {
+    out.code = QStringLiteral("0.00");
+  } else if (f == QLatin1String("Standard")) {
+    out.code = QStringLiteral("#,##0.00");
+  } else if (f == QLatin1String("Percent")) {
+    out.code = QStringLiteral("0.00%");
+  } else if (f == QLatin1String("Scientific")) {
+    out.code = QStringLiteral("0.00E+00");
+  } else {
+    static const char* const kGeneral[] = {"General", "General Number", "Currency", "Euro Currency", "Yes/No",
+                                           "True/False", "On/Off", "@"};
+    for (const char* n : kGeneral) {
+      if (f == QLatin1String(n)) return out;
+    }
+    return FormatOfCode(f);
   }
-  if (f == QLatin1String("Short Time") || f == QLatin1String("Medium Time") || f == QLatin1String("Long Time")) {
-    return TNumberShow::Time;
-  }
-  static const char* const kNumbers[] = {"General", "General Number", "Fixed", "Standard", "Percent",
-                                         "Scientific", "Currency", "Euro Currency", "Yes/No", "True/False",
-                                         "On/Off", "0", "@"};
-  for (const char* n : kNumbers) {
-    if (f == QLatin1String(n)) return TNumberShow::Number;
-  }
-  return FormatCodeShow(f);
+  return out;
 }
 
 // A 1-based ss:Index as a 0-based place, or next when there is none. Places
@@ -44,7 +54,7 @@ std::int64_t Index(QByteArrayView v, std::int64_t next, std::int64_t limit) {
 
 struct TGlobals {
   int active = 0;
-  QHash<QString, TNumberShow> styles;
+  QHash<QString, TCellFormat> styles;
 };
 
 // The first pass: the active sheet and the styles, which may follow the
@@ -60,7 +70,7 @@ TGlobals ReadGlobals(const QByteArray& bytes, TWorkbook& book) {
     } else if (x.Is("Style")) {
       style = x.Attr("ID");
     } else if (x.Is("NumberFormat") && !style.isEmpty()) {
-      g.styles.insert(style, NamedFormatShow(x.Attr("Format")));
+      g.styles.insert(style, NamedFormat(x.Attr("Format")));
     } else if (x.Is("Worksheet")) {
       TSheet s;
       const QString name = x.Attr("Name");
@@ -73,7 +83,9 @@ TGlobals ReadGlobals(const QByteArray& bytes, TWorkbook& book) {
 }
 
 // Reads a Cell to its end.
-void ReadCell(TXmlPull& x, TSheet& sheet, std::int64_t row, std::int64_t col, TNumberShow show) {
+void ReadCell(TXmlPull& x, TSheet& sheet, std::int64_t row, std::int64_t col, const TCellFormat& format,
+              const TReadOptions& options) {
+  const TNumberShow show = format.show;
   int depth = 1;
   while (depth > 0) {
     const auto t = x.Next();
@@ -96,10 +108,8 @@ void ReadCell(TXmlPull& x, TSheet& sheet, std::int64_t row, std::int64_t col, TN
       const double v = text.trimmed().toDouble(&ok);
       if (!ok) {
         sheet.SetText(int(row), int(col), text);
-      } else if (show == TNumberShow::Number) {
-        sheet.SetNumber(int(row), int(col), v);
       } else {
-        sheet.SetText(int(row), int(col), SerialText(v, show));
+        PutNumber(sheet, int(row), int(col), v, format, false, options);
       }
     } else if (type == "Boolean") {
       sheet.SetBoolean(int(row), int(col), text.trimmed() == QLatin1String("1"));
@@ -120,7 +130,7 @@ void ReadCell(TXmlPull& x, TSheet& sheet, std::int64_t row, std::int64_t col, TN
 }
 
 // The second pass: the cells of the active sheet.
-void ReadCells(const QByteArray& bytes, const TGlobals& g, TSheet& sheet) {
+void ReadCells(const QByteArray& bytes, const TGlobals& g, TSheet& sheet, const TReadOptions& options) {
   sheet.budget.SetLimit(kMaxSheetBytes);
   TXmlBytes x(bytes, kPart);
   int worksheet = -1;
@@ -147,10 +157,10 @@ void ReadCells(const QByteArray& bytes, const TGlobals& g, TSheet& sheet) {
         col = -1;
       } else if (x.Is("Cell")) {
         col = Index(x.AttrBytes("Index"), col + 1, kMaxSheetColumns);
-        const TNumberShow show = g.styles.value(x.Attr("StyleID"), TNumberShow::Number);
+        const TCellFormat format = g.styles.value(x.Attr("StyleID"));
         // A merged cell covers the ones to its right.
         const std::int64_t across = std::clamp<std::int64_t>(x.AttrBytes("MergeAcross").toLongLong(), 0, kMaxSheetColumns);
-        ReadCell(x, sheet, std::max<std::int64_t>(row, 0), col, show);
+        ReadCell(x, sheet, std::max<std::int64_t>(row, 0), col, format, options);
         --depth;
         col = std::min<std::int64_t>(col + across, kMaxSheetColumns);
       } else if (!x.Is("Table")) {
@@ -164,12 +174,12 @@ void ReadCells(const QByteArray& bytes, const TGlobals& g, TSheet& sheet) {
 
 }  // namespace
 
-std::unique_ptr<TWorkbook> ReadXmlSpreadsheetBytes(const QByteArray& bytes) {
+std::unique_ptr<TWorkbook> ReadXmlSpreadsheetBytes(const QByteArray& bytes, const TReadOptions& options) {
   auto book = std::make_unique<TWorkbook>();
   TGlobals g = ReadGlobals(bytes, *book);
   if (book->sheets.empty()) return book;
   if (g.active < 0 || size_t(g.active) >= book->sheets.size()) g.active = 0;
   book->activeSheet = g.active;
-  ReadCells(bytes, g, book->sheets[size_t(g.active)]);
+  ReadCells(bytes, g, book->sheets[size_t(g.active)], options);
   return book;
 }

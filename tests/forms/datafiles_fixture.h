@@ -18,6 +18,7 @@
 #include "forms/UDataFiles.h"
 #include "forms/UDlgProcess.h"
 #include "platform/StringGrid.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestServices.h"
 
 inline const QStringList kCaptions = {
@@ -40,27 +41,6 @@ inline QStringList RecordRow(int r) {
           QStringLiteral("%1.50").arg(r),
           QStringLiteral("%1.75").arg(r)};
 }
-
-// Lets the process write files of at most `bytes` bytes while it lives; a
-// longer write fails as on a full disk.
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t bytes) {
-    FOldHandler = signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &FOld);
-    rlimit lim = FOld;
-    lim.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &FOld);
-    signal(SIGXFSZ, FOldHandler);
-  }
-
- private:
-  rlimit FOld{};
-  void (*FOldHandler)(int);
-};
 
 class DataFilesTest : public ::testing::Test {
  protected:

@@ -34,6 +34,7 @@ class HistoryReport : public HistoryFixture {
   QString PrintReport(const QString& device) {
     const QString pdf = FDir.filePath(QStringLiteral("评估-%1.pdf").arg(device));
     Page->cbDevice->setEditText(device);
+    Page->btnQuery->click();
     WhenPreviewOpens([&](TFrmPreview* window) {
       Shown = window->windowTitle();
       window->resize(1100, 800);
@@ -127,8 +128,9 @@ TEST_F(HistoryReport, WithoutOneDeviceOrItsResultsThereIsNoReport) {
   Page->Refresh();  // every device
   Page->btnReport->click();
   ASSERT_EQ(Msgs.Boxes.size(), 1);
-  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("请先选择一个设备编号，再生成评估报告。"));
+  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("请先选择一个设备编号并查询，再生成评估报告。"));
   Page->cbDevice->setEditText(QStringLiteral("QK-9"));
+  Page->btnQuery->click();
   Page->btnReport->click();
   ASSERT_EQ(Msgs.Boxes.size(), 2);
   EXPECT_EQ(Msgs.Boxes[1].text, QStringLiteral("设备“QK-9”在所选时间内没有测试结果。"));

@@ -606,11 +606,13 @@ TEST_F(MainDevice, UploadedRecordsAreKeptInTheHistoryOnce) {
   EXPECT_EQ(W->History()->Results().size(), 3u);
 }
 
-// A store that cannot be written changes nothing of the upload; the
-// operator is told once, with the reason.
-TEST_F(MainDevice, AHistoryThatCannotBeWrittenIsReportedOnceAndTheUploadCompletes) {
+// A file in the store's place that is no store (damaged, or a stranger's):
+// the upload completes, the operator is told once what was found, and the
+// results go to a fresh store beside it; the file itself is left as it was.
+TEST_F(MainDevice, AStoreThatIsNoDatabaseIsLeftAloneAndResultsGoBesideIt) {
   StartSim({QStringLiteral("--records"), QStringLiteral("2")});
-  QFile broken(QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite")));
+  const QString file = QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite"));
+  QFile broken(file);
   ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
   broken.write(QByteArray(4096, 'x'));
   broken.close();
@@ -619,17 +621,25 @@ TEST_F(MainDevice, AHistoryThatCannotBeWrittenIsReportedOnceAndTheUploadComplete
   EXPECT_EQ(W->Params.giDataCount, 2);
   EXPECT_FALSE(W->SGData->Cells(8, 2).isEmpty());
   ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
-  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"));
-  EXPECT_TRUE(Msgs.Boxes[0].detail.contains(QStringLiteral("不是历史记录数据库"))) << Msgs.Boxes[0].detail.toStdString();
+  EXPECT_TRUE(Msgs.Boxes[0].text.startsWith(QStringLiteral("历史记录数据库已损坏（")))
+      << Msgs.Boxes[0].text.toStdString();
+  EXPECT_TRUE(Msgs.Boxes[0].text.endsWith(QStringLiteral("），只读打开；请从备份恢复或导出可读部分")));
+  const QString fresh = W->HistoryService().FreshFile();
+  EXPECT_TRUE(Msgs.Boxes[0].detail.contains(fresh)) << Msgs.Boxes[0].detail.toStdString();
   W->BtnSampleData->click();
   EXPECT_EQ(Msgs.Boxes.size(), 1);
   EXPECT_EQ(W->Params.giDataCount, 2);
+  QFile again(file);
+  ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+  EXPECT_EQ(again.readAll(), QByteArray(4096, 'x'));
+  TResultStore beside(fresh);
+  EXPECT_EQ(beside.Results().size(), 2u);
 }
 
 // A store that opens but refuses to store (here a rule of the database, as a
-// full disk would) is reported once; the history tab says why until a
-// result is stored again.
-TEST_F(MainDevice, AHistoryThatRefusesAResultIsToldOnTheHistoryTabUntilOneIsStored) {
+// full disk would) is reported every time; the history tab says why until a
+// result is stored again, and what waited is stored then.
+TEST_F(MainDevice, AHistoryThatRefusesAResultIsToldEveryTimeAndTakesItLater) {
   StartSim({QStringLiteral("--records"), QStringLiteral("2")});
   ASSERT_NE(W->History(), nullptr) << W->HistoryError().toStdString();
   const QString file = QDir(SettingsDir()).filePath(QStringLiteral("results.sqlite"));
@@ -649,17 +659,24 @@ TEST_F(MainDevice, AHistoryThatRefusesAResultIsToldOnTheHistoryTabUntilOneIsStor
   EXPECT_EQ(W->Params.giDataCount, 2);
   ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
   EXPECT_TRUE(Msgs.Boxes[0].detail.contains(QStringLiteral("磁盘已满"))) << Msgs.Boxes[0].detail.toStdString();
+  // An archived result after it is told too, not lost without a word.
+  W->Params.strResultA = QStringLiteral("45.5 μΩ");
+  W->ArchiveResult();
+  ASSERT_EQ(Msgs.Boxes.size(), 2) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Msgs.Boxes[1].text, QStringLiteral("测试结果未能存入历史记录，表格中的数据不受影响。"));
   W->pgc->setCurrentIndex(2);
-  EXPECT_TRUE(W->tsHistory->lblStatus->text().startsWith(QStringLiteral("最近的测试结果未能存入历史记录：")))
+  EXPECT_TRUE(W->tsHistory->lblStatus->text().startsWith(QStringLiteral("最近的测试结果未能存入历史记录：磁盘已满")))
+      << W->tsHistory->lblStatus->text().toStdString();
+  EXPECT_TRUE(W->tsHistory->lblStatus->text().contains(QStringLiteral("（3 条等待重试）")))
       << W->tsHistory->lblStatus->text().toStdString();
   EXPECT_EQ(W->tsHistory->Model->rowCount(), 0);
 
   W->pgc->setCurrentIndex(0);
   rule(QStringLiteral("DROP TRIGGER refuse"));
-  W->BtnSampleData->click();
-  EXPECT_EQ(Msgs.Boxes.size(), 1);
+  W->BtnSampleData->click();  // the same two records again: known by then
+  EXPECT_EQ(Msgs.Boxes.size(), 2);
   W->pgc->setCurrentIndex(2);
-  EXPECT_TRUE(W->tsHistory->lblStatus->text().startsWith(QStringLiteral("共 2 条结果")))
+  EXPECT_TRUE(W->tsHistory->lblStatus->text().startsWith(QStringLiteral("共 3 条结果")))
       << W->tsHistory->lblStatus->text().toStdString();
 }
 

@@ -1,5 +1,5 @@
-// The results history, the same on both databases: the embedded SQLite file
-// and a PostgreSQL server (a throwaway cluster on a Unix socket).
+// The results history on this PC: rows as shown with their values, each test
+// once, pages, trends and criteria.
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <atomic>
 #include <memory>
 
-#include "support/PgCluster.h"
 #include "history/ResultStore.h"
 #include "platform/MessageService.h"
 
@@ -19,33 +18,14 @@ QStringList Row(int seq, const char* time, const char* device, const char* a, co
           QString::fromUtf8(*b ? "三相" : "单相"), QString::fromUtf8(a), QString::fromUtf8(b), QString::fromUtf8(c)};
 }
 
-TPgCluster& Cluster() {
-  static std::unique_ptr<TPgCluster> cluster = std::make_unique<TPgCluster>();
-  return *cluster;
-}
-
-class StoreOn : public ::testing::TestWithParam<const char*> {
+class StoreOn : public ::testing::Test {
  protected:
-  void SetUp() override {
-    FConfig.file = FDir.filePath(QStringLiteral("results.sqlite"));
-    if (QByteArray(GetParam()) != "PostgreSQL") return;
-    if (Cluster().Why().contains(QStringLiteral("not installed"))) GTEST_SKIP() << Cluster().Why().toStdString();
-    ASSERT_TRUE(Cluster().Why().isEmpty()) << Cluster().Why().toStdString();
-    static std::atomic<int> n{0};
-    const QString name = QStringLiteral("history%1").arg(++n);
-    ASSERT_TRUE(Cluster().CreateDatabase(name)) << Cluster().Why().toStdString();
-    FConfig.driver = QStringLiteral("QPSQL");
-    FConfig.host = Cluster().SocketDir();
-    FConfig.port = Cluster().Port();
-    FConfig.name = name;
-    FConfig.user = Cluster().User();
-  }
-  TStoreConfig FConfig;
+  QString File() const { return FDir.filePath(QStringLiteral("results.sqlite")); }
   QTemporaryDir FDir;
 };
 
-TEST_P(StoreOn, KeepsRowsAsShownWithTheirValuesNewestFirst) {
-  TResultStore store(FConfig);
+TEST_F(StoreOn, KeepsRowsAsShownWithTheirValuesNewestFirst) {
+  TResultStore store(File());
   EXPECT_EQ(store.SchemaVersion(), TResultStore::kSchemaVersion);
   EXPECT_EQ(store.AddUploaded({Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ", "46.1 μΩ", "1.250 mΩ"),
                                Row(2, "24-05-03 10:00", "QK-2", "30.5 μΩ")}),
@@ -83,10 +63,10 @@ TEST_P(StoreOn, KeepsRowsAsShownWithTheirValuesNewestFirst) {
 }
 
 // The same records uploaded again, also in other places of the table and
-// through a second store on the same database (another PC), are kept once.
-TEST_P(StoreOn, AnUploadOfTheSameRecordsAddsNothingTwice) {
-  TResultStore first(FConfig);
-  TResultStore second(FConfig);
+// through a second connection to the same file, are kept once.
+TEST_F(StoreOn, AnUploadOfTheSameRecordsAddsNothingTwice) {
+  TResultStore first(File());
+  TResultStore second(File());
   const std::vector<QStringList> upload = {Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ"),
                                            Row(2, "24-05-02 09:09", "QK-1", "45.7 μΩ")};
   EXPECT_EQ(first.AddUploaded(upload), 2);
@@ -94,15 +74,15 @@ TEST_P(StoreOn, AnUploadOfTheSameRecordsAddsNothingTwice) {
   EXPECT_EQ(first.AddUploaded(upload), 0);
   EXPECT_EQ(second.Results().size(), 2u);
   // Opening again finds the schema in place.
-  TResultStore third(FConfig);
+  TResultStore third(File());
   EXPECT_EQ(third.SchemaVersion(), TResultStore::kSchemaVersion);
 }
 
 // Pages read one after the other give every result of the filter once, in
 // order, also where many results share one minute; the count, the trend and
 // an upload larger than one statement's batch agree with them.
-TEST_P(StoreOn, PagesGiveEveryResultOnceInOrder) {
-  TResultStore store(FConfig);
+TEST_F(StoreOn, PagesGiveEveryResultOnceInOrder) {
+  TResultStore store(File());
   std::vector<QStringList> upload;
   for (int i = 0; i < 257; ++i) {
     // Three devices; results of one device come three to a minute.
@@ -146,8 +126,8 @@ TEST_P(StoreOn, PagesGiveEveryResultOnceInOrder) {
 // A device's own criteria, and the program-wide defaults where it has none;
 // what the history tab reads at once for the devices of a page is what it
 // would read device by device.
-TEST_P(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
-  TResultStore store(FConfig);
+TEST_F(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
+  TResultStore store(File());
   store.AddUploaded({Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ", "46.1 μΩ", "47.0 μΩ"),
                      Row(2, "24-05-01 09:07", "QK-1", "44.0 μΩ", "", ""), Row(3, "24-05-02 09:07", "QK-2", "30.5 μΩ")});
   TCriteria defaults;
@@ -184,25 +164,6 @@ TEST_P(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
   ASSERT_TRUE(first.at(QStringLiteral("QK-1"))[0]);
   EXPECT_NEAR(*first.at(QStringLiteral("QK-1"))[0], 44.0, 1e-9);  // the oldest, not the first stored
   EXPECT_FALSE(first.at(QStringLiteral("QK-9"))[0]);
-}
-
-INSTANTIATE_TEST_SUITE_P(Databases, StoreOn, ::testing::Values("SQLite", "PostgreSQL"),
-                         [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param); });
-
-TEST(PostgreSqlStore, AServerThatIsNotThereIsRefusedWithItsReason) {
-  QTemporaryDir dir;
-  TStoreConfig c;
-  c.driver = QStringLiteral("QPSQL");
-  c.host = dir.path();  // no server's socket here
-  c.port = 5439;
-  c.name = QStringLiteral("history");
-  c.user = QStringLiteral("qk");
-  try {
-    TResultStore store(c);
-    FAIL() << "opened";
-  } catch (const EAppError& e) {
-    EXPECT_TRUE(e.Text().contains(QStringLiteral("无法打开历史记录“PostgreSQL qk@"))) << e.Text().toStdString();
-  }
 }
 
 }  // namespace

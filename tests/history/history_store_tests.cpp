@@ -11,11 +11,19 @@
 #include <limits>
 
 #include <cmath>
+#include <memory>
+
+#include <sys/stat.h>
 
 #include "history/Assessment.h"
+#include "history/HistoryService.h"
+#include "history/Judged.h"
 #include "history/ResultStore.h"
 #include "history/ResultValues.h"
+#include "platform/FileIo.h"
+#include "platform/IniFile.h"
 #include "platform/MessageService.h"
+#include "support/FileSizeLimit.h"
 
 namespace {
 
@@ -117,11 +125,33 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A device whose first result read 0.0 μΩ has no reference to rise from: a
 // later result is not judged against it (no rise of an infinite percent).
+// The frame's value behind "0.0 μΩ" may be a few hundredths above zero.
 TEST(Judge, AFirstResultOfZeroIsNoReference) {
-  const TVerdict v = Assess({45.0, 46.0, 44.0}, TCriteria{}, {0.0, 0.0, 0.0});
-  EXPECT_EQ(v.kind, TVerdictKind::Pass);
-  EXPECT_FALSE(v.risePercent);
-  EXPECT_TRUE(v.reasons.isEmpty()) << v.reasons.join(QStringLiteral("；")).toStdString();
+  for (const double first : {0.0, 0.04}) {
+    const TVerdict v = Assess({45.0, 46.0, 44.0}, TCriteria{}, {first, first, first});
+    EXPECT_EQ(v.kind, TVerdictKind::Pass) << first;
+    EXPECT_FALSE(v.risePercent) << first;
+    EXPECT_TRUE(v.reasons.isEmpty()) << v.reasons.join(QStringLiteral("；")).toStdString();
+    // The trend draws no reference line from it either.
+    const TTrendSeries s = TrendSeries({TTrendPoint{QDateTime(QDate(2025, 1, 2), QTime(9, 0)), {45e-6, 46e-6, 44e-6}}},
+                                       TJudge{TCriteria{}, {first, first, first}});
+    for (int p = 0; p < 3; ++p) EXPECT_FALSE(s.referenceLine[p]) << first;
+  }
+}
+
+// Each phase's reference line is the phase's own first value, as its
+// verdict uses; a typed reference stands for all three.
+TEST(Judge, TheTrendDrawsEachPhasesOwnReference) {
+  const std::vector<TTrendPoint> points = {TTrendPoint{QDateTime(QDate(2025, 1, 2), QTime(9, 0)), {40e-6, 50e-6, 60e-6}}};
+  const TTrendSeries own = TrendSeries(points, TJudge{TCriteria{}, {40.0, 50.0, 60.0}});
+  for (int p = 0; p < 3; ++p) {
+    ASSERT_TRUE(own.referenceLine[p]);
+    EXPECT_DOUBLE_EQ(*own.referenceLine[p], 40.0 + 10 * p);
+  }
+  TCriteria typed;
+  typed.referenceMicroOhm = 45;
+  const TTrendSeries one = TrendSeries(points, TJudge{typed, {40.0, 50.0, 60.0}});
+  for (int p = 0; p < 3; ++p) EXPECT_EQ(one.referenceLine[p], 45.0);
 }
 
 QStringList Row(int seq, const char* time, const char* device, const char* a) {
@@ -183,7 +213,7 @@ TEST_F(HistoryStore, AStoreOfTheFirstVersionIsMigrated) {
   }
   QSqlDatabase::removeDatabase(QStringLiteral("version-1"));
   TResultStore store(File());
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), TResultStore::kSchemaVersion);
   ASSERT_EQ(store.Results().size(), 1u);
   EXPECT_NEAR(*store.FirstValues(QStringLiteral("QK-1"))[0], 45.5, 1e-9);
   TCriteria c;
@@ -231,6 +261,189 @@ TEST_F(HistoryStore, AFileThatIsNoStoreIsRefusedWithItsReason) {
     EXPECT_TRUE(e.Text().contains(QStringLiteral("不是历史记录数据库"))) << e.Text().toStdString();
   }
   EXPECT_THROW(TResultStore(FDir.filePath(QStringLiteral("no/such/folder/results.sqlite"))), EAppError);
+}
+
+}  // namespace
+
+namespace {
+
+// A store of the version before: an upload and the import of its export
+// (its time re-dated to the import's moment, as that version did) become
+// one result, the upload's; an import whose time text can be read is put
+// back at its own time.
+TEST_F(HistoryStore, AStoreOfTheVersionBeforeMergesItsCopiesOfOneTest) {
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("version-2"));
+    db.setDatabaseName(File());
+    ASSERT_TRUE(db.open());
+    QSqlQuery q(db);
+    for (const char* sql :
+         {"CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+          "INSERT INTO meta VALUES ('schema_version', '2')",
+          "CREATE TABLE results (id INTEGER PRIMARY KEY, kind TEXT NOT NULL, source_key TEXT NOT NULL UNIQUE,"
+          " device_no TEXT NOT NULL, test_time TEXT NOT NULL, stored_at TEXT NOT NULL, t0 TEXT, t1 TEXT, t2 TEXT,"
+          " t3 TEXT, t4 TEXT, t5 TEXT, t6 TEXT, t7 TEXT, t8 TEXT, t9 TEXT, t10 TEXT, ohm_a REAL, ohm_b REAL,"
+          " ohm_c REAL, start_range INTEGER, start_time INTEGER, start_phase INTEGER)",
+          "CREATE INDEX results_device_time ON results (device_no, test_time)",
+          "CREATE INDEX results_time ON results (test_time)",
+          "CREATE TABLE criteria (device_no TEXT PRIMARY KEY, max_uohm REAL, reference_uohm REAL, rise_factor REAL,"
+          " imbalance_pct REAL)",
+          "INSERT INTO results (kind, source_key, device_no, test_time, stored_at, t0, t1, t2, t5, t6, t7, t8, ohm_a)"
+          " VALUES ('imported', 'imported|a', 'QK-1', '2026-12-01T10:00:00', '2026-12-01T10:00:00', ' 1',"
+          " '2024-05-02 09:07:00', 'QK-1', '200A', '30秒', '单相', '45.50 μΩ', 0.0000455)",
+          "INSERT INTO results (kind, source_key, device_no, test_time, stored_at, t0, t1, t2, t5, t6, t7, t8, ohm_a)"
+          " VALUES ('uploaded', 'uploaded|a', 'QK-1', '2024-05-02T09:07:00', '2024-05-02T10:00:00', ' 3',"
+          " '24-05-02 09:07', 'QK-1', '200A', '30 秒', '单相', '45.5 μΩ', 0.0000455123)",
+          "INSERT INTO results (kind, source_key, device_no, test_time, stored_at, t0, t1, t2, t5, t6, t7, t8, ohm_a)"
+          " VALUES ('imported', 'imported|b', 'QK-1', '2026-12-01T10:00:00', '2026-12-01T10:00:00', ' 2',"
+          " '2025-06-04 10:00', 'QK-1', '200A', '30 秒', '单相', '47.0 μΩ', 0.000047)"}) {
+      ASSERT_TRUE(q.exec(QString::fromUtf8(sql))) << sql;
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("version-2"));
+  TResultStore store(File());
+  EXPECT_EQ(store.SchemaVersion(), TResultStore::kSchemaVersion);
+  const std::vector<TStoredResult> kept = store.Results();
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[0].time, QDateTime(QDate(2025, 6, 4), QTime(10, 0)));  // no longer "now"
+  EXPECT_EQ(kept[1].kind, TResultKind::Uploaded);
+  EXPECT_DOUBLE_EQ(*kept[1].ohms[0], 0.0000455123);
+  EXPECT_FALSE(store.StoreId().isEmpty());
+}
+
+// 4 KB of a store of 400 results overwritten: the check finds it, the
+// store is kept for reading only, and new results go to a fresh store
+// beside it; a read never gives a shortened page as if it were whole.
+TEST_F(HistoryStore, ADamagedStoreIsReadOnlyAndResultsGoBesideIt) {
+  {
+    TResultStore store(File());
+    std::vector<QStringList> rows;
+    for (int i = 0; i < 400; ++i) {
+      QStringList r = Row(i % 255 + 1, "", "QK-1", "45.5 μΩ");
+      r[1] = QDateTime(QDate(2024, 1, 1), QTime(8, 0)).addSecs(60LL * i).toString(QStringLiteral("yy-MM-dd hh:mm"));
+      r[3] = QStringLiteral("测试员%1").arg(i).repeated(8);
+      rows.push_back(r);
+    }
+    ASSERT_EQ(store.AddUploaded(rows), 400);
+  }
+  {
+    QFile f(File());
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_GT(f.size(), 40960);
+    f.seek(f.size() / 2 / 4096 * 4096);
+    f.write(QByteArray(4096, '\x5A'));
+  }
+  EXPECT_FALSE(TResultStore::QuickCheck(File()).isEmpty());
+
+  THistoryService service(FDir.path(), [] { return TTeamConfig{}; });
+  TResultStore* reading = service.Reading();
+  ASSERT_NE(reading, nullptr);
+  const TAddCount added = service.Store({TNewResult{TResultKind::Archived, Row(1, "25-01-02 09:00", "QK-2", "40.0 μΩ"),
+                                                    {}, TStartParams{}, {}}});
+  EXPECT_EQ(added.added, 1);
+  EXPECT_TRUE(service.Damage().startsWith(QStringLiteral("历史记录数据库已损坏（"))) << service.Damage().toStdString();
+  EXPECT_TRUE(service.Damage().endsWith(QStringLiteral("），只读打开；请从备份恢复或导出可读部分")));
+  ASSERT_FALSE(service.FreshFile().isEmpty());
+  EXPECT_EQ(TResultStore(service.FreshFile()).Results().size(), 1u);
+  TResultStore* damaged = service.Reading();
+  ASSERT_NE(damaged, nullptr);
+  EXPECT_TRUE(damaged->ReadOnly());
+  try {
+    const std::vector<TStoredResult> all = damaged->Results();
+    EXPECT_EQ(all.size(), 400u) << "a shortened page was given as whole";
+  } catch (const EAppError& e) {
+    EXPECT_FALSE(e.Text().isEmpty());
+  }
+}
+
+struct TStoreFault {
+  const char* name;
+  const char* reason;  // in the message
+};
+
+class StoreFaults : public ::testing::TestWithParam<TStoreFault> {
+ protected:
+  QString File() const { return FDir.filePath(QStringLiteral("results.sqlite")); }
+  QTemporaryDir FDir;
+};
+
+// A store that cannot take a result says why in words, and keeps what it
+// had: a read-only store, one another program holds locked, a full disk.
+TEST_P(StoreFaults, AreToldWithTheirReasonAndLoseNothing) {
+  {
+    TResultStore store(File());
+    ASSERT_EQ(store.AddUploaded({Row(1, "24-05-02 09:07", "QK-1", "45.5 μΩ")}), 1);
+  }
+  const QByteArray fault(GetParam().name);
+  std::unique_ptr<TResultStore> store;
+  std::unique_ptr<TFileSizeLimit> limit;
+  QSqlDatabase holder;
+  if (fault == "ReadOnly") {
+    store = std::make_unique<TResultStore>(File(), TResultStore::TMode::ReadOnly);
+  } else {
+    store = std::make_unique<TResultStore>(File());
+  }
+  if (fault == "Locked") {
+    holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+    holder.setDatabaseName(File());
+    ASSERT_TRUE(holder.open());
+    ASSERT_TRUE(QSqlQuery(holder).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+  }
+  std::vector<QStringList> rows;
+  for (int i = 0; i < 200; ++i) {
+    QStringList r = Row(i + 2, "", "QK-1", "45.5 μΩ");
+    r[1] = QDateTime(QDate(2024, 6, 1), QTime(8, 0)).addSecs(60LL * i).toString(QStringLiteral("yy-MM-dd hh:mm"));
+    r[4] = QStringLiteral("地点").repeated(400);
+    rows.push_back(r);
+  }
+  if (fault == "FullDisk") limit = std::make_unique<TFileSizeLimit>(QFileInfo(File()).size() + 8192);
+  try {
+    store->AddUploaded(rows);
+    FAIL() << "stored";
+  } catch (const EAppError& e) {
+    EXPECT_TRUE(e.Text().contains(QString::fromUtf8(GetParam().reason))) << e.Text().toStdString();
+  }
+  limit.reset();
+  if (holder.isValid()) {
+    QSqlQuery(holder).exec(QStringLiteral("ROLLBACK"));
+    holder.close();
+    holder = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+  }
+  store.reset();
+  TResultStore again(File());
+  EXPECT_EQ(again.Count({}), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, StoreFaults,
+                         ::testing::Values(TStoreFault{"ReadOnly", "数据库为只读"},
+                                           TStoreFault{"Locked", "数据库被其他程序占用"},
+                                           TStoreFault{"FullDisk", "已满"}),
+                         [](const ::testing::TestParamInfo<TStoreFault>& i) { return std::string(i.param.name); });
+
+// The user's results are the user's own: a new store and a new settings
+// file are readable by their owner only, a new settings folder too.
+TEST_F(HistoryStore, NewFilesAreTheOwnersOnly) {
+  const mode_t old = umask(022);
+  {
+    TResultStore store(File());
+  }
+  const QString ini = FDir.filePath(QStringLiteral("SystemFile.ini"));
+  {
+    TIniFile settings(ini);
+    settings.WriteString(QStringLiteral("Database"), QStringLiteral("Driver"), QStringLiteral("QSQLITE"));
+  }
+  const QString folder = FDir.filePath(QStringLiteral("config/qk4820"));
+  MakePrivateDir(folder);
+  umask(old);
+  struct stat st {};
+  ASSERT_EQ(stat(QFile::encodeName(File()).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat(QFile::encodeName(ini).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat(QFile::encodeName(folder).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 }  // namespace

@@ -48,6 +48,11 @@ TPgCluster::TPgCluster() {
     FWhy = QStringLiteral("initdb failed: ") + out;
     return;
   }
+  if (!Start()) return;
+}
+
+bool TPgCluster::Start() {
+  QString out;
   const QString options = QStringLiteral("-k %1 -c listen_addresses= -p %2 -c fsync=off").arg(SocketDir()).arg(Port());
   if (!Run(FBin + QStringLiteral("/pg_ctl"),
            {QStringLiteral("-D"), FDir.path() + QStringLiteral("/data"), QStringLiteral("-o"), options,
@@ -57,18 +62,49 @@ TPgCluster::TPgCluster() {
     QFile log(SocketDir() + QStringLiteral("/server.log"));
     log.open(QIODevice::ReadOnly);
     FWhy = QStringLiteral("pg_ctl start failed: ") + out + QString::fromLocal8Bit(log.readAll());
-    return;
+    return false;
   }
   FStarted = true;
+  return true;
 }
 
-TPgCluster::~TPgCluster() {
-  if (FStarted) {
-    Run(FBin + QStringLiteral("/pg_ctl"), {QStringLiteral("-D"), FDir.path() + QStringLiteral("/data"),
-                                            QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("-w"),
-                                            QStringLiteral("stop")});
-  }
+bool TPgCluster::Stop() {
+  if (!FStarted) return true;
+  const bool ok = Run(FBin + QStringLiteral("/pg_ctl"), {QStringLiteral("-D"), FDir.path() + QStringLiteral("/data"),
+                                                         QStringLiteral("-m"), QStringLiteral("immediate"),
+                                                         QStringLiteral("-w"), QStringLiteral("stop")});
+  if (ok) FStarted = false;
+  return ok;
 }
+
+QStringList TPgCluster::Query(const QString& database, const QString& sql) {
+  static int n = 0;
+  const QString connection = QStringLiteral("pg-query-%1").arg(++n);
+  QStringList out;
+  FQueryError.clear();
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+    db.setHostName(SocketDir());
+    db.setPort(Port());
+    db.setDatabaseName(database);
+    db.setUserName(User());
+    if (db.open()) {
+      QSqlQuery q(db);
+      if (q.exec(sql)) {
+        while (q.next()) out << q.value(0).toString();
+      } else {
+        FQueryError = q.lastError().text();
+      }
+      db.close();
+    } else {
+      FQueryError = db.lastError().text();
+    }
+  }
+  QSqlDatabase::removeDatabase(connection);
+  return out;
+}
+
+TPgCluster::~TPgCluster() { Stop(); }
 
 bool TPgCluster::Run(const QString& program, const QStringList& args, QString* output) {
   QProcess p;

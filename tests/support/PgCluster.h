@@ -19,6 +19,14 @@ class TPgCluster {
   QString User() const { return QStringLiteral("qk"); }
   // Creates a database of that name; false with Why() when it cannot.
   bool CreateDatabase(const QString& name);
+  // Stops the server at once, as a crash or a power cut would
+  // (pg_ctl stop -m immediate), and starts it again.
+  bool Stop();
+  bool Start();
+  // The first column of each row sql gives on the database; QueryError()
+  // says what failed.
+  QStringList Query(const QString& database, const QString& sql);
+  QString QueryError() const { return FQueryError; }
 
  private:
   bool Run(const QString& program, const QStringList& args, QString* output = nullptr);
@@ -26,5 +34,6 @@ class TPgCluster {
   QTemporaryDir FDir;
   QString FBin;
   QString FWhy;
+  QString FQueryError;
   bool FStarted = false;
 };
