@@ -263,6 +263,7 @@ void THistoryPage::ShowStatus() {
   if (!why.isEmpty()) parts << why;
   if (!FCountText.isEmpty()) parts << FCountText;
   if (!FSyncText.isEmpty()) parts << FSyncText;
+  if (!FFileText.isEmpty()) parts << FFileText;
   const QString status = parts.join(QStringLiteral("；"));
   lblStatus->setText(status);
   lblStatus->setToolTip(status);
@@ -312,7 +313,8 @@ void THistoryPage::Query(TResultStore& storeRef) {
     }
     ShowTrend(device, store->Trend(filter), FJudges[device]);
   }
-  FCountText = QStringLiteral("共 %1 条结果；历史记录：%2").arg(total).arg(store->FileName());
+  FCountText = QStringLiteral("共 %1 条结果").arg(total);
+  FFileText = QStringLiteral("历史记录：%1").arg(store->FileName());
   ShowStatus();
 }
 

@@ -138,6 +138,7 @@ class THistoryPage : public QWidget {
   std::function<void()> FReadFailed;
   std::function<void()> FSettingsChanged;
   QString FCountText;
+  QString FFileText;
   QString FSyncText;
   THistoryFilter FFilter;
   // The last result read: the next page starts after it.

@@ -63,6 +63,7 @@ bool FillTrend(const TTrendChart& c, const QString& device, const TTrendSeries& 
     }
   };
   line(c.MaxLine, s.maxLine);
+  c.MaxLine->setVisible(c.MaxLine->count() > 0);
   for (int p = 0; p < 3; ++p) {
     // A phase without a point of its own has no line of its own either.
     line(c.ReferenceLine[p], s.phase[p].isEmpty() ? std::nullopt : s.referenceLine[p]);

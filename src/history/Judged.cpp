@@ -93,3 +93,16 @@ QString TrendPointText(const std::vector<TTrendPoint>& points, const TJudge& jud
   }
   return parts.join(QStringLiteral("  "));
 }
+
+std::vector<THistoryRow> JudgedRows(const TResultStore& store, const std::vector<TStoredResult>& results) {
+  QStringList devices;
+  for (const TStoredResult& r : results) {
+    if (!devices.contains(r.device)) devices << r.device;
+  }
+  const auto criteria = store.CriteriaOf(devices);
+  const auto first = store.FirstValuesOf(devices);
+  std::vector<THistoryRow> rows;
+  rows.reserve(results.size());
+  for (const TStoredResult& r : results) rows.push_back(JudgedRow(r, TJudge{criteria.at(r.device), first.at(r.device)}));
+  return rows;
+}

@@ -62,3 +62,7 @@ TTrendSeries TrendSeries(const std::vector<TTrendPoint>& points, const TJudge& j
 // values of its phases and its verdict with the reasons. The result is the
 // one at the point's time whose phase value is nearest.
 QString TrendPointText(const std::vector<TTrendPoint>& points, const TJudge& judge, int phase, const QPointF& point);
+
+// Results judged by the criteria and the reference of their devices, each
+// device's read from the store once. Throws EAppError.
+std::vector<THistoryRow> JudgedRows(const TResultStore& store, const std::vector<TStoredResult>& results);

@@ -49,7 +49,8 @@ class EStatementError : public EAppError {
   QByteArray FState;
 };
 
-QString Message(const char* text) { return QString::fromUtf8(text).trimmed(); }
+// libpq's message on one line: it writes its hints on lines of their own.
+QString Message(const char* text) { return QString::fromUtf8(text).simplified(); }
 
 QByteArray Number(double v) { return QByteArray::number(v, 'g', 17); }
 

@@ -79,6 +79,22 @@ TEST_F(HistoryPage, ExportWritesEveryRowOfTheFilter) {
   EXPECT_TRUE(lines.last().contains(QStringLiteral("测试员1,"))) << lines.last().toStdString();
 }
 
+// The history's own export, in a workbook, imports again as nothing new:
+// each test once.
+TEST_F(HistoryPage, ItsExportImportsAgainAsNothingNew) {
+  TScriptedDesktop desktop;
+  const QString file = FDir.filePath(QStringLiteral("导出.xlsx"));
+  desktop.SaveNames << file;
+  desktop.OpenNames << file;
+  Page->Refresh();
+  Page->btnExport->click();
+  ASSERT_TRUE(QFile::exists(file)) << Msgs.Texts().join('|').toStdString();
+  Page->btnImport->click();
+  ASSERT_EQ(Msgs.Boxes.size(), 1) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Msgs.Boxes[0].text, QStringLiteral("已导入 0 条结果，450 条已在历史记录中。"));
+  EXPECT_EQ(FStore->Count({}), kResults);
+}
+
 }  // namespace
 
 namespace {

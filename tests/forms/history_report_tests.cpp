@@ -1,8 +1,12 @@
 // "评估报告…" of the history tab: the device's results over the chosen time,
 // judged, with the criteria and the trend, in the preview window and from
 // there as a PDF file whose Chinese texts can be searched.
+#include <QChartView>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QWindow>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -136,6 +140,58 @@ TEST_F(HistoryReport, WithoutOneDeviceOrItsResultsThereIsNoReport) {
   EXPECT_EQ(Msgs.Boxes[1].text, QStringLiteral("设备“QK-9”在所选时间内没有测试结果。"));
   EXPECT_EQ(OpenPreview(), nullptr);
   EXPECT_EQ(Dialogs.PrintSetupCalls, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The device filter takes what was typed on the first click of "查询" and on
+// Enter (a completion list must not take the click); the report is of the
+// device the table shows, whatever the box says since.
+TEST_F(HistoryReport, TheTypedDeviceIsQueriedAtOnceAndReportedAsShown) {
+  FStore->AddUploaded({Row(QStringLiteral("24-05-02 09:07"), QStringLiteral("QK355"), QStringLiteral("45.5 μΩ"),
+                           QStringLiteral("46.1 μΩ"), QStringLiteral("45.9 μΩ")),
+                       Row(QStringLiteral("24-05-03 09:07"), QStringLiteral("QK355"), QStringLiteral("45.6 μΩ"),
+                           QStringLiteral("46.1 μΩ"), QStringLiteral("45.9 μΩ")),
+                       Row(QStringLiteral("24-05-02 09:07"), QStringLiteral("QK900"), QStringLiteral("88.0 μΩ"),
+                           QStringLiteral("88.1 μΩ"), QStringLiteral("88.2 μΩ"))});
+  Page->Refresh();  // every device
+  QLineEdit* box = Page->cbDevice->lineEdit();
+  auto type = [&](const char* text) {
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QString::fromUtf8(text));
+    FlushEvents();
+  };
+  // A click as the window system delivers it: an open pop-up takes it first.
+  auto click = [&](QWidget* w) {
+    QWindow* window = w->window()->windowHandle();
+    QTest::mouseClick(window, Qt::LeftButton, {}, w->mapTo(w->window(), w->rect().center()));
+    FlushEvents();
+  };
+  type("QK355");
+  click(Page->btnQuery);
+  ASSERT_EQ(Page->Model->Total(), 2);
+  for (int r = 0; r < 2; ++r) EXPECT_EQ(Page->Model->index(r, 2).data().toString(), QStringLiteral("QK355"));
+  EXPECT_TRUE(Page->cvTrend->isVisible());
+  Page->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/history-trend.png"));  // to be looked at
+
+  // Typed and not queried: the report is of the table's device.
+  type("QK7");
+  WhenPreviewOpens([&](TFrmPreview* window) {
+    Shown = window->windowTitle();
+    window->close();
+  });
+  click(Page->btnReport);
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  EXPECT_EQ(Shown, QStringLiteral("回路电阻评估报告 QK355"));
+
+  type("QK900");
+  QTest::keyClick(box, Qt::Key_Return);
+  FlushEvents();
+  ASSERT_EQ(Page->Model->Total(), 1);
+  EXPECT_EQ(Page->Model->index(0, 2).data().toString(), QStringLiteral("QK900"));
 }
 
 }  // namespace

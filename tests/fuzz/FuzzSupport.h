@@ -1,6 +1,7 @@
 #pragma once
-// What the workbook fuzz targets share: read the bytes as the archive would,
-// look at every cell the reader kept, and accept a refusal with its reason.
+// What the workbook fuzz targets share: read the bytes as the archive reads
+// them and as the history does (numbers as their formats show them), look
+// at every cell the reader kept, and accept a refusal with its reason.
 #include <QByteArray>
 
 #include <cstddef>
@@ -12,11 +13,10 @@
 #include "spreadsheet/SpreadsheetBook.h"
 
 template <class TRead>
-int FuzzWorkbook(const std::uint8_t* data, std::size_t size, TRead read) {
-  const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+void FuzzWorkbookAs(const QByteArray& bytes, TRead read, const TReadOptions& options) {
   try {
-    const std::unique_ptr<TWorkbook> book = read(bytes);
-    if (!book || book->sheets.empty()) return 0;
+    const std::unique_ptr<TWorkbook> book = read(bytes, options);
+    if (!book || book->sheets.empty()) return;
     const TSheet& sheet = book->sheets.at(size_t(book->activeSheet));
     // Every kept cell is readable, and the used rows are among the kept ones.
     const auto used = sheet.UsedRows();
@@ -33,5 +33,12 @@ int FuzzWorkbook(const std::uint8_t* data, std::size_t size, TRead read) {
     // A refusal says why.
     if (e.Text().isEmpty()) __builtin_trap();
   }
+}
+
+template <class TRead>
+int FuzzWorkbook(const std::uint8_t* data, std::size_t size, TRead read) {
+  const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+  FuzzWorkbookAs(bytes, read, TReadOptions{});
+  FuzzWorkbookAs(bytes, read, TReadOptions{true});
   return 0;
 }
