@@ -156,6 +156,15 @@ TExchange TInstrumentLink::StopAgain() {
 
 void TInstrumentLink::Idle() { FRoad.Expect(kReplyNone); }
 
+void TInstrumentLink::AbandonTest() {
+  FRoad.Expect(kReplyNone);
+  try {
+    SendBuffer(Frames::Stop(), kStop.frameLength);
+  } catch (const EAppError&) {
+    // The line failed as well: nothing more can be done for the instrument.
+  }
+}
+
 // ---- The live test ------------------------------------------------------------------
 
 void TInstrumentLink::StartTest(const TTestParams& params) {

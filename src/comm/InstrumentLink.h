@@ -80,6 +80,11 @@ class TInstrumentLink {
   TExchange StopAgain();
   // Nothing is awaited any more: bytes that still arrive are dropped.
   void Idle();
+  // The program gives up on a running live test (its frames stopped, an
+  // error frame): the stop goes out once so that the instrument does not
+  // keep driving its current, without waiting for the acknowledgement; a
+  // write that fails is passed over. Nothing is awaited afterwards.
+  void AbandonTest();
 
   // ---- The live test ------------------------------------------------------------------
   // Sends the start of a live test; live frames are awaited from now on.

@@ -457,6 +457,7 @@ void TFrmTest::RunTest() {
   while (FTesting) {
     const std::uint32_t elapsed = TicksSince(startTick);
     if (elapsed > limit) {
+      link.AbandonTest();
       MsgBox(this, kTestAborted, TMsgIcon::Warning);
       return;
     }
@@ -475,6 +476,7 @@ void TFrmTest::RunTest() {
     const int L = f.LoadSeconds;
     if (s == kLiveWiringError || s == kLiveOverRange) {
       ClearValues();
+      link.AbandonTest();
       MsgBox(this, message, TMsgIcon::Warning);
       return;
     }
@@ -508,6 +510,7 @@ void TFrmTest::RunTest() {
       printAllowed = true;
       continue;
     }
+    link.AbandonTest();
     MsgBox(this, kTestAborted, TMsgIcon::Warning);
     return;
   }

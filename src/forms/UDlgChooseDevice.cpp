@@ -1,9 +1,13 @@
 #include "forms/UDlgChooseDevice.h"
 
+#include <QCompleter>
+#include <QDir>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -12,6 +16,8 @@
 
 #include "data/UDataCenter.h"
 #include "platform/IniFile.h"
+#include "platform/MessageService.h"
+#include "platform/PortDiagnosis.h"
 #include "platform/PortNames.h"
 
 namespace {
@@ -73,8 +79,24 @@ TFrmChooseDevice::TFrmChooseDevice(const QString& current, QWidget* parent)
   BtnCancel = new QPushButton(QStringLiteral("取消"), this);
   BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
   BtnOK->setEnabled(lvDevices->currentItem() != nullptr);
+  BtnOther = new QPushButton(QStringLiteral("其它设备…"), this);
+  BtnOther->setObjectName(QStringLiteral("BtnOther"));
+  edtOther = new QLineEdit(this);
+  edtOther->setObjectName(QStringLiteral("edtOther"));
+  edtOther->setPlaceholderText(QStringLiteral("设备路径，例如 /dev/ttyUSB0 或 /tmp/ttyQK4820"));
+  edtOther->setMinimumWidth(360);
+  edtOther->hide();
+  // Paths complete from the file system, device nodes and links included.
+  auto* files = new QFileSystemModel(this);
+  files->setFilter(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+  files->setRootPath(QStringLiteral("/"));
+  auto* completer = new QCompleter(files, this);
+  completer->setCompletionMode(QCompleter::PopupCompletion);
+  edtOther->setCompleter(completer);
 
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(BtnOther);
+  buttons->addWidget(edtOther, 1);
   buttons->addStretch();
   buttons->addWidget(BtnOK);
   buttons->addWidget(BtnCancel);
@@ -86,11 +108,37 @@ TFrmChooseDevice::TFrmChooseDevice(const QString& current, QWidget* parent)
   connect(lvDevices, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* item) { BtnOK->setEnabled(item != nullptr); });
   connect(lvDevices, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
-  connect(BtnOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(BtnOK, &QPushButton::clicked, this, [this] { Accept(); });
+  connect(BtnOther, &QPushButton::clicked, this, [this] {
+    edtOther->show();
+    edtOther->setText(QStringLiteral("/dev/"));
+    edtOther->setFocus();
+    BtnOK->setEnabled(true);
+  });
+  connect(edtOther, &QLineEdit::returnPressed, this, [this] { Accept(); });
   connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+void TFrmChooseDevice::Accept() {
+  const QString typed = !edtOther->isHidden() ? edtOther->text().trimmed() : QString();
+  if (!typed.isEmpty()) {
+    // The same diagnosis as an open that fails: a path that is no device,
+    // or that the user may not open, is explained before it is mapped.
+    const TPortCheck check = CheckPort(typed);
+    if (check.state != TPortState::Free) {
+      MsgBoxWithDetail(this, QStringLiteral("无法使用这个设备。"), check.Explanation(), TMsgIcon::Warning);
+      edtOther->setFocus();
+      return;
+    }
+  } else if (!lvDevices->currentItem()) {
+    return;
+  }
+  accept();
+}
+
 QString TFrmChooseDevice::Chosen() const {
+  const QString typed = !edtOther->isHidden() ? edtOther->text().trimmed() : QString();
+  if (!typed.isEmpty()) return typed;
   const int i = lvDevices->currentItem() ? lvDevices->indexOfTopLevelItem(lvDevices->currentItem()) : -1;
   return i >= 0 && size_t(i) < FDevices.size() ? FDevices[size_t(i)].MappingName() : QString();
 }

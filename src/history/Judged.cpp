@@ -37,7 +37,7 @@ THistoryRow JudgedRow(const TStoredResult& r, const TJudge& judge) {
 TTrendSeries TrendSeries(const std::vector<TTrendPoint>& results, const TJudge& judge) {
   TTrendSeries s;
   for (const TTrendPoint& r : results) {
-    const qint64 t = r.time.toMSecsSinceEpoch();
+    const qint64 t = r.ms;
     const auto micro = MicroOhmsOf(r.ohms);
     for (int p = 0; p < 3; ++p) {
       if (!micro[size_t(p)]) continue;
@@ -74,7 +74,7 @@ QString TrendPointText(const std::vector<TTrendPoint>& points, const TJudge& jud
   double distance = 0;
   for (const TTrendPoint& r : points) {
     const std::optional<double>& v = r.ohms[size_t(phase)];
-    if (!v || double(r.time.toMSecsSinceEpoch()) != point.x()) continue;
+    if (!v || double(r.ms) != point.x()) continue;
     const double d = std::fabs(*MicroOhms(*v) - point.y());
     if (!found || d < distance) {
       found = &r;
@@ -82,7 +82,7 @@ QString TrendPointText(const std::vector<TTrendPoint>& points, const TJudge& jud
     }
   }
   if (!found) return MicroOhmText(point.y());
-  QStringList parts{found->time.toString(QStringLiteral("yy-MM-dd hh:mm"))};
+  QStringList parts{found->Time().toString(QStringLiteral("yy-MM-dd hh:mm"))};
   const auto micro = MicroOhmsOf(found->ohms);
   for (size_t p = 0; p < 3; ++p) {
     if (micro[p]) parts << PhaseLabel(int(p)) + QLatin1Char(' ') + MicroOhmText(*micro[p]);

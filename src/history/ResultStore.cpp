@@ -77,6 +77,37 @@ QDateTime TimeOfIso(const QString& s) {
   return QDateTime(QDate(num(0, 4), num(5, 2), num(8, 2)), QTime(num(11, 2), num(14, 2), num(17, 2)));
 }
 
+// Local times of "yyyy-MM-ddTHH:mm:ss" texts in ms since the epoch, a day's
+// local midnight worked out once: a local QDateTime costs microseconds, and
+// a device's trend has thousands of points, most days holding several. A
+// day whose offset from UTC changes (summer time) is worked out per text.
+class TLocalMs {
+ public:
+  qint64 Of(const QString& s) {
+    if (s.size() != 19) return QDateTime::fromString(s, Qt::ISODate).toMSecsSinceEpoch();
+    auto num = [&](int at, int len) {
+      int v = 0;
+      for (int i = at; i < at + len; ++i) v = v * 10 + (s[i].unicode() - u'0');
+      return v;
+    };
+    const QDate day(num(0, 4), num(5, 2), num(8, 2));
+    const QTime time(num(11, 2), num(14, 2), num(17, 2));
+    if (day != FDay) {
+      FDay = day;
+      const QDateTime midnight(day, QTime(0, 0));
+      FMidnight = midnight.toMSecsSinceEpoch();
+      FSteady = midnight.offsetFromUtc() == QDateTime(day, QTime(23, 59, 59)).offsetFromUtc();
+    }
+    if (!FSteady || !time.isValid()) return QDateTime(day, time).toMSecsSinceEpoch();
+    return FMidnight + qint64(time.msecsSinceStartOfDay());
+  }
+
+ private:
+  QDate FDay;
+  qint64 FMidnight = 0;
+  bool FSteady = false;
+};
+
 const char* const kResultsTable =
     "CREATE TABLE results ("
     " id INTEGER PRIMARY KEY,"
@@ -564,7 +595,8 @@ std::vector<TTrendPoint> TResultStore::Trend(const THistoryFilter& filter) const
   for (const QVariant& v : values) q.addBindValue(v);
   if (!q.exec()) Fail(what, q.lastError());
   std::vector<TTrendPoint> out;
-  while (q.next()) out.push_back(TTrendPoint{TimeOfIso(q.value(0).toString()), OhmsAt(q, 1)});
+  TLocalMs local;
+  while (q.next()) out.push_back(TTrendPoint{local.Of(q.value(0).toString()), OhmsAt(q, 1)});
   if (q.lastError().isValid()) Fail(what, q.lastError());
   return out;
 }

@@ -90,10 +90,16 @@ struct THistoryFilter {
   QDateTime to;
 };
 
-// A point of a device's trend: when, and phases A, B, C in ohms.
+// A point of a device's trend: when (ms since the epoch: a trend of ten
+// thousand results is drawn and searched by it), and phases A, B, C in ohms.
 struct TTrendPoint {
-  QDateTime time;
+  qint64 ms = 0;
   std::array<std::optional<double>, 3> ohms;
+  TTrendPoint() = default;
+  TTrendPoint(qint64 msecs, const std::array<std::optional<double>, 3>& values) : ms(msecs), ohms(values) {}
+  TTrendPoint(const QDateTime& time, const std::array<std::optional<double>, 3>& values)
+      : ms(time.toMSecsSinceEpoch()), ohms(values) {}
+  QDateTime Time() const { return QDateTime::fromMSecsSinceEpoch(ms); }
 };
 
 // A row of the criteria table: maximum, reference, rise factor, imbalance,

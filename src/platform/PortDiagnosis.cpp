@@ -2,6 +2,7 @@
 
 #include "platform/SerialDevices.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -118,6 +119,20 @@ QString GrabberAdvice(const QString& processName) {
   return {};
 }
 
+QString UdevRuleExample() {
+  // Beside an installed program (bin/../share/doc/qk4820), else where the
+  // package puts it.
+  const QString rule = QStringLiteral("/" QK4820_DOC_DIR "/60-qk4820-serial.rules.example");
+  const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/..") + rule);
+  return QFileInfo::exists(installed) ? installed : QStringLiteral("/usr") + rule;
+}
+
+QString UdevRuleCommand() {
+  return QStringLiteral("sudo cp %1 /etc/udev/rules.d/60-qk4820-serial.rules && sudo udevadm control --reload && "
+                        "sudo udevadm trigger")
+      .arg(UdevRuleExample());
+}
+
 TPortCheck CheckPort(const QString& device, const TUserIdentity& who) {
   TPortCheck c;
   c.device = device;
@@ -130,6 +145,8 @@ TPortCheck CheckPort(const QString& device, const TUserIdentity& who) {
   c.owner = UserName(st.st_uid);
   c.group = GroupName(st.st_gid);
   c.mode = ModeText(st.st_mode);
+  c.gid = st.st_gid;
+  c.groupMayReadWrite = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   c.permitted = MayReadWrite(st, who);
   c.holders = PortHolders(device);
   if (!c.permitted) {
@@ -152,8 +169,18 @@ QString TPortCheck::Explanation() const {
                                   : QStringLiteral("本机现有的串口设备：%1").arg(present.join(QStringLiteral("、"))));
       break;
     case TPortState::NotPermitted:
-      lines << QStringLiteral("原因：当前用户无权读写这个设备（属于用户组 %1，权限 %2）").arg(group, mode);
-      lines << QStringLiteral("解决：执行 sudo usermod -aG %1 $USER，然后注销并重新登录").arg(group);
+      // A group is advised only where its members may read and write the
+      // device, and never the group of the superuser.
+      if (groupMayReadWrite && gid != 0) {
+        lines << QStringLiteral("原因：当前用户无权读写这个设备（属于用户组 %1，权限 %2）").arg(group, mode);
+        lines << QStringLiteral("解决：执行 sudo usermod -aG %1 $USER，然后注销并重新登录").arg(group);
+      } else {
+        lines << QStringLiteral("原因：只有设备的所有者 %1 可以读写这个设备（用户组 %2，权限 %3）").arg(owner, group, mode);
+        lines << QStringLiteral("解决：安装随附的 udev 规则（%1），填入线缆的厂商和产品编号后执行 %2，"
+                                "设备重新插入后属于用户组 dialout；再执行 sudo usermod -aG dialout $USER，然后注销并重新登录")
+                     .arg(UdevRuleExample(), UdevRuleCommand());
+        lines << QStringLiteral("临时：执行 sudo chgrp dialout %1 && sudo chmod 0660 %1（设备重新插入或重启后失效）").arg(device);
+      }
       break;
     case TPortState::Held:
       for (const TPortHolder& h : holders) {

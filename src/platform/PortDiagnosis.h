@@ -28,6 +28,8 @@ struct TPortCheck {
   QString owner;   // user and group owning the device, and its mode
   QString group;
   QString mode;
+  unsigned gid = 0;
+  bool groupMayReadWrite = false;  // members of the group may read and write it
   bool permitted = true;  // the user may read and write it
   std::vector<TPortHolder> holders;
   QStringList present;    // the serial devices the system has (when missing)
@@ -35,6 +37,11 @@ struct TPortCheck {
   // The lines shown under the open failure: the device and the cause.
   QString Explanation() const;
 };
+
+// Where the installed package keeps the udev rule example, and the one
+// command that puts it in place.
+QString UdevRuleExample();
+QString UdevRuleCommand();
 
 // Checks the device for the user; holders exclude this process.
 TPortCheck CheckPort(const QString& device, const TUserIdentity& who = TUserIdentity::Current());

@@ -11,10 +11,12 @@ namespace {
 
 std::function<std::vector<TSerialDevice>()> gSource;
 
-std::vector<TSerialDevice> SystemDevices() {
+}  // namespace
+
+std::vector<TSerialDevice> SystemSerialDevices(const QString& byIdFolder) {
   // Stable names: the links under /dev/serial/by-id, by the device they name.
   QHash<QString, QString> stable;
-  const QDir byId(QStringLiteral("/dev/serial/by-id"));
+  const QDir byId(byIdFolder);
   for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
     const QString target = link.canonicalFilePath();
     if (!target.isEmpty()) stable.insert(target, link.absoluteFilePath());
@@ -31,12 +33,19 @@ std::vector<TSerialDevice> SystemDevices() {
     d.serialNumber = info.serialNumber();
     out.push_back(d);
   }
+  // A stable name whose device the list lacks (a driver the enumeration
+  // does not know) is still a serial device.
+  for (auto it = stable.cbegin(); it != stable.cend(); ++it) {
+    bool listed = false;
+    for (const TSerialDevice& d : out) listed = listed || QFileInfo(d.path).canonicalFilePath() == it.key();
+    if (!listed) out.push_back(TSerialDevice{it.key(), it.value(), QString(), QString(), QString()});
+  }
   std::sort(out.begin(), out.end(), [](const TSerialDevice& a, const TSerialDevice& b) { return a.path < b.path; });
   return out;
 }
 
-}  // namespace
-
-std::vector<TSerialDevice> SerialDevices() { return gSource ? gSource() : SystemDevices(); }
+std::vector<TSerialDevice> SerialDevices() {
+  return gSource ? gSource() : SystemSerialDevices(QStringLiteral("/dev/serial/by-id"));
+}
 
 void SetSerialDeviceSource(std::function<std::vector<TSerialDevice>()> source) { gSource = std::move(source); }

@@ -20,6 +20,10 @@ struct TSerialDevice {
 
 // The devices from the source in force (the system's unless replaced).
 std::vector<TSerialDevice> SerialDevices();
+// The system's devices with the stable names of byIdFolder
+// (/dev/serial/by-id): a link there whose device the system's list lacks is
+// listed by that link too.
+std::vector<TSerialDevice> SystemSerialDevices(const QString& byIdFolder);
 // Replaces the source (tests list pseudo-terminals); an empty function
 // restores the system's.
 void SetSerialDeviceSource(std::function<std::vector<TSerialDevice>()> source);

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,6 +17,8 @@
 #include "forms/UDlgSetComm.h"
 #include "platform/PortNames.h"
 #include "platform/SerialDevices.h"
+#include "support/SimProcess.h"
+#include "support/TestServices.h"
 
 namespace {
 
@@ -283,6 +286,40 @@ TEST_F(SetCommDialog, CancellingTheDeviceListOrTheDialogMapsNothing) {
   EXPECT_TRUE(dlg.lblDevice->text().contains(QStringLiteral("/dev/ttyUSB0")));
   dlg.BtnCancel->click();
   EXPECT_EQ(ResolvePortDevice(QStringLiteral("COM3"), SettingsFileName()), QStringLiteral("/dev/ttyS2"));
+}
+
+// A device the system does not list (the simulator's pseudo-terminal) is
+// typed under "其它设备…", checked by the same diagnosis as a failed open,
+// and mapped; a path that is no device is explained and not taken.
+TEST_F(SetCommDialog, ADeviceTheSystemDoesNotListIsTypedAndChecked) {
+  TSimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  TRecordingMessages msgs;
+  SetSerialDeviceSource([] { return std::vector<TSerialDevice>{{"/dev/ttyS0", "", "", "", ""}}; });
+  TFrmSetComm dlg(P);
+  dlg.show();
+  bool stayed = false;
+  QTimer::singleShot(0, [&] {
+    auto* chooser = qobject_cast<TFrmChooseDevice*>(QApplication::activeModalWidget());
+    ASSERT_NE(chooser, nullptr);
+    EXPECT_FALSE(chooser->edtOther->isVisible());
+    chooser->BtnOther->click();
+    ASSERT_TRUE(chooser->edtOther->isVisible());
+    chooser->edtOther->setText(FDir.filePath(QStringLiteral("no-such-tty")));
+    chooser->BtnOK->click();
+    stayed = chooser->isVisible();
+    chooser->edtOther->setText(sim.LinkPath());
+    chooser->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/choose-other-device.png"));  // to be looked at
+    chooser->BtnOK->click();
+  });
+  dlg.BtnChooseDevice->click();
+  SetSerialDeviceSource({});
+  EXPECT_TRUE(stayed);
+  ASSERT_EQ(msgs.Boxes.size(), 1);
+  EXPECT_EQ(msgs.Boxes[0].text, QStringLiteral("无法使用这个设备。"));
+  EXPECT_TRUE(msgs.Boxes[0].detail.contains(QStringLiteral("设备不存在"))) << msgs.Boxes[0].detail.toStdString();
+  dlg.BtnOK->click();
+  EXPECT_EQ(ResolvePortDevice(QStringLiteral("COM3"), SettingsFileName()), sim.LinkPath());
 }
 
 }  // namespace

@@ -353,6 +353,10 @@ TEST_P(LiveError, ErrorFrameEndsTheTestWithItsMessage) {
   EXPECT_EQ(Dlg->TestStamp(), 0);
   EXPECT_EQ(Dlg->btnPrint->isEnabled(), c.runningFrameBefore);
   ExpectRestored();
+  // The test is given up on: its stop goes out once.
+  ASSERT_TRUE(Sim->WaitForLogLines(2));
+  EXPECT_EQ(Log().last(), QStringLiteral("FC"));
+  EXPECT_EQ(Log().filter(QStringLiteral("FC")).size(), 1);
   Msgs.Clear();
   Dlg->BtnOK->click();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("无完成测试过程的数据不能归档！")});
@@ -382,8 +386,9 @@ TEST_F(LiveTest, NoFrameAtAllLeavesTheTestButtonDisabled) {
   EXPECT_FALSE(Dlg->BtnTest->isEnabled());
   EXPECT_FALSE(Dlg->btnPrint->isEnabled());
   ExpectRestored();
-  Sim->WaitForLogLines(1);
-  EXPECT_EQ(Log(), QStringList{"F4 05 00 03"});  // no stop frame
+  // Given up on: the stop goes out once, whatever the instrument does.
+  Sim->WaitForLogLines(2);
+  EXPECT_EQ(Log(), (QStringList{"F4 05 00 03", "FC"}));
   Msgs.Clear();
   Dlg->BtnOK->click();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("请在测试完成后归档！")});
@@ -404,7 +409,9 @@ TEST_F(LiveTest, SilenceAfterSomeFramesEndsTheTest) {
   EXPECT_TRUE(Dlg->btnPrint->isEnabled());
   EXPECT_EQ(Dlg->TestStamp(), 0);
   EXPECT_FALSE(Cell(1, 1).isEmpty());  // the last values stay
-  EXPECT_EQ(Log().size(), 1);           // no stop frame
+  // The instrument is not left driving its current: the stop goes out once.
+  ASSERT_TRUE(Sim->WaitForLogLines(2));
+  EXPECT_EQ(Log(), (QStringList{"F4 0A 00 03", "FC"}));
   ExpectRestored();
 }
 

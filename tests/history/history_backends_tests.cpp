@@ -119,7 +119,10 @@ TEST_F(StoreOn, PagesGiveEveryResultOnceInOrder) {
   }
   const std::vector<TTrendPoint> trend = store.Trend(THistoryFilter{QStringLiteral("QK-1"), {}, {}});
   ASSERT_EQ(trend.size(), 86u);
-  EXPECT_LE(trend.front().time, trend.back().time);  // oldest first
+  EXPECT_LE(trend.front().ms, trend.back().ms);  // oldest first
+  // Each point at its result's own local time.
+  EXPECT_EQ(trend.front().Time(), store.Results(QStringLiteral("QK-1")).back().time);
+  EXPECT_EQ(trend.back().Time(), store.Results(QStringLiteral("QK-1")).front().time);
   EXPECT_EQ(store.Devices(), (QStringList{"QK-1", "QK-2", "QK-3"}));
 }
 

@@ -22,16 +22,21 @@ for f in ./usr/bin/qk4820 ./usr/bin/qk4820-sim ./usr/bin/qk4820-decode ./usr/bin
          ./usr/share/applications/cn.qk4820.qk4820.desktop \
          ./usr/share/icons/hicolor/scalable/apps/cn.qk4820.qk4820.svg \
          ./usr/share/metainfo/cn.qk4820.qk4820.metainfo.xml \
+         ./usr/bin/qk4820-history ./usr/share/doc/qk4820/copyright \
          ./usr/share/doc/qk4820/60-qk4820-serial.rules.example; do
   grep -qxF "$f" "$work/files" || fail "the package lacks $f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libqt6serialport6 libqt6widgets6 libzip4 qt6-qpa-plugins; do
+for d in libqt6serialport6 libqt6widgets6 libzip4 libpq5 qt6-qpa-plugins libqt6sql6-sqlite; do
   case "$depends" in *"$d"*) ;; *) fail "the package does not depend on $d ($depends)";; esac
 done
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
+# The copyright file is machine-readable and names the licences.
+head -1 "$root/usr/share/doc/qk4820/copyright" | grep -qF "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+  || fail "the copyright file is not machine-readable"
+grep -q "^License: LicenseRef-proprietary" "$root/usr/share/doc/qk4820/copyright" || fail "the copyright file names no licence"
 desktop-file-validate "$root/usr/share/applications/cn.qk4820.qk4820.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$root/usr/share/metainfo/cn.qk4820.qk4820.metainfo.xml" >/dev/null \
   || fail "appstreamcli validate"
@@ -58,4 +63,17 @@ out=$(env -u XDG_CONFIG_HOME HOME="$home" XDG_RUNTIME_DIR="$work" PATH="$root/us
       bash "$demo" --installed --diagnose --records 2 2>&1) || { echo "$out"; fail "run-demo --installed"; }
 echo "$out" | grep -qF "结果：COM3 可以打开" || { echo "$out"; fail "run-demo --installed did not reach the simulator"; }
 grep -q "qk4820-demo.tty" "$home/.config/qk4820/SystemFile.ini" || fail "run-demo did not map the port in the home's settings"
+# Installed as a user would, without recommended packages: the history
+# (Qt's SQLite driver) works from the dependencies alone.
+if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+  apt-get install -y -qq --no-install-recommends "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install"; }
+  trap 'kill "${gui:-0}" 2>/dev/null || true; apt-get remove -y -qq qk4820 >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+  mkdir -p "$home/lab" && : >"$home/lab/SystemFile.ini"
+  out=$(env HOME="$home" /usr/bin/qk4820-history --settings "$home/lab/SystemFile.ini" check 2>&1) \
+    || { echo "$out"; fail "the installed history tool cannot open a store"; }
+  echo "$out" | grep -qF "完好，共 0 条结果" || { echo "$out"; fail "qk4820-history check"; }
+  echo "installed with --no-install-recommends: the history opens"
+else
+  echo "not root: the package is not installed for the check"
+fi
 echo "package checked"

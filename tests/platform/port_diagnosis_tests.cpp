@@ -3,6 +3,7 @@
 // free; and the main link holding its line alone.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -11,11 +12,13 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/stat.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include "platform/MessageService.h"
 #include "platform/PortDiagnosis.h"
+#include "platform/SerialDevices.h"
 #include "platform/SerialPort.h"
 #include "support/SimProcess.h"
 
@@ -83,36 +86,80 @@ TEST(PortDiagnosis, AMissingDeviceListsTheDevicesThatExist) {
   EXPECT_TRUE(text.contains(QStringLiteral("本机现有的串口设备："))) << text.toStdString();
 }
 
+// A group whose members may read and write a stand-in device: dialout when
+// the suite runs as root (who may hand files to any group), else the user's
+// own group.
+gid_t AdvisableGroup() {
+  if (geteuid() != 0) return getegid();
+  const group* g = getgrnam("dialout");
+  return g ? g->gr_gid : 20;
+}
+
+struct TPermissionCase {
+  const char* name;
+  mode_t mode;
+  bool rootGroup;  // the device belongs to group root (gid 0)
+  bool groupAdvice;
+};
+
+class DevicePermissions : public ::testing::TestWithParam<TPermissionCase> {};
+
 // The check is made for an unprivileged user (the suite may run as root,
-// who may open anything) on a device node stand-in the test made 0660.
-TEST(PortDiagnosis, ADeviceTheUserMayNotOpenNamesItsGroupAndTheCommand) {
+// who may open anything) on a device node stand-in. A group is advised only
+// where its members may read and write the device, and never group root;
+// otherwise the owner-only remedies are named: the udev rule the package
+// ships with the command that puts it in place, or chgrp/chmod for once.
+TEST_P(DevicePermissions, NameTheRemedyThatWorks) {
+  const TPermissionCase& p = GetParam();
   QTemporaryDir dir;
-  const QString device = dir.filePath(QStringLiteral("ttyACM0"));
+  const QString device = dir.filePath(QStringLiteral("ttyS0"));
   QFile f(device);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.close();
-  ASSERT_TRUE(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                               QFileDevice::WriteGroup));
-  const group* g = getgrgid(getegid());
-  ASSERT_NE(g, nullptr);
-  const QString groupName = QString::fromLocal8Bit(g->gr_name);
+  const QByteArray path = QFile::encodeName(device);
+  // An owner-only device of a group other than the one the remedy names.
+  const group* users = getgrnam("users");
+  const gid_t other = geteuid() == 0 && users ? users->gr_gid : getegid();
+  const gid_t gid = p.rootGroup ? 0 : p.groupAdvice ? AdvisableGroup() : other;
+  if (gid != getegid()) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can hand the stand-in to another group";
+    ASSERT_EQ(chown(path.constData(), 0, gid), 0);
+  }
+  ASSERT_EQ(chmod(path.constData(), p.mode), 0);
+  const group* g = getgrgid(gid);
+  const QString groupName = g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
 
   TUserIdentity stranger;
   stranger.uid = 65534;
   stranger.gids = {65534};
   const TPortCheck c = CheckPort(device, stranger);
   EXPECT_EQ(c.state, TPortState::NotPermitted);
-  EXPECT_EQ(c.group, groupName);
   const QString text = c.Explanation();
-  EXPECT_TRUE(text.contains(QStringLiteral("无权读写"))) << text.toStdString();
-  EXPECT_TRUE(text.contains(QStringLiteral("sudo usermod -aG %1 $USER").arg(groupName))) << text.toStdString();
-  EXPECT_TRUE(text.contains(QStringLiteral("重新登录"))) << text.toStdString();
-
-  // A member of the group may.
-  TUserIdentity member = stranger;
-  member.gids.push_back(getegid());
-  EXPECT_TRUE(CheckPort(device, member).permitted);
+  if (p.groupAdvice) {
+    EXPECT_TRUE(text.contains(QStringLiteral("无权读写这个设备（属于用户组 %1").arg(groupName))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("sudo usermod -aG %1 $USER").arg(groupName))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("重新登录"))) << text.toStdString();
+    // A member of the group may.
+    TUserIdentity member = stranger;
+    member.gids.push_back(gid);
+    EXPECT_TRUE(CheckPort(device, member).permitted);
+  } else {
+    EXPECT_TRUE(text.contains(QStringLiteral("只有设备的所有者"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("sudo cp ") + UdevRuleExample() +
+                              QStringLiteral(" /etc/udev/rules.d/60-qk4820-serial.rules")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("sudo chgrp dialout %1 && sudo chmod 0660 %1").arg(device))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("usermod -aG root"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("usermod -aG %1 ").arg(groupName))) << text.toStdString();
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, DevicePermissions,
+                         ::testing::Values(TPermissionCase{"GroupMayReadWrite", 0660, false, true},
+                                           TPermissionCase{"OwnerOnly", 0600, false, false},
+                                           TPermissionCase{"GroupMayOnlyRead", 0640, false, false},
+                                           TPermissionCase{"GroupRoot", 0660, true, false}),
+                         [](const ::testing::TestParamInfo<TPermissionCase>& i) { return std::string(i.param.name); });
 
 TEST(PortDiagnosis, AProgramHoldingTheDeviceIsNamedAndTheOpenRefused) {
   TPty pty;
@@ -176,6 +223,25 @@ TEST(PortDiagnosis, TheOtherEndOfAPseudoTerminalIsNoHolder) {
   ASSERT_TRUE(sim.Started()) << sim.Output().toStdString();
   EXPECT_TRUE(PortHolders(sim.LinkPath()).empty());
   EXPECT_EQ(CheckPort(sim.LinkPath()).state, TPortState::Free);
+}
+
+// A stable name under /dev/serial/by-id whose device the system's list
+// lacks is listed by that name.
+TEST(SerialDeviceList, AStableNameIsListedEvenWhenTheSystemListLacksItsDevice) {
+  TPty pty;
+  ASSERT_FALSE(pty.Path().isEmpty());
+  QTemporaryDir byId;
+  const QString link = byId.filePath(QStringLiteral("usb-QK_4820_A1-if00-port0"));
+  ASSERT_TRUE(QFile::link(pty.Path(), link));
+  bool found = false;
+  for (const TSerialDevice& d : SystemSerialDevices(byId.path())) {
+    if (d.stableName == link) {
+      found = true;
+      EXPECT_EQ(d.path, QFileInfo(pty.Path()).canonicalFilePath());
+      EXPECT_EQ(d.MappingName(), link);
+    }
+  }
+  EXPECT_TRUE(found);
 }
 
 }  // namespace
