@@ -42,6 +42,9 @@ const TColumn kColumns[] = {{-1, 6},
                             {Judged::kVerdict, 786},
                             {-2, 836}};
 
+// Report pixels kept free between a column's text and the next column.
+constexpr int kColumnGap = 6;
+
 QString Number(double v, int decimals) { return QString::number(v, 'f', decimals); }
 
 }  // namespace
@@ -107,7 +110,11 @@ TQRAssessment::TQRAssessment(QObject* owner) : TQuickRep(owner) {
     TQRLabel* caption = label(CaptionBand, QStringLiteral("QRLCol%1").arg(i).toLatin1().constData(), bold9, c.left, 6);
     caption->Caption = Captions()[i];
     CaptionLabels.push_back(caption);
-    ValueLabels.push_back(label(RowBand, QStringLiteral("QRTCol%1").arg(i).toLatin1().constData(), song9, c.left, 3));
+    TQRLabel* value = label(RowBand, QStringLiteral("QRTCol%1").arg(i).toLatin1().constData(), song9, c.left, 3);
+    // A text wraps inside its column (the reason runs to the page's edge).
+    const size_t next = size_t(i) + 1;
+    if (next < std::size(kColumns)) value->Width = kColumns[next].left - c.left - kColumnGap;
+    ValueLabels.push_back(value);
     ++i;
   }
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <vector>
 
 #include "data/UDataCenter.h"
 #include "forms/UDlgPreview.h"
@@ -18,6 +19,9 @@ constexpr double kTitleHeight = 25.4;
 constexpr double kCaptionHeight = 8.47;
 constexpr double kRowHeight = 8.47;
 constexpr double kFooterHeight = 19.84;
+
+// Report pixels kept free between a column's text and the next column.
+constexpr int kColumnGap = 4;
 
 const QString kDesignCoop = QStringLiteral("回路电阻测试仪");
 const QString kDesignTel = QStringLiteral("-----主报表");
@@ -142,6 +146,16 @@ void TQRMain::Prepare() {
   QRTResA->Left = 545;
   QRTResB->Left = 615;
   QRTResC->Left = 685;
+
+  // A value wraps inside its column and its row grows: a long 测试地点 never
+  // runs into 测试档位. The last column ends at the printable width.
+  const std::vector<TQRLabel*> values = {QRTNo,        QRTTime,  QRTDeviceNo, QRTTestUser, QRTAdd, QRTCurrentStep,
+                                         QRTLoadITime, QRTPhase, QRTResA,     QRTResB,     QRTResC};
+  const double printable = Page.Layout().paintRect(QPageLayout::Millimeter).width() * kReportPixelsPerInch / 25.4;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const int right = i + 1 < values.size() ? values[i + 1]->Left : int(printable);
+    values[i]->Width = std::max(right - values[i]->Left - kColumnGap, 8);
+  }
 
   QRLCoop->Caption.clear();
   QRLTel->Caption.clear();

@@ -34,6 +34,43 @@ THistoryRow JudgedRow(const TStoredResult& r, const TJudge& judge) {
   return row;
 }
 
+namespace {
+
+// A phase of more points than a chart's width can tell apart keeps, in
+// each of kBuckets spans of time, its first, lowest, highest and last
+// points: every extreme stays in view, and each point drawn is a result.
+constexpr int kBuckets = 400;
+
+QList<QPointF> Thinned(const QList<QPointF>& points) {
+  if (points.size() <= 4 * kBuckets) return points;
+  const double first = points.front().x();
+  const double span = std::max(points.back().x() - first, 1.0);
+  QList<QPointF> out;
+  out.reserve(4 * kBuckets);
+  qsizetype begin = 0;
+  while (begin < points.size()) {
+    const int bucket = std::min(int((points[begin].x() - first) / span * kBuckets), kBuckets - 1);
+    qsizetype end = begin;
+    qsizetype low = begin;
+    qsizetype high = begin;
+    while (end < points.size() && std::min(int((points[end].x() - first) / span * kBuckets), kBuckets - 1) == bucket) {
+      if (points[end].y() < points[low].y()) low = end;
+      if (points[end].y() > points[high].y()) high = end;
+      ++end;
+    }
+    // In time order, each once.
+    qsizetype kept[4] = {begin, std::min(low, high), std::max(low, high), end - 1};
+    for (int k = 0; k < 4; ++k) {
+      if (k > 0 && kept[k] == kept[k - 1]) continue;
+      out.append(points[kept[k]]);
+    }
+    begin = end;
+  }
+  return out;
+}
+
+}  // namespace
+
 TTrendSeries TrendSeries(const std::vector<TTrendPoint>& results, const TJudge& judge) {
   TTrendSeries s;
   for (const TTrendPoint& r : results) {
@@ -50,6 +87,7 @@ TTrendSeries TrendSeries(const std::vector<TTrendPoint>& results, const TJudge& 
       s.any = true;
     }
   }
+  for (int p = 0; p < 3; ++p) s.phase[p] = Thinned(s.phase[p]);
   s.maxLine = judge.criteria.maxMicroOhm;
   for (int p = 0; p < 3; ++p) s.referenceLine[p] = ReferenceOf(judge.criteria, judge.reference, p);
   if (s.last == s.first) {  // results of one moment stand in the middle of a day

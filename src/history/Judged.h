@@ -44,8 +44,9 @@ QString PercentText(double percent);
 QString SignedPercentText(double percent);
 
 // A device's trend: each phase's points (x the time in ms since the epoch, y
-// μΩ), the maximum and each phase's reference as lines across the time
-// range, and the ranges of both axes.
+// μΩ; of more results than a chart can tell apart, the first, lowest,
+// highest and last of each span of time), the maximum and each phase's
+// reference as lines across the time range, and the ranges of both axes.
 struct TTrendSeries {
   QList<QPointF> phase[3];
   std::optional<double> maxLine;

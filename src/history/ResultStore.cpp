@@ -3,8 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimeZone>
 #include <QUuid>
 #include <QVariant>
 
@@ -14,6 +16,7 @@
 #include <set>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include "data/RecordTable.h"
@@ -77,35 +80,54 @@ QDateTime TimeOfIso(const QString& s) {
   return QDateTime(QDate(num(0, 4), num(5, 2), num(8, 2)), QTime(num(11, 2), num(14, 2), num(17, 2)));
 }
 
-// Local times of "yyyy-MM-ddTHH:mm:ss" texts in ms since the epoch, a day's
-// local midnight worked out once: a local QDateTime costs microseconds, and
-// a device's trend has thousands of points, most days holding several. A
-// day whose offset from UTC changes (summer time) is worked out per text.
-class TLocalMs {
+// The stored times of a trend in ms since the epoch. A local QDateTime
+// costs microseconds and a device's trend has thousands of points: the
+// times are read as local wall-clock ms first, then moved to UTC by the
+// offsets in force, which change only at the zone's few transitions.
+class TLocalTimes {
  public:
-  qint64 Of(const QString& s) {
-    if (s.size() != 19) return QDateTime::fromString(s, Qt::ISODate).toMSecsSinceEpoch();
+  // "yyyy-MM-ddTHH:mm:ss" as ms of the wall clock since the epoch.
+  void Add(const char* text, int size) {
+    if (size != 19) {
+      const QDateTime t = QDateTime::fromString(QString::fromLatin1(text, size), Qt::ISODate);
+      FWall.push_back(t.isValid() ? QDateTime(t.date(), t.time(), Qt::UTC).toMSecsSinceEpoch() : 0);
+      return;
+    }
     auto num = [&](int at, int len) {
       int v = 0;
-      for (int i = at; i < at + len; ++i) v = v * 10 + (s[i].unicode() - u'0');
+      for (int i = at; i < at + len; ++i) v = v * 10 + (text[i] - '0');
       return v;
     };
-    const QDate day(num(0, 4), num(5, 2), num(8, 2));
-    const QTime time(num(11, 2), num(14, 2), num(17, 2));
-    if (day != FDay) {
-      FDay = day;
-      const QDateTime midnight(day, QTime(0, 0));
-      FMidnight = midnight.toMSecsSinceEpoch();
-      FSteady = midnight.offsetFromUtc() == QDateTime(day, QTime(23, 59, 59)).offsetFromUtc();
+    const qint64 day = QDate(num(0, 4), num(5, 2), num(8, 2)).toJulianDay() - kEpochDay;
+    FWall.push_back(day * 86400000LL + (num(11, 2) * 3600LL + num(14, 2) * 60LL + num(17, 2)) * 1000LL);
+  }
+  // The times in ms since the epoch, in the order added.
+  std::vector<qint64> Utc() const {
+    std::vector<qint64> out(FWall);
+    if (out.empty()) return out;
+    const auto [low, high] = std::minmax_element(out.begin(), out.end());
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(*low - 2 * 86400000LL, Qt::UTC);
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(*high + 2 * 86400000LL, Qt::UTC);
+    // The wall-clock moments from which each offset holds, in order.
+    std::vector<std::pair<qint64, qint64>> offsets{{INT64_MIN, qint64(zone.offsetFromUtc(from)) * 1000}};
+    if (zone.hasTransitions()) {
+      for (const QTimeZone::OffsetData& t : zone.transitions(from, to)) {
+        const qint64 offset = qint64(t.offsetFromUtc) * 1000;
+        offsets.emplace_back(t.atUtc.toMSecsSinceEpoch() + offset, offset);
+      }
     }
-    if (!FSteady || !time.isValid()) return QDateTime(day, time).toMSecsSinceEpoch();
-    return FMidnight + qint64(time.msecsSinceStartOfDay());
+    for (qint64& ms : out) {
+      auto it = std::upper_bound(offsets.begin(), offsets.end(), ms,
+                                 [](qint64 v, const std::pair<qint64, qint64>& o) { return v < o.first; });
+      ms -= std::prev(it)->second;
+    }
+    return out;
   }
 
  private:
-  QDate FDay;
-  qint64 FMidnight = 0;
-  bool FSteady = false;
+  static constexpr qint64 kEpochDay = 2440588;  // the Julian day of 1970-01-01
+  std::vector<qint64> FWall;
 };
 
 const char* const kResultsTable =
@@ -124,7 +146,9 @@ const char* const kResultsTable =
     " synced INTEGER NOT NULL DEFAULT 0,"
     " series TEXT)";
 const char* const kResultsIndexes[] = {
-    "CREATE INDEX results_device_time ON results (device_no, test_time)",
+    // A device's results in time order with their values: its trend and
+    // its first values are read from the index alone.
+    "CREATE INDEX results_device_time ON results (device_no, test_time, ohm_a, ohm_b, ohm_c)",
     "CREATE INDEX results_time ON results (test_time)",
     // The results still to replicate, in the order they are sent.
     "CREATE INDEX results_pending ON results (identity) WHERE synced = 0",
@@ -586,17 +610,52 @@ int TResultStore::Count(const THistoryFilter& filter) const {
 
 std::vector<TTrendPoint> TResultStore::Trend(const THistoryFilter& filter) const {
   QVariantList values;
+  // Results of one moment come in any order: the index gives them sorted.
   const QString sql = QStringLiteral("SELECT test_time, ohm_a, ohm_b, ohm_c FROM results") + Where(filter, values) +
-                      QStringLiteral(" ORDER BY test_time, id");
+                      QStringLiteral(" ORDER BY test_time");
   const QString what = QStringLiteral("无法读取历史记录");
+  // A device's trend is thousands of rows: they are read from SQLite itself
+  // on the connection Qt opened (a QVariant per value took five times as long).
+  const QVariant handle = QSqlDatabase::database(FConnection).driver()->handle();
+  if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.data());
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (db && sqlite3_prepare_v2(db, text.constData(), int(text.size()), &stmt, nullptr) == SQLITE_OK) {
+      std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(stmt, sqlite3_finalize);
+      for (int i = 0; i < values.size(); ++i) {
+        const QByteArray v = values[i].toString().toUtf8();
+        sqlite3_bind_text(stmt, i + 1, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+      }
+      std::vector<TTrendPoint> out;
+      TLocalTimes times;
+      int rc = SQLITE_ROW;
+      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        const auto* time = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        times.Add(time ? time : "", sqlite3_column_bytes(stmt, 0));
+        TTrendPoint point;
+        for (int p = 0; p < 3; ++p) {
+          if (sqlite3_column_type(stmt, 1 + p) != SQLITE_NULL) point.ohms[size_t(p)] = sqlite3_column_double(stmt, 1 + p);
+        }
+        out.push_back(point);
+      }
+      if (rc != SQLITE_DONE) {
+        const int code = sqlite3_errcode(db);
+        Fail(what, QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(db)), QSqlError::StatementError,
+                             QString::number(code & 0xFF)));
+      }
+      const std::vector<qint64> utc = times.Utc();
+      for (size_t i = 0; i < out.size(); ++i) out[i].ms = utc[i];
+      return out;
+    }
+  }
   QSqlQuery q(QSqlDatabase::database(FConnection));
   q.setForwardOnly(true);
   if (!q.prepare(sql)) Fail(what, q.lastError());
   for (const QVariant& v : values) q.addBindValue(v);
   if (!q.exec()) Fail(what, q.lastError());
   std::vector<TTrendPoint> out;
-  TLocalMs local;
-  while (q.next()) out.push_back(TTrendPoint{local.Of(q.value(0).toString()), OhmsAt(q, 1)});
+  while (q.next()) out.push_back(TTrendPoint{TimeOfIso(q.value(0).toString()), OhmsAt(q, 1)});
   if (q.lastError().isValid()) Fail(what, q.lastError());
   return out;
 }

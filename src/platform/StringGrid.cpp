@@ -3,10 +3,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
+#include <QFontMetrics>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QTextLayout>
 #include <QtMath>
 #include <QStyledItemDelegate>
+#include <QToolTip>
+
+#include <algorithm>
 
 namespace {
 
@@ -82,6 +87,17 @@ class TCornerPainter : public QObject {
   TGridModel* FModel;
 };
 
+// Room a cell keeps between its text and its edges, pixels.
+constexpr int kCellPadding = 4;
+
+// The text cut with an ellipsis to fit width pixels; as it is when it fits.
+QString FittedText(const QString& text, const QFont& font, int width) {
+  const QFontMetrics metrics(font);
+  const int room = width - kCellPadding;
+  if (metrics.horizontalAdvance(text) <= room) return text;
+  return metrics.elidedText(text, Qt::ElideRight, std::max(room, 0));
+}
+
 class TCellDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
@@ -91,8 +107,23 @@ class TCellDelegate : public QStyledItemDelegate {
     p->save();
     p->fillRect(opt.rect, selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Base));
     p->setPen(selected ? Qt::white : Qt::black);
-    DrawCentredText(p, opt.rect, index.data(Qt::DisplayRole).toString(), opt.font, 0);
+    // A text wider than its cell stays inside it, cut with an ellipsis.
+    p->setClipRect(opt.rect);
+    DrawCentredText(p, opt.rect, FittedText(index.data(Qt::DisplayRole).toString(), opt.font, opt.rect.width()),
+                    opt.font, 0);
     p->restore();
+  }
+  // A cut text is shown whole as the cell's tip.
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& opt,
+                 const QModelIndex& index) override {
+    if (event->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(event, view, opt, index);
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (FittedText(text, opt.font, opt.rect.width()) == text) {
+      QToolTip::hideText();
+    } else {
+      QToolTip::showText(event->globalPos(), text, view, opt.rect);
+    }
+    return true;
   }
 };
 
@@ -233,6 +264,10 @@ void TGridModel::ReplaceDataRows(TGridRows rows) {
   rows.FCells = {};
   FRowCount = FColCount > 0 ? int(FCells.size() / size_t(FColCount)) : 1 + rows.RowCount();
   endResetModel();
+}
+
+QString TStringGrid::ShownText(int col, int row) const {
+  return FittedText(Cells(col, row), font(), ColWidths(col));
 }
 
 QStringList TStringGrid::RowTexts(int row) const {

@@ -92,6 +92,9 @@ class TStringGrid : public QTableView {
   int DefaultRowHeight() const { return FDefaultRowHeight; }
 
   TGridModel* Model() const { return FModel; }
+  // The text a data cell shows: cut with an ellipsis inside its own cell
+  // when it does not fit (the cell's tip then shows it whole).
+  QString ShownText(int col, int row) const;
 
  protected:
   void changeEvent(QEvent* event) override;

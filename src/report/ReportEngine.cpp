@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <QPen>
 #include <QPicture>
+#include <QTextLayout>
+#include <QTextOption>
+#include <QImage>
 
 #include <algorithm>
 #include <optional>
@@ -133,6 +136,36 @@ void DrawReportPages(QPainter& painter, QPagedPaintDevice& device,
 
 namespace {
 
+// Report pixels are 96 to the inch: texts are measured on an image of that
+// resolution, whatever device draws them later.
+QPaintDevice* ReportPixelDevice() {
+  static QImage image = [] {
+    QImage i(1, 1, QImage::Format_ARGB32);
+    const int dpm = qRound(kReportPixelsPerInch / 0.0254);
+    i.setDotsPerMeterX(dpm);
+    i.setDotsPerMeterY(dpm);
+    return i;
+  }();
+  return &image;
+}
+
+// The lines of text within width report pixels in font.
+QStringList WrappedLines(const QString& text, const QFont& font, int width) {
+  QTextLayout layout(text, font, ReportPixelDevice());
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout.setTextOption(option);
+  QStringList lines;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(width);
+    lines << text.mid(line.textStart(), line.textLength()).trimmed();
+  }
+  layout.endLayout();
+  if (lines.isEmpty()) lines << text;
+  return lines;
+}
+
 void PrintPages(QPrinter& printer, const std::vector<TQRPage>& pages) {
   QPainter painter;
   if (!painter.begin(&printer)) throw EAppError(QStringLiteral("打印失败，打印机无法使用！"));
@@ -209,11 +242,12 @@ class TComposer {
       bool more = false;
       if (band.OnNeedData) band.OnNeedData(more);
       if (!more) break;
+      const double height = Measure(band);
       if (first) {
-        if (!Room(captionHeight + band.Height)) StartPage();
+        if (!Room(captionHeight + height)) StartPage();
         if (caption) Place(*caption, true);
         first = false;
-      } else if (!Room(band.Height)) {
+      } else if (!Room(height)) {
         StartPage();
         if (caption) Place(*caption, true);
       }
@@ -226,10 +260,35 @@ class TComposer {
     }
   }
 
+  // A label's lines: its text, wrapped where the label has a width.
+  static QStringList LinesOf(const TQRLabel& label, const QString& text) {
+    if (label.Width <= 0 || label.Alignment != TQRAlignment::Left) return {text};
+    if (QFontMetricsF(label.Font, ReportPixelDevice()).horizontalAdvance(text) <= label.Width) return {text};
+    return WrappedLines(text, label.Font, label.Width);
+  }
+
+  static double LineHeight(const QFont& font) {
+    return ReportPixelsToMm(QFontMetricsF(font, ReportPixelDevice()).lineSpacing());
+  }
+
+  // The height the band takes with the captions its labels hold now: its
+  // own, or more where a text wraps.
+  double Measure(const TQRBand& band) const {
+    double height = band.Height;
+    const int pageNumber = static_cast<int>(FPages.size());
+    for (const auto& label : band.Labels()) {
+      if (label->Width <= 0) continue;
+      const int lines = int(LinesOf(*label, label->PrintedText(pageNumber)).size());
+      if (lines > 1) height = std::max(height, band.Height + (lines - 1) * LineHeight(label->Font));
+    }
+    return height;
+  }
+
   void Place(const TQRBand& band, bool withLabels) {
     TQRPage& page = FPages.back();
     const int pageNumber = static_cast<int>(FPages.size());
     const double top = FY;
+    const double bandHeight = withLabels ? Measure(band) : band.Height;
     auto rule = [&](double y) {
       TQRPageItem item;
       item.Kind = TQRPageItem::ikRule;
@@ -238,7 +297,7 @@ class TComposer {
       page.Items.push_back(std::move(item));
     };
     if (band.FrameTop) rule(top);
-    if (band.FrameBottom) rule(top + band.Height);
+    if (band.FrameBottom) rule(top + bandHeight);
     if (withLabels) {
       for (const auto& image : band.Images()) {
         if (!image->Picture || image->Picture->isNull()) continue;
@@ -252,20 +311,40 @@ class TComposer {
         page.Items.push_back(std::move(item));
       }
       for (const auto& label : band.Labels()) {
-        QString text = label->PrintedText(pageNumber);
+        const QString text = label->PrintedText(pageNumber);
         if (text.isEmpty()) continue;
+        const QStringList lines = LinesOf(*label, text);
+        if (lines.size() > 1) {
+          // One item per line, each inside the label's width.
+          const double lineHeight = LineHeight(label->Font);
+          const double x = ReportPixelsToMm(label->Left);
+          for (int i = 0; i < lines.size(); ++i) {
+            TQRPageItem item;
+            item.Kind = TQRPageItem::ikText;
+            item.Text = lines[i];
+            item.Font = label->Font;
+            item.BandName = band.Name();
+            item.LabelName = label->Name();
+            item.Rect = QRectF(x, top + ReportPixelsToMm(label->Top) + i * lineHeight, ReportPixelsToMm(label->Width),
+                               lineHeight);
+            item.Flags = Qt::AlignLeft | Qt::AlignTop;
+            page.Items.push_back(std::move(item));
+          }
+          continue;
+        }
         const double labelTop = ReportPixelsToMm(label->Top);
-        const double height = std::max(band.Height - labelTop, 0.0);
+        const double height = std::max(bandHeight - labelTop, 0.0);
         TQRPageItem item;
         item.Kind = TQRPageItem::ikText;
-        item.Text = std::move(text);
+        item.Text = text;
         item.Font = label->Font;
         item.BandName = band.Name();
         item.LabelName = label->Name();
         switch (label->Alignment) {
           case TQRAlignment::Left: {
             const double x = ReportPixelsToMm(label->Left);
-            item.Rect = QRectF(x, top + labelTop, std::max(FWidth - x, 0.0), height);
+            const double width = label->Width > 0 ? ReportPixelsToMm(label->Width) : std::max(FWidth - x, 0.0);
+            item.Rect = QRectF(x, top + labelTop, width, height);
             item.Flags = Qt::AlignLeft | Qt::AlignTop;
             break;
           }
@@ -281,7 +360,7 @@ class TComposer {
         page.Items.push_back(std::move(item));
       }
     }
-    FY = top + band.Height;
+    FY = top + bandHeight;
   }
 
   const std::vector<std::unique_ptr<TQRBand>>& FBands;

@@ -63,6 +63,11 @@ class TQRLabel {
   QString Caption;
   int Left = 0;  // report pixels from the band's left edge
   int Top = 0;   // report pixels from the band's top edge
+  // Report pixels the text may take from Left; 0: no limit. A text that
+  // does not fit wraps inside that width (at a blank or a comma where it
+  // can, else between any two characters) and its band grows by the lines
+  // it adds, so that it never runs into the next column.
+  int Width = 0;
   QFont Font;
   TQRAlignment Alignment = TQRAlignment::Left;
   // Centred or right-aligned across the whole band instead of at Left.

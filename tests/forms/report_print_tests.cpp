@@ -327,3 +327,37 @@ TEST_F(ReportPdf, ThePageRendersAsACleanReport) {
   EXPECT_EQ(inkIn(10, 269, 195, 286), 0);
   EXPECT_GT(inkIn(198, 269, 205.2, 275), 5);
 }
+
+namespace {
+
+// A 测试地点 longer than its column wraps inside it and its row grows: no
+// word of it reaches 测试档位's column, the next row stands below its last
+// line, and every other column keeps its place.
+TEST_F(ReportPdf, ALongPlaceWrapsInsideItsColumnAndTheRowGrows) {
+  Fill(SGSave, 3);
+  const QString place = QStringLiteral("110kV东郊变电站 3号间隔, 第二进线");
+  SGSave.SetCells(4, 2, place);
+  QString pdf;
+  PrintArchive(3, [&](TFrmPreview* w) { pdf = PrintToPdf(w, QStringLiteral("long-place.pdf")); });
+  const QList<TPdfWord> words = PdfWords(pdf);
+  QString printed;
+  double placeBottom = 0;
+  double rowTop = 0;
+  for (const TPdfWord& w : words) {
+    if (w.XMin >= LeftPt(285) - 1 && w.XMin < LeftPt(355) - 1 && w.YMin > 100 &&
+        !QRegularExpression(QStringLiteral("^变电站\\d+$")).match(w.Text).hasMatch()) {
+      if (w.Text == QStringLiteral("测试地点")) continue;
+      printed += w.Text;
+      EXPECT_LE(w.XMax, LeftPt(355)) << w.Text.toStdString() << " runs into 测试档位";
+      placeBottom = std::max(placeBottom, w.YMax);
+    }
+    if (w.Text == QStringLiteral("QK0003")) rowTop = w.YMin;
+  }
+  QString expected = place;
+  expected.remove(QLatin1Char(' '));
+  EXPECT_EQ(printed, expected);
+  EXPECT_GT(rowTop, placeBottom) << "the next row overprints the wrapped place";
+  PdfPagePng(pdf, 1, 100, QStringLiteral(QK_TEST_OUTPUT_DIR "/long-place"));  // to be looked at
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <memory>
 
 #include "history/ResultStore.h"
@@ -167,6 +168,37 @@ TEST_F(StoreOn, CriteriaOfADeviceFallBackOnTheDefaults) {
   ASSERT_TRUE(first.at(QStringLiteral("QK-1"))[0]);
   EXPECT_NEAR(*first.at(QStringLiteral("QK-1"))[0], 44.0, 1e-9);  // the oldest, not the first stored
   EXPECT_FALSE(first.at(QStringLiteral("QK-9"))[0]);
+}
+
+// The trend's times are the results' own local times, also across the
+// changes of summer time (in a zone that has them).
+TEST_F(StoreOn, TrendTimesAreLocalTimesAcrossSummerTime) {
+  const QByteArray oldTz = qgetenv("TZ");
+  qputenv("TZ", "Europe/Berlin");
+  tzset();
+  // The zone is in force: summer time is two hours ahead of UTC.
+  ASSERT_EQ(QDateTime(QDate(2025, 7, 1), QTime(12, 0)).offsetFromUtc(), 7200);
+  {
+    TResultStore store(File());
+    const char* times[] = {"25-03-30 01:30", "25-03-30 03:30", "25-07-01 12:00", "25-10-26 01:30",
+                           "25-10-26 03:30", "25-12-24 18:00"};
+    std::vector<QStringList> rows;
+    for (const char* t : times) rows.push_back(Row(1, t, "QK-DST", "45.5 μΩ"));
+    ASSERT_EQ(store.AddUploaded(rows), 6);
+    const std::vector<TTrendPoint> trend = store.Trend(THistoryFilter{QStringLiteral("QK-DST"), {}, {}});
+    ASSERT_EQ(trend.size(), 6u);
+    for (size_t i = 0; i < trend.size(); ++i) {
+      const QDateTime local = QDateTime::fromString(QString::fromLatin1(times[i]), QStringLiteral("yy-MM-dd HH:mm"))
+                                  .addYears(100);
+      EXPECT_EQ(trend[i].ms, local.toMSecsSinceEpoch()) << times[i];
+    }
+  }
+  if (oldTz.isEmpty()) {
+    qunsetenv("TZ");
+  } else {
+    qputenv("TZ", oldTz);
+  }
+  tzset();
 }
 
 }  // namespace

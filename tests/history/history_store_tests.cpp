@@ -10,6 +10,7 @@
 
 #include <limits>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -152,6 +153,29 @@ TEST(Judge, TheTrendDrawsEachPhasesOwnReference) {
   typed.referenceMicroOhm = 45;
   const TTrendSeries one = TrendSeries(points, TJudge{typed, {40.0, 50.0, 60.0}});
   for (int p = 0; p < 3; ++p) EXPECT_EQ(one.referenceLine[p], 45.0);
+}
+
+// A trend of ten thousand results draws at most what a chart can tell
+// apart, keeping the first and last results and every extreme.
+TEST(Judge, ALongTrendKeepsItsExtremesInFewerPoints) {
+  std::vector<TTrendPoint> points;
+  for (int i = 0; i < 10000; ++i) {
+    const double v = 50 + 5 * std::sin(i / 50.0) + (i == 7777 ? 40 : 0) - (i == 1234 ? 30 : 0);
+    points.push_back(TTrendPoint{qint64(i) * 3600000, {v * 1e-6, std::nullopt, std::nullopt}});
+  }
+  const TTrendSeries s = TrendSeries(points, TJudge{});
+  const QList<QPointF>& a = s.phase[0];
+  EXPECT_LE(a.size(), 1600);
+  EXPECT_GE(a.size(), 400);
+  EXPECT_EQ(a.front().x(), 0.0);
+  EXPECT_EQ(a.back().x(), 9999.0 * 3600000);
+  auto has = [&](int i) {
+    return std::any_of(a.begin(), a.end(), [&](const QPointF& p) { return p.x() == double(i) * 3600000; });
+  };
+  EXPECT_TRUE(has(7777));  // the spike
+  EXPECT_TRUE(has(1234));  // the dip
+  for (int i = 1; i < a.size(); ++i) EXPECT_LT(a[i - 1].x(), a[i].x()) << i;
+  EXPECT_NEAR(s.high, 95 + 1.0, 5);  // the axis still reaches the spike (with its margin)
 }
 
 QStringList Row(int seq, const char* time, const char* device, const char* a) {

@@ -1,6 +1,11 @@
 // The table keeps each cell as an index to its text, and a text handed in
 // again once: every cell must still give back exactly its own text, through
 // replacing all rows, shrinking, growing and overwriting cells many times.
+#include <QApplication>
+#include <QFontMetrics>
+#include <QHelpEvent>
+#include <QImage>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 #include "platform/StringGrid.h"
@@ -76,6 +81,43 @@ TEST(GridModel, CellsOverwrittenManyTimesKeepTheirOwnTexts) {
   model.SetRowCount(6);
   EXPECT_EQ(RowTexts(model, 2), (QStringList{"39/2/0", "39/2/1", "39/2/2"}));
   EXPECT_EQ(RowTexts(model, 5), (QStringList{"", "", ""}));
+}
+
+}  // namespace
+
+namespace {
+
+// A text wider than its cell stays inside it, cut with an ellipsis, and
+// its tip shows it whole: a long 测试地点 never covers 测试人员 or 测试档位.
+TEST(GridCells, ALongTextStaysInItsCellWithItsWholeTextAsTheTip) {
+  TStringGrid grid(6, 3);
+  grid.resize(600, 200);
+  for (int c = 0; c < 6; ++c) grid.SetColWidths(c, 90);
+  const QString place = QStringLiteral("110kV东郊变电站 3号间隔, 第二进线");
+  grid.SetCells(4, 1, place);
+  grid.SetCells(3, 1, QStringLiteral("张三"));
+  grid.show();
+  QApplication::processEvents();
+  const QString shown = grid.ShownText(4, 1);
+  EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+  EXPECT_LE(QFontMetrics(grid.font()).horizontalAdvance(shown), 90);
+  EXPECT_EQ(grid.ShownText(3, 1), QStringLiteral("张三"));
+
+  // Nothing of it is drawn in the empty cell to its right.
+  const QImage image = grid.viewport()->grab().toImage();
+  const QRect right = grid.visualRect(grid.model()->index(0, 4));  // column 5, row 1
+  int ink = 0;
+  for (int y = right.top() + 2; y < right.bottom() - 1; ++y) {
+    for (int x = right.left() + 2; x < right.right() - 1; ++x) ink += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
+  }
+  EXPECT_EQ(ink, 0);
+
+  // The tip shows the whole text.
+  const QRect cell = grid.visualRect(grid.model()->index(0, 3));
+  QHelpEvent tip(QEvent::ToolTip, cell.center(), grid.viewport()->mapToGlobal(cell.center()));
+  QApplication::sendEvent(grid.viewport(), &tip);
+  EXPECT_EQ(QToolTip::text(), place);
+  QToolTip::hideText();
 }
 
 }  // namespace

@@ -171,7 +171,8 @@ int Sync(TResultStore& store, const TTeamConfig& team) {
 }
 
 int Check(const QString& file) {
-  const QString damage = TResultStore::QuickCheck(file);
+  // A store not made yet is made (empty) rather than reported damaged.
+  const QString damage = QFileInfo::exists(file) ? TResultStore::QuickCheck(file) : QString();
   if (!damage.isEmpty()) {
     Print(stdout, QStringLiteral("%1：已损坏（%2）\n").arg(file, damage));
     return 1;
