@@ -26,6 +26,11 @@ QString LineValue(const QString& line) {
   return eq < 0 ? line : line.mid(eq + 1);
 }
 
+QString PhaseValueKey(int phase) {
+  static const QString keys[3] = {QStringLiteral("A相电阻"), QStringLiteral("B相电阻"), QStringLiteral("C相电阻")};
+  return keys[phase >= 0 && phase < 3 ? phase : 0];
+}
+
 int LineColumn(QStringView line) {
   const qsizetype eq = line.indexOf(QLatin1Char('='));
   // Views, not copies: a file of 100,000 records has 1.4 million lines.
@@ -35,6 +40,9 @@ int LineColumn(QStringView line) {
   // around them.
   auto has = [key](int column) { return key.contains(Record::Caption(column)); };
   if (has(Record::kNumber)) return kNewRecord;
+  for (int p = 0; p < 3; ++p) {
+    if (key.contains(PhaseValueKey(p))) return Record::OhmColumn(p);
+  }
   if (has(Record::kTime)) return has(Record::kLoadTime) ? Record::kLoadTime : Record::kTime;
   for (const int column : {Record::kDevice, Record::kTester, Record::kPlace, Record::kRange, Record::kOhmA,
                            Record::kOhmB, Record::kOhmC, Record::kPhase}) {
@@ -79,6 +87,9 @@ QByteArray Bytes(const QStringList& captionTexts, const ITextRows& rows) {
   const int columns = std::max<int>(kColumns, int(captionTexts.size()));
   std::vector<QString> captions(static_cast<size_t>(columns), QString());
   for (int c = 0; c < columns; ++c) captions[size_t(c)] = TrimText(captionTexts.value(c));
+  // The resistances go under keys of their own: "测试电阻(A)" holds the key
+  // "测试电阻" by which readers of the earliest files fill 测试相.
+  for (int p = 0; p < 3; ++p) captions[size_t(Record::OhmColumn(p))] = PhaseValueKey(p);
   const QString lineEnd = QStringLiteral("\r\n");
   const int count = rows.RowCount();
   QString text;
@@ -99,7 +110,25 @@ QByteArray Bytes(const QStringList& captionTexts, const ITextRows& rows) {
     text += lineEnd;
     text += lineEnd;
   }
-  return ToGbk(text);
+  return ToGbk(GbkCompatible(text));
+}
+
+QString UnheldCharacters(const QStringList& captions, const ITextRows& rows) {
+  // Only texts beyond ASCII can hold such a character.
+  QString beyond;
+  auto look = [&](const QString& text) {
+    for (const QChar c : text) {
+      if (c.unicode() >= 0x80) {
+        beyond += text;
+        return;
+      }
+    }
+  };
+  for (const QString& c : captions) look(c);
+  for (int r = 0; r < rows.RowCount(); ++r) {
+    for (int c = 0; c < rows.ColCount(); ++c) look(rows.Cell(r, c));
+  }
+  return GbkUnheld(beyond);
 }
 
 }  // namespace TextFile

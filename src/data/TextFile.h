@@ -18,6 +18,9 @@ namespace TextFile {
 // ignored. kNewRecord marks a "序号" line, which starts a record.
 constexpr int kNewRecord = 100;
 int LineColumn(QStringView line);
+// The key the resistance of phase 0, 1 or 2 is written under: "A相电阻",
+// "B相电阻", "C相电阻" (files of earlier versions: "测试电阻(A)"…, still read).
+QString PhaseValueKey(int phase);
 // The value of a line: the text after its first "=", the whole line if none.
 QString LineValue(const QString& line);
 
@@ -32,5 +35,9 @@ int Records(const QString& text, const std::function<void(const QStringList& row
 // CR LF, the parameters under "[参数]" and the results under "[试验结果]",
 // two empty lines after each record.
 QByteArray Bytes(const QStringList& captions, const ITextRows& rows);
+// The characters of the captions and rows that a text file cannot keep
+// (GBK holds them in no form; they would be written as '?'), each once, at
+// most 20.
+QString UnheldCharacters(const QStringList& captions, const ITextRows& rows);
 
 }  // namespace TextFile

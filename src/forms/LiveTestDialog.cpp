@@ -170,7 +170,8 @@ void TFrmTest::FormCreate() {
 
   GroupBox2 = new QGroupBox(QStringLiteral("其它参数"), this);
   GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-  GroupBox2->setGeometry(24, 256, 537, 65);
+  // Inside 测试参数's frame and clear of the bottom panel, its lower edge in view.
+  GroupBox2->setGeometry(24, 256, 537, 60);
   MakeLabel(GroupBox2, QStringLiteral("设备编号："), 16, 28);
   EdtDeviceNum = MakeEdit(GroupBox2, "EdtDeviceNum", 80, 22, 97);
   MakeLabel(GroupBox2, QStringLiteral("测试人员："), 192, 28);

@@ -17,6 +17,7 @@
 #include "platform/MessageService.h"
 #include "platform/ProgressService.h"
 #include "platform/StringGrid.h"
+#include "spreadsheet/Spreadsheet.h"
 
 namespace DataFiles {
 
@@ -54,12 +55,6 @@ QStringList EmptyRow() {
   QStringList row;
   for (int c = 0; c < Record::kColumns; ++c) row << QString();
   return row;
-}
-
-// The archive's empty state: one empty data row, no records.
-void EmptyArchive(TStringGrid* SGSave, std::int32_t& giSaveCount) {
-  SGSave->ReplaceDataRows({EmptyRow()});
-  giSaveCount = 0;
 }
 
 // A plain file (text, CSV). A missing file is reported ("指定的文件'name'
@@ -121,6 +116,12 @@ void WriteWorkbook(QWidget* owner, const QString& fileName, const QStringList& c
       // save that fails (a full disk) leaves the old file as it was.
       format.write(fileName, captions, rows);
       stored = true;
+    } catch (const ESpreadsheetError& e) {
+      // The writer's reason under the message: more rows than the format
+      // holds, a full disk.
+      MsgBoxWithDetail(parent, kConvertFailedText, e.Text(), TMsgIcon::Warning);
+    } catch (const EAppError& e) {
+      MsgBoxWithDetail(parent, kConvertFailedText, e.Text(), TMsgIcon::Warning);
     } catch (...) {
       MsgBox(parent, kConvertFailedText, TMsgIcon::Warning);
     }
@@ -139,8 +140,27 @@ TOpened Read(QWidget* owner, const QString& fileName, TRecordTable& table, int& 
                          : ReadPlain(owner, fileName, table, records, format);
 }
 
+// A text file keeps only what GBK holds: characters it holds in no form are
+// named first, and the operator chooses to write them as '?' or not at all.
+bool TextKeepsOrAccepted(QWidget* owner, const QStringList& captions, const ITextRows& rows) {
+  const QString unheld = TextFile::UnheldCharacters(captions, rows);
+  if (unheld.isEmpty()) return true;
+  QStringList shown;
+  for (qsizetype i = 0; i < unheld.size();) {
+    const qsizetype units = unheld.at(i).isHighSurrogate() && i + 1 < unheld.size() ? 2 : 1;
+    shown << unheld.mid(i, units);
+    i += units;
+  }
+  TMsgRequest ask{kMsgCaption, QStringLiteral("以下字符无法保存到文本文件：%1。").arg(shown.join(QLatin1Char(' '))),
+                  TMsgIcon::Warning, TMsgButtons::YesNo,
+                  QStringLiteral("保存为 .xlsx 文件可以保留这些字符。"), QStringLiteral("仍然保存（写为?）"),
+                  QStringLiteral("取消")};
+  return MessageService().Show(owner, ask) == TMsgResult::Yes;
+}
+
 void Write(QWidget* owner, const QString& fileName, const QStringList& captions, const ITextRows& rows,
            const TFileFormat& format) {
+  if (format.suffix == QLatin1String(".txt") && !TextKeepsOrAccepted(owner, captions, rows)) return;
   if (format.workbook) {
     WriteWorkbook(owner, fileName, captions, rows, format);
   } else {
@@ -148,8 +168,10 @@ void Write(QWidget* owner, const QString& fileName, const QStringList& captions,
   }
 }
 
-// Reads a file into the archive table: the table changes only when all was
-// read; a blank file leaves the archive in its empty state.
+// Reads a file into the archive table: the table changes only when records
+// were read. A blank file, or one in which no record is found (a note
+// chosen by mistake, a sheet of captions alone), is refused and the archive
+// keeps its rows, archived results not yet saved among them.
 void OpenInto(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std::int32_t& giSaveCount,
               const TFileFormat& format) {
   // The rows are built aside, kept as the table keeps them (a workbook's
@@ -158,10 +180,14 @@ void OpenInto(QWidget* owner, const QString& fileName, TStringGrid* SGSave, std:
   int records = 0;
   switch (Read(owner, fileName, table, records, format)) {
     case TOpened::Read:
+      if (records <= 0) {
+        MsgBox(owner, QStringLiteral("文件中没有测试记录：%1").arg(fileName), TMsgIcon::Warning);
+        break;
+      }
       SGSave->ReplaceDataRows(std::move(table));
       giSaveCount = records;
       break;
-    case TOpened::Empty: EmptyArchive(SGSave, giSaveCount); break;
+    case TOpened::Empty:  // told by the reader
     case TOpened::Failed: break;
   }
 }

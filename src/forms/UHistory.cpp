@@ -68,7 +68,10 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || size_t(index.row()) >= FRows.size()) return {};
   const THistoryRow& r = FRows[size_t(index.row())];
   switch (role) {
-    case Qt::DisplayRole: return r.texts.value(index.column());
+    case Qt::DisplayRole:
+      // The history numbers its own rows; the tables the results came from
+      // numbered theirs (an upload's 1, 2, 3 again and again).
+      return index.column() == Record::kNumber ? QString::number(index.row() + 1) : r.texts.value(index.column());
     case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
     case Qt::ToolTipRole:
       return index.column() == Judged::kVerdict && !r.reasons.isEmpty() ? QVariant(r.reasons.join(QStringLiteral("；"))) : QVariant();
@@ -429,6 +432,7 @@ void THistoryPage::BtnExportClick() {
     int ColCount() const override { return Judged::kColumns + 1; }
     QString Cell(int row, int col) const override {
       const THistoryRow& r = FRows[size_t(row)];
+      if (col == Record::kNumber) return QString::number(row + 1);
       return col == Judged::kColumns ? r.reasons.join(QStringLiteral("；")) : r.texts.value(col);
     }
 

@@ -502,6 +502,8 @@ void TFrmMain::BtnSampleDataClick() {
     }
     SGData->SetRowCount(count + 1);
     for (int r = 1; r <= count; ++r) SGData->ClearRow(r);
+    // A new upload is seen from its first record, wherever the view was.
+    SGData->scrollToTop();
     Params.giDataCount = 0;
     // The records received go to the history as well, also when the upload
     // stops part-way.

@@ -3,6 +3,8 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <vector>
 #include <stdexcept>
 #include <string_view>
 
@@ -46,6 +48,64 @@ QByteArray Convert(const char* to, const char* from, const QByteArray& in, const
 QByteArray ToGbk(const QString& text) {
   if (text.isEmpty()) return {};
   return Convert("GBK", "UTF-8", text.toUtf8(), QByteArray("?"));
+}
+
+bool GbkHolds(char32_t c) {
+  if (c < 0x80) return true;
+  if (c > 0xFFFF) return false;  // GBK holds nothing beyond the first plane
+  // Each character's answer is worked out once.
+  static std::vector<std::uint8_t> known(0x10000, 0);  // 0 unknown, 1 held, 2 not
+  std::uint8_t& k = known[c];
+  if (k == 0) {
+    const QString one = QString(QChar(char16_t(c)));
+    k = QChar::isSurrogate(c) || ToGbk(one) == "?" ? 2 : 1;
+  }
+  return k == 1;
+}
+
+QString GbkCompatible(const QString& text) {
+  QString out;
+  bool changed = false;
+  for (qsizetype i = 0; i < text.size();) {
+    const char32_t c = text.at(i).isHighSurrogate() && i + 1 < text.size()
+                           ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1))
+                           : char32_t(text.at(i).unicode());
+    const qsizetype units = c > 0xFFFF ? 2 : 1;
+    const QString one = text.mid(i, units);
+    QString kept = one;
+    if (!GbkHolds(c)) {
+      const QString compatible = one.normalized(QString::NormalizationForm_KC);
+      bool held = !compatible.isEmpty() && compatible != one;
+      for (const QChar ch : compatible) held = held && GbkHolds(ch.unicode());
+      if (held) {
+        kept = compatible;
+        changed = true;
+      }
+    }
+    out += kept;
+    i += units;
+  }
+  return changed ? out : text;
+}
+
+QString GbkUnheld(const QString& text, int max) {
+  QString out;
+  int count = 0;
+  for (qsizetype i = 0; i < text.size() && count < max;) {
+    const char32_t c = text.at(i).isHighSurrogate() && i + 1 < text.size()
+                           ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1))
+                           : char32_t(text.at(i).unicode());
+    const qsizetype units = c > 0xFFFF ? 2 : 1;
+    if (!GbkHolds(c)) {
+      const QString one = text.mid(i, units);
+      if (GbkCompatible(one) == one && !out.contains(one)) {
+        out += one;
+        ++count;
+      }
+    }
+    i += units;
+  }
+  return out;
 }
 
 QString FromGbk(const QByteArray& bytes) {

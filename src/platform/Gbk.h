@@ -4,7 +4,17 @@
 #include <QByteArray>
 #include <QString>
 
+// Characters GBK cannot hold become '?'.
 QByteArray ToGbk(const QString& text);
+// Whether GBK holds the character (a code point).
+bool GbkHolds(char32_t c);
+// The text with each character GBK lacks in the form GBK holds where it has
+// one (its compatibility form: the micro sign µ as μ, half-width katakana
+// as full-width); the rest as they are.
+QString GbkCompatible(const QString& text);
+// The distinct characters of the text that GBK holds in no form, in order
+// of first appearance, at most max of them.
+QString GbkUnheld(const QString& text, int max = 20);
 QString FromGbk(const QByteArray& bytes);
 // Length of the text in GBK bytes (a Chinese character counts two).
 int GbkLength(const QString& text);

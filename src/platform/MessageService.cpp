@@ -39,8 +39,8 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const TMsgRequest& 
   }
   if (r.buttons == TMsgButtons::YesNo) {
     box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box->button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
-    box->button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
+    box->button(QMessageBox::Yes)->setText(r.yesText.isEmpty() ? QStringLiteral("是(&Y)") : r.yesText);
+    box->button(QMessageBox::No)->setText(r.noText.isEmpty() ? QStringLiteral("否(&N)") : r.noText);
   } else {
     box->setStandardButtons(QMessageBox::Ok);
     box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));

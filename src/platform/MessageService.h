@@ -26,6 +26,9 @@ struct TMsgRequest {
   TMsgButtons buttons = TMsgButtons::Ok;
   // Shown under the text in a smaller face: why an operation failed.
   QString detail;
+  // YesNo: the buttons' own words where "是"/"否" would not say what they do.
+  QString yesText;
+  QString noText;
 };
 
 class IMessageService {

@@ -78,6 +78,26 @@ QPageLayout TQRPageSetup::Layout() const {
 
 // ---- Drawing -----------------------------------------------------------------
 
+namespace {
+
+bool IsGreek(QChar c) {
+  const char16_t u = c.unicode();
+  return (u >= 0x0370 && u <= 0x03FF) || u == 0x00B5 || u == 0x2126;
+}
+
+// The text in runs of Greek letters and of the rest, in order.
+std::vector<std::pair<QString, bool>> GreekRuns(const QString& text) {
+  std::vector<std::pair<QString, bool>> runs;
+  for (const QChar c : text) {
+    const bool greek = IsGreek(c);
+    if (runs.empty() || runs.back().second != greek) runs.emplace_back(QString(), greek);
+    runs.back().first += c;
+  }
+  return runs;
+}
+
+}  // namespace
+
 void DrawReportPages(QPainter& painter, QPagedPaintDevice& device,
                      const std::vector<TQRPage>& pages) {
   const double kx = device.logicalDpiX() / 25.4;
@@ -124,12 +144,29 @@ void DrawReportPages(QPainter& painter, QPagedPaintDevice& device,
         painter.setFont(font);
       }
       painter.setPen(textPen);
+      // Greek letters (μ, Ω) come from a Latin face: a Chinese face draws
+      // them as wide as a Chinese character, "μ Ω" with gaps.
+      const std::vector<std::pair<QString, bool>> runs = GreekRuns(item.Text);
+      std::optional<QFont> latin;
+      std::optional<QFontMetricsF> latinMetrics;
+      if (runs.size() > 1 || (!runs.empty() && runs.front().second)) {
+        latin = ReportFont(QStringLiteral("Arial"), item.Font.pointSizeF(), item.Font.bold());
+        latinMetrics.emplace(*latin, &device);
+      }
+      double width = 0;
+      for (const auto& [text, greek] : runs) width += (greek ? *latinMetrics : *metrics).horizontalAdvance(text);
       double x = r.left() * kx;
       if (item.Flags & (Qt::AlignHCenter | Qt::AlignRight)) {
-        const double free = r.width() * kx - metrics->horizontalAdvance(item.Text);
+        const double free = r.width() * kx - width;
         x += (item.Flags & Qt::AlignRight) ? free : free / 2;
       }
-      painter.drawText(QPointF(x, r.top() * ky + metrics->ascent()), item.Text);
+      const double baseline = r.top() * ky + metrics->ascent();
+      for (const auto& [text, greek] : runs) {
+        painter.setFont(greek ? *latin : font);
+        painter.drawText(QPointF(x, baseline), text);
+        x += (greek ? *latinMetrics : *metrics).horizontalAdvance(text);
+      }
+      if (latin) painter.setFont(font);
     }
   }
 }

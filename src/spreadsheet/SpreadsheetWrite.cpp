@@ -2,8 +2,6 @@
 // ends in .xls, Office Open XML for any other.
 #include <QFileInfo>
 
-#include <memory>
-
 #include "platform/FileIo.h"
 #include "platform/MessageService.h"
 #include "spreadsheet/Spreadsheet.h"
@@ -19,21 +17,15 @@ void WriteWorkbookFile(const TWorkbook& book, const QString& fileName) {
   }
   if (target.isDir()) throw ESpreadsheetError(QStringLiteral("无法保存文件'%1'：这是一个文件夹").arg(fileName));
 
-  // The file is written under a temporary name beside the target, which it
-  // replaces only when the whole workbook is on disk.
-  std::unique_ptr<TFileReplacement> replacement;
-  try {
-    replacement = std::make_unique<TFileReplacement>(fileName);
-  } catch (const EAppError& e) {
-    throw ESpreadsheetError(e.Text());
-  }
   // A name ending in .xls gets the Excel 97-2003 format, so that no program
   // warns that the format and the name do not match.
   const bool xls = fileName.endsWith(QLatin1String(".xls"), Qt::CaseInsensitive);
   const QByteArray bytes = xls ? XlsFileBytes(book) : XlsxFileBytes(book);
+  // The file is written under a temporary name beside the target, which it
+  // replaces only when the whole workbook is on disk; a failure names the
+  // target.
   try {
-    ReplaceFileContents(replacement->TempName(), bytes);
-    replacement->Commit();
+    ReplaceFileContents(fileName, bytes);
   } catch (const EAppError& e) {
     throw ESpreadsheetError(e.Text());
   }

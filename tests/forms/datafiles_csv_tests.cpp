@@ -115,14 +115,16 @@ TEST_F(CsvFile, ARecordNumberThatIsNoIntegerLeavesTheArchive) {
   EXPECT_EQ(Row(SGSave.get(), 4), RecordRow(4));
 }
 
-TEST_F(CsvFile, ABlankFileEmptiesTheArchiveLikeABlankTextFile) {
+// A blank file is told and the archive keeps its rows, like a blank text file.
+TEST_F(CsvFile, ABlankFileIsToldAndTheArchiveStays) {
   const QString name = InFolder(QStringLiteral("blank.csv"));
   WriteAll(name, QByteArray("\xEF\xBB\xBF\r\n"));
   Fill(SGSave.get(), 2);
   desktop.OpenNames << name;
   BtnOpenClick(nullptr, SGSave.get(), giSaveCount);
   EXPECT_EQ(messages.Texts(), QStringList{QStringLiteral("指定的文件沒有內容")});
-  EXPECT_EQ(giSaveCount, 0);
+  EXPECT_EQ(giSaveCount, 2);
+  EXPECT_EQ(Row(SGSave.get(), 2), RecordRow(2));
 }
 
 }  // namespace

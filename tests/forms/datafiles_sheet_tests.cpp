@@ -172,15 +172,17 @@ TEST_F(SheetExchange, RoundTripPadsTheRecordNumber) {
   EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});  // only the save opened it
 }
 
-TEST_F(SheetExchange, ACaptionRowAloneLeavesNoRecords) {
+// A sheet of captions alone holds no record: refused, the archive keeps
+// its rows.
+TEST_F(SheetExchange, ACaptionRowAloneIsRefusedAndTheArchiveStays) {
   Fill(SGSave.get(), 3);
   const QString name = InFolder(QStringLiteral("captions.ods"));
   WriteFixtureFile(name, MakeOdsWorkbook({{"序号", "时间", "设备编号"}}));
   OpenFromExcel(nullptr, name, SGSave.get(), giSaveCount);
-  EXPECT_TRUE(messages.Boxes.isEmpty());
-  EXPECT_EQ(giSaveCount, 0);
-  EXPECT_EQ(SGSave->RowCount(), 1);  // the caption row only
-  EXPECT_EQ(SGSave->Cells(2, 0), QStringLiteral("设备编号"));
+  EXPECT_EQ(Texts(), QStringList{QStringLiteral("文件中没有测试记录：") + name});
+  EXPECT_EQ(giSaveCount, 3);
+  EXPECT_EQ(SGSave->RowCount(), 4);
+  EXPECT_EQ(SGSave->Cells(2, 3), RecordRow(3)[2]);
 }
 
 TEST_F(SheetExchange, ABinaryWorkbookLoads) {
@@ -319,14 +321,16 @@ TEST_F(SheetExchange, ADialogDestroyedDuringTheOperationIsLeftAlone) {
 // and the folder opened as after any save.
 struct TSaveFailure {
   const char* name;
-  bool fullDisk;  // else a text too long for a cell
+  bool fullDisk;  // else a text too long for a cell, or rows beyond the format
+  int rows;
+  const char* reason;  // the writer's, under the message
 };
 
 class SaveFails : public SheetExchange, public ::testing::WithParamInterface<TSaveFailure> {
  protected:
   void Save(const QString& name) {
-    Fill(SGData.get(), 300);
-    if (!GetParam().fullDisk) SGData->SetCells(3, 2, QString(40000, QLatin1Char('x')));
+    Fill(SGData.get(), GetParam().rows);
+    if (!GetParam().fullDisk && GetParam().rows <= 65535) SGData->SetCells(3, 2, QString(40000, QLatin1Char('x')));
     desktop.SaveNames << name;
     if (GetParam().fullDisk) {
       TFileSizeLimit limit(4096);
@@ -342,6 +346,8 @@ TEST_P(SaveFails, ReportsOnceCleansUpAndOpensTheFolder) {
   Save(name);
   EXPECT_EQ(Texts(), QStringList{QStringLiteral("转换成Excel格式失败！")});
   EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Warning);
+  EXPECT_TRUE(messages.Boxes[0].detail.contains(QString::fromUtf8(GetParam().reason)))
+      << messages.Boxes[0].detail.toStdString();
   EXPECT_FALSE(QFileInfo::exists(name));
   // No temporary file is left beside it.
   EXPECT_TRUE(QDir(Folder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
@@ -359,7 +365,11 @@ TEST_P(SaveFails, AnExistingFileSurvives) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, SaveFails,
-                         ::testing::Values(TSaveFailure{"TextLongerThanACell", false}, TSaveFailure{"FullDisk", true}),
+                         ::testing::Values(TSaveFailure{"TextLongerThanACell", false, 300, "32767"},
+                                           TSaveFailure{"FullDisk", true, 300, "fail.xls'：文件过大"},
+                                           // The sheet's rows and the caption row: one more than .xls holds.
+                                           TSaveFailure{"MoreRowsThanXlsHolds", false, 65536,
+                                                        "最多容纳 65536 行、256 列，这份数据更多，请保存为 .xlsx 文件"}),
                          [](const ::testing::TestParamInfo<TSaveFailure>& i) { return std::string(i.param.name); });
 
 // An open that fails keeps the archive and opens no folder.

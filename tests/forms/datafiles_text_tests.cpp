@@ -22,14 +22,14 @@ namespace {
 // Three records as the file holds them.
 const char* const kThreeRecords =
     "序号=1\n[参数]\n时间=08-03-01 09:07\n设备编号=QK-1\n测试人员=张三\n测试地点=变电站1号\n"
-    "测试档位=100A\n载流时间=30 秒\n[试验结果]\n测试相=三相\n测试电阻(A)=1.25\n测试电阻(B)=1.50\n"
-    "测试电阻(C)=1.75\n\n\n"
+    "测试档位=100A\n载流时间=30 秒\n[试验结果]\n测试相=三相\nA相电阻=1.25\nB相电阻=1.50\n"
+    "C相电阻=1.75\n\n\n"
     "序号=2\n[参数]\n时间=08-03-02 09:07\n设备编号=QK-2\n测试人员=李四\n测试地点=变电站2号\n"
-    "测试档位=100A\n载流时间=30 秒\n[试验结果]\n测试相=三相\n测试电阻(A)=2.25\n测试电阻(B)=2.50\n"
-    "测试电阻(C)=2.75\n\n\n"
+    "测试档位=100A\n载流时间=30 秒\n[试验结果]\n测试相=三相\nA相电阻=2.25\nB相电阻=2.50\n"
+    "C相电阻=2.75\n\n\n"
     "序号=3\n[参数]\n时间=08-03-03 09:07\n设备编号=QK-3\n测试人员=张三\n测试地点=变电站3号\n"
-    "测试档位=100A\n载流时间=30 秒\n[试验结果]\n测试相=三相\n测试电阻(A)=3.25\n测试电阻(B)=3.50\n"
-    "测试电阻(C)=3.75\n\n\n";
+    "测试档位=100A\n载流时间=30 秒\n[试验结果]\n测试相=三相\nA相电阻=3.25\nB相电阻=3.50\n"
+    "C相电阻=3.75\n\n\n";
 
 QByteArray FixtureBytes() {
   QString text = QString::fromUtf8(kThreeRecords);
@@ -51,8 +51,38 @@ TEST_F(TextFile, ThreeRecordsAreWrittenByteForByte) {
   EXPECT_EQ(bytes.count("\r\n"), 45);  // 15 lines a record
   EXPECT_EQ(bytes.count('\n'), 45);    // never a bare LF
   EXPECT_TRUE(bytes.startsWith(QByteArray::fromHex("D0F2BAC5") + "=1\r\n"));  // "序号" in GBK, no mark
+  // No line holds the key "测试电阻", by which readers of the earliest files
+  // would put a resistance into 测试相.
+  EXPECT_FALSE(FromGbk(bytes).contains(QStringLiteral("测试电阻")));
   EXPECT_EQ(desktop.OpenedFolders, QStringList{Folder()});
   EXPECT_TRUE(messages.Boxes.isEmpty());
+}
+
+// A text file keeps what GBK holds: the micro sign as μ, and for what GBK
+// holds in no form the operator is asked first, with the characters named:
+// "取消" writes nothing, "仍然保存" writes them as '?'.
+TEST_F(TextFile, CharactersGbkLacksAreNamedBeforeTheyAreLost) {
+  Fill(SGData.get(), 2);
+  SGData->SetCells(8, 1, QStringLiteral("35.0 \u00B5Ω"));
+  SGData->SetCells(3, 2, QStringLiteral("김 철"));
+  SGData->SetCells(2, 2, QStringLiteral("QK☃"));
+  const QString name = InFolder(QStringLiteral("names.txt"));
+  desktop.SaveNames << name << name;
+  messages.Answers << TMsgResult::No << TMsgResult::Yes;
+  BtnSaveClick(nullptr, SGData.get(), giDataCount);
+  ASSERT_EQ(messages.Boxes.size(), 1);
+  EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("以下字符无法保存到文本文件：☃ 김 철。"));
+  EXPECT_EQ(messages.Boxes[0].buttons, TMsgButtons::YesNo);
+  EXPECT_EQ(messages.Boxes[0].yesText, QStringLiteral("仍然保存（写为?）"));
+  EXPECT_EQ(messages.Boxes[0].noText, QStringLiteral("取消"));
+  EXPECT_TRUE(messages.Boxes[0].detail.contains(QStringLiteral(".xlsx")));
+  EXPECT_FALSE(QFileInfo::exists(name));
+
+  BtnSaveClick(nullptr, SGData.get(), giDataCount);
+  const QString text = FromGbk(ReadAll(name));
+  EXPECT_TRUE(text.contains(QStringLiteral("=35.0 μΩ\r\n"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("=? ?\r\n"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("=QK?\r\n"))) << text.toStdString();
 }
 
 TEST_F(TextFile, SaveDialogAndFolder) {
@@ -163,6 +193,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TLineCase{"测试地点=变电站", 4}, TLineCase{"测试档位=100A", 5}, TLineCase{"测试相=三相", 7},
                       TLineCase{"测试电阻(A)=1.25", 8}, TLineCase{"测试电阻(B)=1.50", 9},
                       TLineCase{"测试电阻(C)=1.75", 10},
+                      // the keys the program writes them under now
+                      TLineCase{"A相电阻=1.25", 8}, TLineCase{"B相电阻=1.50", 9}, TLineCase{"C相电阻=1.75", 10},
                       // a bare resistance key, as earlier versions read it
                       TLineCase{"测试电阻=2.5", 7},
                       // values that contain key words change nothing
@@ -207,14 +239,16 @@ TEST_F(TextRead, ResultsOfEarlierFilesAndOfNewOnes) {
   EXPECT_EQ(Row(SGSave.get(), 2).mid(7), (QStringList{"单相", "1", "2", "3"}));
 }
 
-TEST_F(TextRead, ValuesBeforeAnyRecordGoToRowOne) {
+// A text without any "序号" line (a note chosen by mistake) holds no record:
+// refused, and the archive keeps its rows, unsaved archived results among
+// them. Values before the first record go to that record's row.
+TEST_F(TextRead, AFileWithoutRecordsIsRefusedAndValuesBeforeARecordAreItsOwn) {
   Fill(SGSave.get(), 4);
   Read(Gbk("设备编号=QK\r\n测试人员=张三\r\n"));
-  EXPECT_EQ(giSaveCount, 0);
-  ASSERT_EQ(SGSave->RowCount(), 2);
-  EXPECT_EQ(SGSave->Cells(2, 1), QStringLiteral("QK"));
-  EXPECT_EQ(SGSave->Cells(3, 1), QStringLiteral("张三"));
-  EXPECT_EQ(SGSave->Cells(0, 1), QString());
+  ASSERT_EQ(messages.Boxes.size(), 1);
+  EXPECT_TRUE(messages.Boxes[0].text.startsWith(QStringLiteral("文件中没有测试记录："))) << messages.Boxes[0].text.toStdString();
+  EXPECT_EQ(giSaveCount, 4);
+  ASSERT_EQ(SGSave->RowCount(), 5);
   // a record that follows takes over that row
   Read(Gbk("设备编号=QK\r\n序号=1\r\n测试人员=张三\r\n"));
   EXPECT_EQ(giSaveCount, 1);
@@ -237,16 +271,15 @@ TEST_F(TextRead, LinesEndAtCrLfLfOrCr) {
   EXPECT_EQ(SGSave->Cells(3, 2), QStringLiteral("C"));
 }
 
-TEST_F(TextRead, ABlankFileEmptiesTheArchive) {
+TEST_F(TextRead, ABlankFileIsToldAndTheArchiveStays) {
   Fill(SGSave.get(), 3);
   Read(QByteArray(" \r\n\t\r\n\r\n  "));
   ASSERT_EQ(messages.Boxes.size(), 1);
   EXPECT_EQ(messages.Boxes[0].text, QStringLiteral("指定的文件沒有內容"));
   EXPECT_EQ(messages.Boxes[0].icon, TMsgIcon::Error);
-  // the table's empty state: one empty data row, no records counted
-  EXPECT_EQ(giSaveCount, 0);
-  ASSERT_EQ(SGSave->RowCount(), 2);
-  EXPECT_EQ(Row(SGSave.get(), 1), QStringList(11, QString()));
+  // the archive as it was
+  EXPECT_EQ(giSaveCount, 3);
+  ASSERT_EQ(SGSave->RowCount(), 4);
   EXPECT_EQ(SGSave->Cells(1, 0), QStringLiteral("时间"));
 }
 

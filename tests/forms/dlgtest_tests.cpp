@@ -45,7 +45,11 @@ TEST_F(DlgTest, LayoutListsAndGrid) {
   EXPECT_EQ(Dlg->size(), QSize(586, 376));
   EXPECT_EQ(Dlg->GroupBox1->geometry(), QRect(16, 8, 553, 312));
   EXPECT_EQ(Dlg->GroupBox1->title(), QStringLiteral("测试参数"));
-  EXPECT_EQ(Dlg->GroupBox2->geometry(), QRect(24, 256, 537, 65));
+  // 其它参数's frame stays inside 测试参数's and clear of the bottom panel:
+  // its lower edge is in view.
+  EXPECT_EQ(Dlg->GroupBox2->geometry(), QRect(24, 256, 537, 60));
+  EXPECT_LT(Dlg->GroupBox2->geometry().bottom(), Dlg->GroupBox1->geometry().bottom());
+  EXPECT_LT(Dlg->GroupBox1->geometry().bottom(), Dlg->Panel1->geometry().top());
   EXPECT_EQ(Dlg->GroupBox2->title(), QStringLiteral("其它参数"));
   EXPECT_EQ(Dlg->TSData->geometry(), QRect(8, 56, 521, 161));
   EXPECT_EQ(Dlg->BtnTest->geometry(), QRect(448, 22, 75, 25));

@@ -57,6 +57,9 @@ TEST_F(HistoryPage, RowsComeAsTheTableScrollsEachOnceNewestFirst) {
   }
   EXPECT_EQ(people.size(), size_t(kResults));
   EXPECT_EQ(model->index(0, 3).data().toString(), QStringLiteral("测试员449"));
+  // The history numbers its own rows (the uploads numbered theirs 1 to 255
+  // and again).
+  for (int r = 0; r < kResults; ++r) EXPECT_EQ(model->index(r, 0).data().toString(), QString::number(r + 1)) << r;
 }
 
 TEST_F(HistoryPage, ExportWritesEveryRowOfTheFilter) {

@@ -81,6 +81,16 @@ TEST_F(HistoryReport, ShowsTheCriteriaTheVerdictsWithTheirReasonsAndTheTrend) {
     EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected << "\n" << text.toStdString();
   }
   EXPECT_FALSE(text.contains(QStringLiteral("99.0"))) << "another device's result";
+  // "μΩ" is one narrow word: its Greek letters are not drawn as wide as
+  // Chinese characters ("μ Ω").
+  int units = 0;
+  for (const TPdfWord& w : PdfWords(pdf)) {
+    if (w.Text != QStringLiteral("μΩ")) continue;
+    ++units;
+    const double size = w.YMax - w.YMin;  // about the font's size in points
+    EXPECT_LT(w.XMax - w.XMin, 1.5 * size) << "at " << w.XMin << "," << w.YMin;
+  }
+  EXPECT_GT(units, 5);
 
   // The rows, oldest first, numbered; a second reason on a line of its own.
   const QList<TPdfLine> lines = PdfLines(PdfWords(pdf));

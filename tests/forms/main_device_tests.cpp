@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QTimer>
+#include <QScrollBar>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -731,6 +732,27 @@ TEST_F(MainDevice, TheHistoryTabShowsTheUploadJudgedAlsoAfterARestart) {
   EXPECT_DOUBLE_EQ(W->tsHistory->MaxLine->at(0).y(), 0.1);
   W->resize(1100, 700);
   W->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/history-tab.png"));  // to be looked at
+}
+
+}  // namespace
+
+namespace {
+
+// A new upload is seen from its first record: a view scrolled down to the
+// end of an earlier upload starts at the top again.
+TEST_F(MainDevice, ANewUploadStartsTheViewAtTheTop) {
+  StartSim({QStringLiteral("--records"), QStringLiteral("60")});
+  Connect();
+  W->BtnSampleData->click();
+  ASSERT_EQ(W->Params.giDataCount, 60);
+  W->pgc->setCurrentWidget(W->tsMachine);
+  QApplication::processEvents();
+  QScrollBar* bar = W->SGData->verticalScrollBar();
+  bar->setValue(bar->maximum());
+  ASSERT_GT(bar->value(), 0);
+  W->BtnSampleData->click();
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_TRUE(W->SGData->visualRect(W->SGData->model()->index(0, 0)).isValid());
 }
 
 }  // namespace

@@ -33,6 +33,17 @@ TEST(Gbk, RoundTripsChineseAndCountsDoubleBytes) {
   EXPECT_EQ(GbkLength(text), bytes.size());
 }
 
+// Characters GBK holds in another form are written in that form; the rest
+// are named, each once.
+TEST(Gbk, CompatibleFormsAreKeptAndTheRestNamed) {
+  EXPECT_EQ(GbkCompatible(QStringLiteral("35.0 \u00B5Ω")), QStringLiteral("35.0 μΩ"));  // the micro sign
+  EXPECT_EQ(GbkCompatible(QStringLiteral("\uFF71\uFF72")), QStringLiteral("アイ"));     // half-width katakana
+  EXPECT_EQ(GbkCompatible(QStringLiteral("测试 ＡＢ")), QStringLiteral("测试 ＡＢ"));     // GBK's own full-width
+  EXPECT_EQ(GbkUnheld(QStringLiteral("김 철수 QK☃ 35.0 \u00B5Ω 김")), QStringLiteral("김철수☃"));
+  EXPECT_EQ(GbkUnheld(QStringLiteral("a😀b😀")), QStringLiteral("😀"));
+  EXPECT_TRUE(GbkUnheld(QStringLiteral("测试电阻(A)=30.5 μΩ")).isEmpty());
+}
+
 TEST(Gbk, BrokenInputNeverFailsTheWholeText) {
   EXPECT_EQ(FromGbk(QByteArray("ab\xB2")), QStringLiteral("ab\uFFFD")) << "a cut double byte";
   EXPECT_EQ(ToGbk(QStringLiteral("a😀b")), QByteArray("a?b")) << "outside GBK";

@@ -95,11 +95,48 @@ TEST(Convert, FailuresAreReportedInChineseWithANonZeroStatus) {
 TEST(Convert, HelpAndWrongArguments) {
   TRun help = Convert({QStringLiteral("--help")});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_TRUE(help.out.contains(QStringLiteral("qk4820-convert 输入文件 输出文件")));
+  EXPECT_TRUE(help.out.contains(QStringLiteral("qk4820-convert [--lossy] 输入文件 输出文件")));
   TRun none = Convert({});
   EXPECT_EQ(none.exitCode, 2);
   EXPECT_TRUE(none.err.contains(QStringLiteral("需要两个参数")));
   EXPECT_EQ(Convert({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}).exitCode, 2);
+}
+
+// More records than Excel 97-2003 holds: the writer's reason is told, not
+// only that the conversion failed.
+TEST(Convert, TooManyRecordsForXlsSayWhy) {
+  QTemporaryDir dir;
+  const QString in = dir.filePath(QStringLiteral("many.csv"));
+  QByteArray csv = "\xEF\xBB\xBF序号,时间,设备编号\r\n";
+  for (int r = 1; r <= 65536; ++r) csv += QByteArray::number(r) + ",24-05-02 09:07,QK\r\n";
+  QFile f(in);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(csv);
+  f.close();
+  const TRun r = Convert({in, dir.filePath(QStringLiteral("many.xls"))});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("转换成Excel格式失败！"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("最多容纳 65536 行"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("请保存为 .xlsx 文件"))) << r.err.toStdString();
+}
+
+// A text file cannot keep every character: the conversion names them and
+// fails, unless --lossy lets them be written as '?'.
+TEST(Convert, CharactersATextFileCannotKeepAreNamedUnlessLossy) {
+  QTemporaryDir dir;
+  const QString in = dir.filePath(QStringLiteral("names.csv"));
+  QFile f(in);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("\xEF\xBB\xBF序号,时间,设备编号,测试人员\r\n1,24-05-02 09:07,QK☃,김\r\n");
+  f.close();
+  const QString out = dir.filePath(QStringLiteral("names.txt"));
+  const TRun refused = Convert({in, out});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(refused.err.contains(QStringLiteral("以下字符无法保存到文本文件：☃ 김。"))) << refused.err.toStdString();
+  EXPECT_FALSE(QFile::exists(out));
+  const TRun lossy = Convert({QStringLiteral("--lossy"), in, out});
+  EXPECT_EQ(lossy.exitCode, 0) << lossy.err.toStdString();
+  EXPECT_TRUE(FromGbk(Read(out)).contains(QStringLiteral("设备编号=QK?\r\n")));
 }
 
 }  // namespace

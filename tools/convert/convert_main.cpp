@@ -1,7 +1,7 @@
 // qk4820-convert: converts an archive file into another kind, for scripts and
 // for batch conversion of old archives.
 //
-//   qk4820-convert IN OUT
+//   qk4820-convert [--lossy] IN OUT
 //
 // IN is opened exactly as the archive tab's "打开Excel" opens a chosen file
 // (same code, same choice of reader by the name), and the archive it gives is
@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "data/RecordTable.h"
 #include "data/UDataCenter.h"
@@ -25,14 +26,16 @@
 namespace {
 
 const char kUsage[] =
-    "用法：qk4820-convert 输入文件 输出文件\n"
-    "usage: qk4820-convert IN OUT\n"
+    "用法：qk4820-convert [--lossy] 输入文件 输出文件\n"
+    "usage: qk4820-convert [--lossy] IN OUT\n"
     "\n"
     "把测试数据文件转换成另一种格式：输入文件按“打开Excel”的方式读入测试数据归档，\n"
     "再按“保存至Excel”的方式按输出文件的扩展名保存（.txt 文本文件，.csv CSV文件，\n"
     "其它为电子表格）。不显示窗口，也不需要图形界面；提示信息写到标准错误输出。\n"
     "Opens IN as the archive tab's open button does and saves the archive to OUT as\n"
     "its save button does, chosen by OUT's name (.txt, .csv, else a spreadsheet).\n"
+    "文本文件只能保存 GBK 字符：其它字符会被列出并拒绝转换，加 --lossy 则写为“?”。\n"
+    "A text file keeps GBK characters only: others are named and refused; --lossy writes them as '?'.\n"
     "\n"
     "退出码 / exit status: 0 成功 success, 1 转换失败 the conversion failed,\n"
     "2 参数错误 wrong arguments.\n";
@@ -51,10 +54,18 @@ class TStderrMessages : public IMessageService {
     text.replace(QStringLiteral("\n\n"), QStringLiteral(" "));
     if (!r.detail.isEmpty()) text += QStringLiteral(" ") + r.detail;
     Print(stderr, QStringLiteral("qk4820-convert: %1\n").arg(text));
+    // A question (the characters a text file cannot keep) is answered Yes
+    // only when --lossy says so.
+    if (r.buttons == TMsgButtons::YesNo) {
+      if (Lossy) return TMsgResult::Yes;
+      Failed = true;
+      return TMsgResult::No;
+    }
     if (r.icon == TMsgIcon::Warning || r.icon == TMsgIcon::Error) Failed = true;
-    return r.buttons == TMsgButtons::YesNo ? TMsgResult::No : TMsgResult::Ok;
+    return TMsgResult::Ok;
   }
   bool Failed = false;
+  bool Lossy = false;
 };
 
 // No dialog is ever asked for; no folder is opened.
@@ -80,7 +91,16 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  if (argc != 3) {
+  std::vector<const char*> files;
+  bool lossy = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--lossy") == 0) {
+      lossy = true;
+    } else {
+      files.push_back(argv[i]);
+    }
+  }
+  if (files.size() != 2) {
     std::fputs("qk4820-convert: 需要两个参数：输入文件和输出文件（--help 查看用法）\n", stderr);
     return 2;
   }
@@ -88,10 +108,11 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qInstallMessageHandler(QuietQt);
   QApplication app(argc, argv);
-  const QString in = QString::fromLocal8Bit(argv[1]);
-  const QString out = QString::fromLocal8Bit(argv[2]);
+  const QString in = QString::fromLocal8Bit(files[0]);
+  const QString out = QString::fromLocal8Bit(files[1]);
 
   TStderrMessages messages;
+  messages.Lossy = lossy;
   SetMessageService(&messages);
   TNoDesktop desktop;
   SetDesktopServices(&desktop);

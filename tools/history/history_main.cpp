@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "data/FileFormats.h"
+#include "data/RecordTable.h"
 #include "data/UDataCenter.h"
 #include "history/HistoryImport.h"
 #include "history/HistorySync.h"
@@ -110,6 +111,7 @@ class TJudgedRows : public ITextRows {
   int ColCount() const override { return Judged::kColumns + 1; }
   QString Cell(int row, int col) const override {
     const THistoryRow& r = FRows[size_t(row)];
+    if (col == Record::kNumber) return QString::number(row + 1);  // the history's own numbering
     return col == Judged::kColumns ? r.reasons.join(QStringLiteral("；")) : r.texts.value(col);
   }
 
@@ -186,10 +188,12 @@ int List(TResultStore& store, const TOptions& o) {
   Print(stdout, (Judged::Captions() + QStringList{QStringLiteral("原因")}).join(QLatin1Char('\t')) + QLatin1Char('\n'));
   const THistoryFilter filter{o.device, o.from, o.to};
   std::unique_ptr<TStoredResult> after;
+  int number = 0;
   for (;;) {
     const std::vector<TStoredResult> page = store.Page(filter, after.get(), 1000);
     if (page.empty()) break;
-    for (const THistoryRow& r : JudgedRows(store, page)) {
+    for (THistoryRow r : JudgedRows(store, page)) {
+      r.texts[Record::kNumber] = QString::number(++number);  // the history's own numbering
       Print(stdout, (r.texts + QStringList{r.reasons.join(QStringLiteral("；"))}).join(QLatin1Char('\t')) + QLatin1Char('\n'));
     }
     after = std::make_unique<TStoredResult>(page.back());
