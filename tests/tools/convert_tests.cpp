@@ -46,7 +46,7 @@ QByteArray TextArchive() {
   for (int r = 1; r <= 2; ++r) {
     t += QStringLiteral("序号=%1\r\n[参数]\r\n时间=24-05-0%1 09:07\r\n设备编号=QK-%1\r\n测试人员=张三\r\n"
                         "测试地点=一号站,东\r\n测试档位=100A\r\n载流时间=30 秒\r\n[试验结果]\r\n测试相=三相\r\n"
-                        "测试电阻(A)=52.4 μΩ\r\n测试电阻(B)=61.9 μΩ\r\n测试电阻(C)=47.3 μΩ\r\n\r\n\r\n")
+                        "A相电阻=52.4 μΩ\r\nB相电阻=61.9 μΩ\r\nC相电阻=47.3 μΩ\r\n\r\n\r\n")
              .arg(r);
   }
   return ToGbk(t);

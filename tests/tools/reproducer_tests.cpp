@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
         TReproducer{"csv-only-empty-quoted-field.csv", 1, "指定的文件沒有內容"},
         // A million rows, each with a value at the last column: read.
         TReproducer{"ods-far-column-repeated-rows-unbounded-mem.ods", 0, ""},
-        TReproducer{"ods-rows-repeated-signed-overflow-ub.ods", 1, "没有数据保存！"},
+        TReproducer{"ods-rows-repeated-signed-overflow-ub.ods", 1, "文件中没有测试记录"},
         TReproducer{"ods-text-s-count-6GB-alloc.ods", 1, "超过 1024 MB 的上限"},
         TReproducer{"xls-directory-chain-cycle-550MB-rss.xls", 1, "Excel 97-2003 工作簿已损坏"},
         TReproducer{"xls-minisector-shift-exponent-ub.xls", 1, "Excel 97-2003 工作簿已损坏（小扇区大小）"},
