@@ -252,7 +252,9 @@ QString TFrmPreview::PageLabel() const { return FPagePanel->text(); }
 
 void TFrmPreview::QRPreview1PageAvailable(int pageNum) {
   PageCount = pageNum;
-  UpdatePageLabel();
+  // A long report reports thousands of pages at once: the label is written
+  // for the last of them.
+  if (pageNum >= QRPreview1->PageCount()) UpdatePageLabel();
 }
 
 void TFrmPreview::GoToPage(int page) {

@@ -7,6 +7,8 @@
 #include <QPicture>
 #include <QValueAxis>
 
+#include <algorithm>
+
 #include "data/RecordTable.h"
 #include "forms/UDlgPreview.h"
 #include "forms/UTrendChart.h"
@@ -105,6 +107,7 @@ TQRAssessment::TQRAssessment(QObject* owner) : TQuickRep(owner) {
   RowBand = AddBand(QStringLiteral("RowBand"), TQRBandType::rbSubDetail, kRowHeight);
   RowBand->HeaderBand = CaptionBand;
   RowBand->OnNeedData = [this](bool& more) { NeedData(more); };
+  RowBand->OnSeek = [this](int index) { Seek(index); };
   int i = 0;
   for (const TColumn& c : kColumns) {
     TQRLabel* caption = label(CaptionBand, QStringLiteral("QRLCol%1").arg(i).toLatin1().constData(), bold9, c.left, 6);
@@ -155,11 +158,16 @@ void TQRAssessment::Load(const TAssessmentData& d) {
   }
   FRows.clear();
   FRows.reserve(d.results.size());
+  FFirstBand.clear();
+  FFirstBand.reserve(d.results.size());
   int counts[4] = {0, 0, 0, 0};
   std::vector<TTrendPoint> points;
   points.reserve(d.results.size());
+  size_t bands = 0;
   for (const TStoredResult& r : d.results) {
     FRows.push_back(JudgedRow(r, TJudge{c, d.reference}));
+    FFirstBand.push_back(bands);
+    bands += std::max<size_t>(1, size_t(FRows.back().reasons.size()));
     ++counts[int(FRows.back().verdict)];
     points.push_back(TTrendPoint{r.time, r.ohms});
   }
@@ -229,6 +237,23 @@ void TQRAssessment::NeedData(bool& moreData) {
   } else {
     FReason = 0;
     ++FRow;
+  }
+}
+
+void TQRAssessment::Seek(int index) {
+  // The row whose lines hold that band, and the line within it.
+  const size_t band = size_t(std::max(index, 0));
+  const auto after = std::upper_bound(FFirstBand.begin(), FFirstBand.end(), band);
+  if (after == FFirstBand.begin()) {
+    FRow = 0;
+    FReason = 0;
+    return;
+  }
+  FRow = size_t(after - FFirstBand.begin()) - 1;
+  FReason = int(band - FFirstBand[FRow]);
+  if (FRow < FRows.size() && FReason >= std::max<int>(1, int(FRows[FRow].reasons.size()))) {
+    FRow = FRows.size();  // past the last line
+    FReason = 0;
   }
 }
 

@@ -60,8 +60,10 @@ class TQRAssessment : public TQuickRep {
 
  private:
   void NeedData(bool& moreData);
+  void Seek(int index);
 
   std::vector<THistoryRow> FRows;
+  std::vector<size_t> FFirstBand;  // index of each row's first line band
   size_t FRow = 0;     // the row printing
   int FReason = 0;     // its reason printing
 };

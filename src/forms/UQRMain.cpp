@@ -83,6 +83,7 @@ TQRMain::TQRMain(QObject* owner) : TQuickRep(owner) {
   QRSubDetail1->HeaderBand = GroupHeaderBand1;
   QRSubDetail1->PrintIfEmpty = true;
   QRSubDetail1->OnNeedData = [this](bool& moreData) { QRSubDetail1NeedData(moreData); };
+  QRSubDetail1->OnSeek = [this](int index) { RowCursor = index + 1; };
   QRTNo = Label(QRSubDetail1, "QRTNo", QString(), arial9, 10);
   QRTTime = Label(QRSubDetail1, "QRTTime", QString(), arial9, 10);
   QRTDeviceNo = Label(QRSubDetail1, "QRTDeviceNo", QString(), arial9, 10);

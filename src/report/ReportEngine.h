@@ -16,6 +16,7 @@
 //
 // Positions inside a band are report pixels at 96 per inch, band heights and
 // margins millimetres.
+#include <QElapsedTimer>
 #include <QFont>
 #include <QObject>
 #include <QPageLayout>
@@ -32,6 +33,7 @@ class QPagedPaintDevice;
 class QPicture;
 class QPainter;
 class QWidget;
+class QTimer;
 class TQRPreview;
 class TQRPrinter;
 
@@ -136,6 +138,11 @@ class TQRBand {
   // (with the captions the labels hold on return) or leave it false to end
   // the rows.
   std::function<void(bool& moreData)> OnNeedData;
+  // Row band: makes the next OnNeedData give the band of that index
+  // (0-based, in the order OnNeedData gave them). With it a page is
+  // composed alone when it is shown or printed; without it every page is
+  // composed at once.
+  std::function<void(int index)> OnSeek;
   // Row band: the caption band printed above the first row and at the top of
   // every further page the rows run over.
   TQRBand* HeaderBand = nullptr;
@@ -182,10 +189,39 @@ struct TQRPage {
   QStringList TextsOf(const QString& labelName) const;
 };
 
-// Draws pages on a device that is already open on its first page; a new page
-// is started before every page but the first.
+// Draws a page on a device (its printable area's top-left at the painter's
+// origin); a new page is started before every page but the first.
+void DrawReportPage(QPainter& painter, QPaintDevice& device, const TQRPage& page);
 void DrawReportPages(QPainter& painter, QPagedPaintDevice& device,
                      const std::vector<TQRPage>& pages);
+
+// A point in time to stop a slice of work at.
+class TDeadline {
+ public:
+  static TDeadline Never() { return TDeadline(-1); }
+  static TDeadline In(qint64 ms) { return TDeadline(ms); }
+  bool Passed() const { return FMs >= 0 && FTimer.hasExpired(FMs); }
+
+ private:
+  explicit TDeadline(qint64 ms) : FMs(ms) { FTimer.start(); }
+  QElapsedTimer FTimer;
+  qint64 FMs;
+};
+
+// The pages of a generated report: how many, and each as it is asked for.
+class TQRPageSource {
+ public:
+  virtual ~TQRPageSource() = default;
+  // Pages laid out so far.
+  virtual int PageCount() const = 0;
+  // Whether every page is laid out.
+  virtual bool Complete() const { return true; }
+  // Lays out more pages until the deadline has passed and one more page is
+  // laid out, or to the end; returns Complete().
+  virtual bool Extend(const TDeadline&) { return true; }
+  // Page index (0-based), composed when asked for; an empty page outside.
+  virtual TQRPage Page(int index) = 0;
+};
 
 // ---- Report ------------------------------------------------------------------
 struct TQRPageSetup {
@@ -210,6 +246,9 @@ class TQuickRep : public QObject {
 
   // Composes every page for the layout (the printable area's size counts).
   std::vector<TQRPage> Generate(const QPageLayout& layout);
+  // Lays the pages out for the layout, composing none: each is composed
+  // when asked for (every one at once when a row band has no OnSeek).
+  std::shared_ptr<TQRPageSource> Paginate(const QPageLayout& layout);
 
   // The report's printer: its settings (printer, file, copies, paper) stay
   // from one print to the next. Set up with Page: 1 copy, no duplex, all
@@ -251,11 +290,20 @@ class TQRPrinter : public QObject {
   TQuickRep* Report() const { return FReport.data(); }
   QPrinter& Printer() const { return *FPrinter; }
 
-  int PageCount() const { return static_cast<int>(FPages.size()); }
-  const std::vector<TQRPage>& Pages() const { return FPages; }
+  int PageCount() const { return FSource ? FSource->PageCount() : 0; }
+  // Page index (0-based), composed when asked for.
+  TQRPage Page(int index) const { return FSource ? FSource->Page(index) : TQRPage{}; }
+  // Every page, laid out and composed now (for a look at a short report).
+  std::vector<TQRPage> Pages() const;
+  // Whether every page is laid out; until then PagesAdded reports the pages
+  // laid out meanwhile, in the background.
+  bool Complete() const { return !FSource || FSource->Complete(); }
+  // Lays out the remaining pages now.
+  void FinishPlanning();
   // Page layout the pages were composed for.
   const QPageLayout& Layout() const { return FLayout; }
   void SetPages(std::vector<TQRPage> pages, const QPageLayout& layout);
+  void SetSource(std::shared_ptr<TQRPageSource> pages, const QPageLayout& layout);
 
   // The print dialog (printer or PDF file, copies); when accepted, the report
   // is generated again onto the chosen printer, all pages. Returns false when
@@ -276,6 +324,7 @@ class TQRPrinter : public QObject {
 
  signals:
   void PagesChanged();      // the pages were composed again
+  void PagesAdded(int firstNew);  // pages from firstNew (1-based) were laid out
   void CloseRequested();    // previews should close their windows
   void PreviewFinished();   // the last preview control went away
 
@@ -283,7 +332,10 @@ class TQRPrinter : public QObject {
   QPointer<TQuickRep> FReport;
   std::shared_ptr<QPrinter> FPrinter;
   QString FTitle;
-  std::vector<TQRPage> FPages;
+  void PlanMore();
+
+  std::shared_ptr<TQRPageSource> FSource;
+  QPointer<QTimer> FPlanning;
   QPageLayout FLayout;
   std::vector<TQRPreview*> FPreviews;
 };

@@ -3,17 +3,18 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QTimer>
-#include <QPrintPreviewWidget>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <memory>
 
+#include "report/ReportEngine.h"
 #include "report/ReportPreview.h"
 #include "report_fixture.h"
 
@@ -136,6 +137,38 @@ TEST_F(ReportPreview, TheTotalGrowsWithEachPageMadeAvailableAndLastGoesToTheLate
   EXPECT_EQ(PreviewWindows(), 0);
 }
 
+// A long archive opens on page 1 with its page count known, having drawn
+// only what is in view; going to the last page draws that page, not the
+// pages between.
+TEST_F(ReportPreview, ALongReportShowsPageOneAndItsCountBeforeTheOtherPagesAreDrawn) {
+  constexpr int kRows = 3000;  // 104 pages
+  Fill(SGSave, kRows);
+  PrintArchive(kRows, [&](TFrmPreview* w) {
+    w->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/preview-long.png"));
+    TQRPageView* view = w->QRPreview1->View();
+    EXPECT_GE(w->PageCount, 1);
+    EXPECT_EQ(w->PageLabel(), Label(1, w->PageCount));
+    // The remaining pages are counted in the background, none drawn.
+    QElapsedTimer waited;
+    waited.start();
+    while (!w->QRPreview1->QRPrinter()->Complete() && waited.elapsed() < 60000) {
+      QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(w->PageCount, 104);
+    EXPECT_EQ(w->PageLabel(), Label(1, 104));
+    EXPECT_GE(view->PagesDrawn(), 1);
+    EXPECT_LE(view->PagesDrawn(), 2);
+    w->tbLast->click();
+    w->grab();
+    EXPECT_EQ(w->PageLabel(), Label(104, 104));
+    EXPECT_LE(view->PagesDrawn(), 4);
+    w->tbZToFit->click();
+    w->grab();
+    EXPECT_LE(view->PagesDrawn(), 6);
+    EXPECT_EQ(w->PageLabel(), Label(104, 104));
+  });
+}
+
 TEST_F(ReportPreview, AOnePageReportShowsPageOneOfOne) {
   Fill(SGData, 2);
   giDataCount = 2;
@@ -155,17 +188,17 @@ TEST_F(ReportPreview, ZoomButtonsAreExclusiveAndLeaveThePageLabelAlone) {
   PrintArchive(60, [&](TFrmPreview* w) {
     w->tbNext->click();
     const QString label = w->PageLabel();
-    QPrintPreviewWidget* view = w->QRPreview1->View();
+    TQRPageView* view = w->QRPreview1->View();
     w->tbZToFit->click();
-    EXPECT_EQ(view->zoomMode(), QPrintPreviewWidget::FitInView);
+    EXPECT_EQ(view->ZoomMode(), TQRPageView::FitInView);
     EXPECT_TRUE(w->tbZToFit->isChecked());
     EXPECT_FALSE(w->tbZToWidth->isChecked());
     w->tb100->click();
-    EXPECT_EQ(view->zoomMode(), QPrintPreviewWidget::CustomZoom);
+    EXPECT_EQ(view->ZoomMode(), TQRPageView::CustomZoom);
     EXPECT_EQ(w->QRPreview1->Zoom(), 100);
     EXPECT_FALSE(w->tbZToFit->isChecked());
     w->tbZToWidth->click();
-    EXPECT_EQ(view->zoomMode(), QPrintPreviewWidget::FitToWidth);
+    EXPECT_EQ(view->ZoomMode(), TQRPageView::FitToWidth);
     EXPECT_TRUE(w->tbZToWidth->isChecked());
     EXPECT_FALSE(w->tb100->isChecked());
     EXPECT_EQ(w->PageLabel(), label);
