@@ -172,18 +172,22 @@ QString Field(const QString& text) {
 
 QByteArray Bytes(const QStringList& captions, const ITextRows& rows) {
   const int count = rows.RowCount();
-  QString text;
-  text.reserve((count + 1) * 160);
+  // Written as UTF-8 row by row: no text of the whole file in between.
+  QByteArray bytes("\xEF\xBB\xBF");
+  bytes.reserve(qsizetype(count + 1) * 100);
+  QString line;
   // The record's columns, then any further ones the captions name.
   const int columns = std::max<int>(kColumns, int(captions.size()));
   for (int r = -1; r < count; ++r) {
+    line.clear();
     for (int c = 0; c < columns; ++c) {
-      if (c > 0) text += QLatin1Char(',');
-      text += Field(TrimText(r < 0 ? captions.value(c) : rows.Cell(r, c)));
+      if (c > 0) line += QLatin1Char(',');
+      line += Field(TrimText(r < 0 ? captions.value(c) : rows.Cell(r, c)));
     }
-    text += QStringLiteral("\r\n");
+    line += QStringLiteral("\r\n");
+    bytes += line.toUtf8();
   }
-  return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+  return bytes;
 }
 
 }  // namespace CsvFile
