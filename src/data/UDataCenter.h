@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "data/Conversions.h"
+#include "data/TestSeries.h"
 
 class TIniFile;
 
@@ -47,6 +48,8 @@ struct TWorkingParams {
   // The same results in ohms as the instrument's frame gave them, where the
   // texts are still those it gave (else empty), for the results history.
   std::array<std::optional<double>, 3> gResultOhms;
+  // The course of the last test, for the results history.
+  TTestSeries gResultSeries;
   QString strTestUser;  // at most 20 GBK bytes each
   QString strTestAdd;
   QString strDevice;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <QChart>
+#include <QChartView>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFrame>
@@ -21,6 +23,7 @@
 
 #include "comm/InstrumentLink.h"
 #include "data/RecordTable.h"
+#include "forms/USeriesChart.h"
 #include "forms/uWaitForm.h"
 #include "platform/EventPump.h"
 #include "platform/Fonts.h"
@@ -111,6 +114,7 @@ QFont GridFont() { return PixelFont(QStringLiteral("MS Sans Serif"), 16); }
 
 const QString k100A = QStringLiteral("100A");
 
+constexpr int kDialogWidth = 1006;
 constexpr std::uint32_t kFirstFrameMs = kStartTest.timeoutMs;
 constexpr std::uint32_t kNextFrameMs = kNextLiveFrameMs;
 
@@ -147,7 +151,8 @@ void TFrmTest::FormCreate() {
   setWindowTitle(QStringLiteral("测试"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFont(SongFont(12));
-  setFixedSize(586, 376);
+  // The test's course stands to the right of the parameters.
+  setFixedSize(kDialogWidth, 376);
 
   GroupBox1 = new QGroupBox(QStringLiteral("测试参数"), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -182,10 +187,22 @@ void TFrmTest::FormCreate() {
   Panel1 = new QFrame(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
   Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  Panel1->setGeometry(0, 376 - 56, 586, 56);
+  Panel1->setGeometry(0, 376 - 56, kDialogWidth, 56);
   BtnOK = MakeButton(Panel1, "BtnOK", QStringLiteral("归档"), Glyph(TGlyph::Archive), 128, 15, 73, 25);
   btnPrint = MakeButton(Panel1, "btnPrint", QStringLiteral("仪器打印"), Glyph(TGlyph::Print), 250, 15, 89, 25);
   BtnCancel = MakeButton(Panel1, "BtnCancel", QStringLiteral("退出"), QIcon(), 390, 15, 75, 25);
+
+  FChart = std::make_unique<TSeriesChart>(MakeSeriesChart(QStringLiteral("测试过程")));
+  ChartView = new QChartView(FChart->Chart, this);
+  ChartView->setObjectName(QStringLiteral("ChartView"));
+  ChartView->setRenderHint(QPainter::Antialiasing);
+  ChartView->setGeometry(580, 8, kDialogWidth - 580 - 12, 272);
+  for (int p = 0; p < 3; ++p) {
+    LblSettled[p] = new QLabel(this);
+    LblSettled[p]->setObjectName(QStringLiteral("LblSettled%1").arg(QChar(u'A' + p)));
+    LblSettled[p]->setGeometry(600 + p * 130, 288, 124, 24);
+    LblSettled[p]->setAlignment(Qt::AlignCenter);
+  }
 
   connect(CBCurrentStep, &QComboBox::activated, this, [this] { Guarded([this] { CBCurrentStepChange(); }); });
   connect(BtnTest, &QPushButton::clicked, this, [this] { BtnTestClick(); });
@@ -313,10 +330,80 @@ bool TFrmTest::SaveResults() {
                                  ? std::optional<double>(v.ohms)
                                  : std::nullopt;
   }
+  P.gResultSeries = FSeries;
   return true;
 }
 
 bool TFrmTest::FormCloseQuery() { return SaveResults(); }
+
+namespace {
+
+// The number a current text starts with ("100.2A" → 100.2).
+std::optional<double> LeadingNumber(const QString& text) {
+  const QString t = text.trimmed();
+  qsizetype end = 0;
+  while (end < t.size() && (t[end].isDigit() || t[end] == u'.' || (end == 0 && t[end] == u'-'))) ++end;
+  bool ok = false;
+  const double v = t.left(end).toDouble(&ok);
+  return ok && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+}
+
+}  // namespace
+
+void TFrmTest::AddToSeries(const TRecvFA& f) {
+  if (f.State != kLiveMeasuring && f.State != kLiveFinished && f.State != kLiveWiringError &&
+      f.State != kLiveOverRange) {
+    return;
+  }
+  TSeriesFrame frame;
+  // The instrument's own count of load seconds where the frame has one,
+  // else the time since the start frame; never before the frame before.
+  frame.seconds = f.LoadSeconds > 0 ? double(f.LoadSeconds)
+                                    : std::round(TicksSince(std::uint32_t(FSeriesStart)) / 100.0) / 10.0;
+  if (!FSeries.empty() && frame.seconds <= FSeries.back().seconds) frame.seconds = FSeries.back().seconds + 0.1;
+  if (f.State == kLiveWiringError || f.State == kLiveOverRange) {
+    frame.fault = true;
+  } else {
+    const float ohms[3] = {f.OhmA, f.OhmB, f.OhmC};
+    const int phases = cbbPhaseSelect->currentIndex() == 1 ? 3 : 1;
+    for (int p = 0; p < phases; ++p) {
+      if (std::isfinite(ohms[p])) frame.ohms[size_t(p)] = double(ohms[p]);
+    }
+    frame.current = LeadingNumber(Q(f.CurrentA));
+  }
+  if (int(FSeries.size()) >= kMaxSeriesFrames) return;
+  FSeries.push_back(frame);
+  AppendFrame(*FChart, frame);
+  ShowSettled();
+}
+
+bool TFrmTest::Settled() const {
+  const TSettleRule rule = SettleRuleOf(SettingsFile());
+  for (int p = 0; p < 3; ++p) {
+    const bool measured = std::any_of(FSeries.begin(), FSeries.end(),
+                                      [p](const TSeriesFrame& f) { return f.ohms[size_t(p)].has_value(); });
+    if (measured && !PhaseSettled(FSeries, p, rule)) return false;
+  }
+  return true;
+}
+
+void TFrmTest::ShowSettled() {
+  const TSettleRule rule = SettleRuleOf(SettingsFile());
+  for (int p = 0; p < 3; ++p) {
+    const bool measured = std::any_of(FSeries.begin(), FSeries.end(),
+                                      [p](const TSeriesFrame& f) { return f.ohms[size_t(p)].has_value(); });
+    QLabel* label = LblSettled[p];
+    if (!measured) {
+      label->clear();
+      continue;
+    }
+    const bool settled = PhaseSettled(FSeries, p, rule);
+    label->setText(QStringLiteral("%1相：%2").arg(QChar(u'A' + p)).arg(settled ? QStringLiteral("已稳定")
+                                                                                : QStringLiteral("未稳定")));
+    label->setStyleSheet(settled ? QStringLiteral("color: rgb(47, 160, 74); font-weight: bold;")
+                                 : QStringLiteral("color: rgb(192, 96, 0);"));
+  }
+}
 
 void TFrmTest::reject() {
   if (FRunning) {
@@ -449,9 +536,13 @@ void TFrmTest::RunTest() {
   FTestStamp = 0;
 
   std::uint32_t limit = kFirstFrameMs;
+  FSeries.clear();
+  ClearSeriesChart(*FChart);
+  ShowSettled();
   ShowWaitOver(this, kLoadingNotice);
   link.StartTest(TTestParams{P.iTestTime, P.iCurrentStep, P.iPhase});
   std::uint32_t startTick = GetTickCount();
+  FSeriesStart = startTick;
   FTesting = true;
   int P = 0;
 
@@ -473,6 +564,7 @@ void TFrmTest::RunTest() {
     startTick = GetTickCount();
     QString message;
     const int s = ShowLiveFrame(*frame, message);
+    AddToSeries(*frame);
     const TRecvFA& f = *frame;
     const int L = f.LoadSeconds;
     if (s == kLiveWiringError || s == kLiveOverRange) {
@@ -560,6 +652,10 @@ void TFrmTest::BtnOKClick() {
   }
   if (FArchivedStamp == FTestStamp) {
     MsgBox(this, QStringLiteral("数据已经归档！"), TMsgIcon::Information);
+    return;
+  }
+  if (!Settled() && MsgBox(this, QStringLiteral("测试值尚未稳定，仍要归档吗？"), TMsgIcon::Warning,
+                           TMsgButtons::YesNo) != TMsgResult::Yes) {
     return;
   }
   // The archive page comes into view in every case.

@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
+#include "data/TestSeries.h"
 #include "data/UDataCenter.h"
 
 class TInstrumentLink;
@@ -30,8 +32,11 @@ struct TTestContext {
   std::function<bool(QWidget* box)> openPort;
 };
 
+class QChartView;
+struct TSeriesChart;
 class QComboBox;
 class QFrame;
+class QLabel;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -58,6 +63,9 @@ class TFrmTest : public QDialog {
   QPushButton* BtnOK;
   QPushButton* btnPrint;
   QPushButton* BtnCancel;
+  // The course of the running or last test, and whether each phase settled.
+  QChartView* ChartView;
+  QLabel* LblSettled[3];
 
   // Checks the entries in order and stores each valid one in the working
   // parameters; the first invalid entry is reported, gets the focus and
@@ -79,6 +87,10 @@ class TFrmTest : public QDialog {
   std::int64_t ArchivedStamp() const { return FArchivedStamp; }
   // Live frames shown since the dialog was created.
   int FramesShown() const { return FFramesShown; }
+  // The course of the running or last test.
+  const TTestSeries& Series() const { return FSeries; }
+  // Whether every phase the last test measured has settled.
+  bool Settled() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -127,6 +139,12 @@ class TFrmTest : public QDialog {
     double ohms = 0;
   };
   TShownValue FShownOhms[3];
+  // The course of the test: frames as they came, and its chart.
+  TTestSeries FSeries;
+  std::unique_ptr<TSeriesChart> FChart;
+  std::int64_t FSeriesStart = 0;  // tick of the start frame
+  void AddToSeries(const TRecvFA& frame);
+  void ShowSettled();
   // Set when the frame loop starts; cleared only by a stop request.
   bool FTesting = false;
   // Local date-time of the last completed test in milliseconds since the

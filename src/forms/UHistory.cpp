@@ -29,6 +29,7 @@
 
 #include "data/UDataCenter.h"
 #include "data/RecordTable.h"
+#include "data/TestSeries.h"
 #include "forms/UDataFiles.h"
 #include "forms/UQRAssessment.h"
 #include "history/HistoryImport.h"
@@ -674,6 +675,20 @@ TFrmCriteria::TFrmCriteria(TResultStore& store, const QString& device, QWidget* 
   spnImbalance->setRange(0, 500);
   spnImbalance->setDecimals(0);
   spnImbalance->setSuffix(QStringLiteral(" %"));
+  const TSettleRule rule = SettleRuleOf(SettingsFile());
+  spnSettleFrames = new QSpinBox(this);
+  spnSettleFrames->setObjectName(QStringLiteral("spnSettleFrames"));
+  spnSettleFrames->setRange(2, 60);
+  spnSettleFrames->setSuffix(QStringLiteral(" 帧"));
+  spnSettleFrames->setValue(rule.frames);
+  spnSettlePercent = new QDoubleSpinBox(this);
+  spnSettlePercent->setObjectName(QStringLiteral("spnSettlePercent"));
+  spnSettlePercent->setRange(0.1, 20.0);
+  spnSettlePercent->setSingleStep(0.1);
+  spnSettlePercent->setDecimals(1);
+  spnSettlePercent->setPrefix(QStringLiteral("±"));
+  spnSettlePercent->setSuffix(QStringLiteral(" %"));
+  spnSettlePercent->setValue(rule.percent);
   MakeOkCancel(this, BtnOK, BtnCancel);
 
   auto* form = new QFormLayout;
@@ -682,6 +697,8 @@ TFrmCriteria::TFrmCriteria(TResultStore& store, const QString& device, QWidget* 
   form->addRow(QStringLiteral("基准值（μΩ）："), edtReference);
   form->addRow(QStringLiteral("允许上升倍数："), spnRise);
   form->addRow(QStringLiteral("三相不平衡上限："), spnImbalance);
+  form->addRow(QStringLiteral("测试稳定：最后"), spnSettleFrames);
+  form->addRow(QStringLiteral("均在平均值的"), spnSettlePercent);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(BtnOK);
@@ -736,6 +753,7 @@ bool TFrmCriteria::Save() {
   c.imbalancePercent = spnImbalance->value();
   try {
     FStore.SetCriteria(DeviceOf(cbDevice), c);
+    WriteSettleRule(SettingsFile(), TSettleRule{spnSettleFrames->value(), spnSettlePercent->value()});
   } catch (const EAppError& e) {
     MsgBoxWithDetail(this, QStringLiteral("评估标准未能保存。"), e.Text(), TMsgIcon::Warning);
     return false;

@@ -152,6 +152,8 @@ class THistoryPage : public QWidget {
 };
 
 // "评估标准": criteria of one device, or the program-wide defaults.
+class QSpinBox;
+
 class TFrmCriteria : public QDialog {
   Q_OBJECT
  public:
@@ -166,14 +168,15 @@ class TFrmCriteria : public QDialog {
   QLineEdit* edtReference = nullptr;
   QDoubleSpinBox* spnRise = nullptr;
   QDoubleSpinBox* spnImbalance = nullptr;
+  // Program-wide: when a live test's values count as settled.
+  QSpinBox* spnSettleFrames = nullptr;
+  QDoubleSpinBox* spnSettlePercent = nullptr;
   QPushButton* BtnOK = nullptr;
   QPushButton* BtnCancel = nullptr;
 
  private:
   TResultStore& FStore;
 };
-
-class QSpinBox;
 
 // "历史记录数据库": the results are kept in the file on this PC; a team's
 // PostgreSQL database ([Database] of the settings file) receives a copy and

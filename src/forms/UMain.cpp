@@ -649,7 +649,7 @@ void TFrmMain::ArchiveResult() {
   SGSave->SetCells(Record::kOhmC, r, p.strResultC);
   SGSave->SetRow(r);
   StoreArchived(SGSave->RowTexts(r), TStartParams{p.iLastCurrentStep, p.iLastTestTime, p.iLastPhase}, p.gResultOhms,
-                now);
+                now, SeriesText(p.gResultSeries));
 }
 
 // ---- Results history ---------------------------------------------------------------
@@ -713,8 +713,8 @@ void TFrmMain::StoreUploaded(const std::vector<QStringList>& rows, const std::ve
 }
 
 void TFrmMain::StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms,
-                             const QDateTime& time) {
-  StoreInHistory({TNewResult{TResultKind::Archived, row, ohms, start, time}});
+                             const QDateTime& time, const QString& series) {
+  StoreInHistory({TNewResult{TResultKind::Archived, row, ohms, start, time, series}});
 }
 
 void TFrmMain::HistorySettingsChanged() { HistoryService().Reconfigure(); }

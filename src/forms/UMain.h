@@ -138,7 +138,9 @@ class TFrmMain : public QWidget {
   // Stores rows in the history. A store that cannot be written leaves the
   // operation as it was; the operator is told every time, with the reason.
   void StoreUploaded(const std::vector<QStringList>& rows, const std::vector<TOhms>& ohms);
-  void StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms, const QDateTime& time);
+  // series: the test's course as text (empty: none).
+  void StoreArchived(const QStringList& row, const TStartParams& start, const TOhms& ohms, const QDateTime& time,
+                     const QString& series = QString());
   // The settings of the team database changed.
   void HistorySettingsChanged();
 

@@ -162,7 +162,7 @@ const char* const kCriteriaTable =
 // Every column of a stored result, in the order ResultAt reads them.
 const QString kColumns = QStringLiteral(
     "id, kind, device_no, test_time, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, ohm_a, ohm_b, ohm_c,"
-    " start_range, start_time, start_phase, identity, exact, stored_at, origin, synced");
+    " start_range, start_time, start_phase, identity, exact, stored_at, origin, synced, series");
 
 std::array<std::optional<double>, 3> OhmsAt(const QSqlQuery& q, int column) {
   std::array<std::optional<double>, 3> out;
@@ -188,6 +188,7 @@ TStoredResult ResultAt(const QSqlQuery& q) {
   r.storedAt = q.value(23).toString();
   r.origin = q.value(24).toString();
   r.synced = q.value(25).toInt() != 0;
+  r.series = q.value(26).toString();
   return r;
 }
 
@@ -460,8 +461,10 @@ TAddCount TResultStore::Add(const std::vector<TNewResult>& results) {
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral(
         "INSERT INTO results (identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8,"
-        " t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, synced)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"));
+        " t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, series, synced)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"));
+    QSqlQuery addSeries(db);
+    addSeries.prepare(QStringLiteral("UPDATE results SET series = ?, synced = 0 WHERE id = ? AND series IS NULL"));
     QSqlQuery upgrade(db);
     upgrade.prepare(QStringLiteral(
         "UPDATE results SET ohm_a = ?, ohm_b = ?, ohm_c = ?, exact = 1, synced = 0 WHERE id = ?"));
@@ -489,6 +492,12 @@ TAddCount TResultStore::Add(const std::vector<TNewResult>& results) {
           if (!upgrade.exec()) Fail(what, upgrade.lastError());
           ++count.upgraded;
         }
+        // The same test archived with its course after it came another way.
+        if (!r.series.isEmpty()) {
+          addSeries.addBindValue(r.series);
+          addSeries.addBindValue(id);
+          if (!addSeries.exec()) Fail(what, addSeries.lastError());
+        }
         continue;
       }
       if (find.lastError().isValid()) Fail(what, find.lastError());
@@ -508,6 +517,7 @@ TAddCount TResultStore::Add(const std::vector<TNewResult>& results) {
         insert.addBindValue(r.start ? QVariant(v) : QVariant(QMetaType::fromType<int>()));
       }
       insert.addBindValue(Text(FStoreId));
+      insert.addBindValue(r.series.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(r.series));
       if (!insert.exec()) Fail(what, insert.lastError());
       ++count.added;
     }
@@ -842,10 +852,12 @@ int TResultStore::Merge(const std::vector<TStoredResult>& results) {
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral(
         "INSERT INTO results (identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8,"
-        " t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, synced)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+        " t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, series, synced)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
     QSqlQuery upgrade(db);
     upgrade.prepare(QStringLiteral("UPDATE results SET ohm_a = ?, ohm_b = ?, ohm_c = ?, exact = 1 WHERE id = ?"));
+    QSqlQuery addSeries(db);
+    addSeries.prepare(QStringLiteral("UPDATE results SET series = ? WHERE id = ? AND series IS NULL"));
     for (const TStoredResult& r : results) {
       find.addBindValue(r.identity);
       if (!find.exec()) Fail(what, find.lastError());
@@ -857,6 +869,11 @@ int TResultStore::Merge(const std::vector<TStoredResult>& results) {
           for (int p = 0; p < 3; ++p) upgrade.addBindValue(Optional(r.ohms[size_t(p)]));
           upgrade.addBindValue(id);
           if (!upgrade.exec()) Fail(what, upgrade.lastError());
+        }
+        if (!r.series.isEmpty()) {
+          addSeries.addBindValue(r.series);
+          addSeries.addBindValue(id);
+          if (!addSeries.exec()) Fail(what, addSeries.lastError());
         }
         continue;
       }
@@ -874,6 +891,7 @@ int TResultStore::Merge(const std::vector<TStoredResult>& results) {
         insert.addBindValue(r.start ? QVariant(v) : QVariant(QMetaType::fromType<int>()));
       }
       insert.addBindValue(Text(r.origin));
+      insert.addBindValue(r.series.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(r.series));
       if (!insert.exec()) Fail(what, insert.lastError());
       ++added;
     }

@@ -54,6 +54,8 @@ struct TNewResult {
   // The moment to the second where the program knows it (an archive); else
   // the time its text states.
   QDateTime time;
+  // A live test's course (data/TestSeries.h, as text); empty: none.
+  QString series;
 };
 
 struct TStoredResult {
@@ -69,6 +71,7 @@ struct TStoredResult {
   QString storedAt;
   QString origin;
   bool synced = false;
+  QString series;  // the live test's course as text; empty: none
 };
 
 // What storing gave: results new to the store, results it held already

@@ -70,8 +70,8 @@ const char* const kResultsColumns =
 // The columns a pushed result fills, in the order of its parameters.
 const char* const kInsertColumns =
     "identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10,"
-    " ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin";
-constexpr int kInsertParams = 24;
+    " ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, series";
+constexpr int kInsertParams = 25;
 
 }  // namespace
 
@@ -411,6 +411,7 @@ void TTeamLink::MigrateFromVersion2() {
         put(imported ? "0" : "1");
         for (int i = 0; i < 3; ++i) put(rows.Bytes(r, 19 + i), rows.Null(r, 19 + i));
         put(QByteArray());
+        put(QByteArray(), true);  // no course was kept before
       }
       sql += " ON CONFLICT (identity) DO NOTHING";
       Run(sql.constData(), params, nulls);
@@ -457,12 +458,18 @@ int TTeamLink::Push(std::vector<TStoredResult> results) {
       put(r.start ? QByteArray::number(r.start->testTime) : QByteArray(), !r.start);
       put(r.start ? QByteArray::number(r.start->phase) : QByteArray(), !r.start);
       put(r.origin.toUtf8());
+      put(r.series.toUtf8(), r.series.isEmpty());
     }
     // A result held with values read from texts takes the frame's, and
     // moves to the end of the order so that other PCs read it again.
-    sql += " ON CONFLICT (identity) DO UPDATE SET ohm_a = excluded.ohm_a, ohm_b = excluded.ohm_b,"
-           " ohm_c = excluded.ohm_c, exact = 1, seq = nextval(pg_get_serial_sequence('results', 'seq'))"
-           " WHERE results.exact = 0 AND excluded.exact = 1"
+    sql += " ON CONFLICT (identity) DO UPDATE SET"
+           " ohm_a = CASE WHEN results.exact = 0 AND excluded.exact = 1 THEN excluded.ohm_a ELSE results.ohm_a END,"
+           " ohm_b = CASE WHEN results.exact = 0 AND excluded.exact = 1 THEN excluded.ohm_b ELSE results.ohm_b END,"
+           " ohm_c = CASE WHEN results.exact = 0 AND excluded.exact = 1 THEN excluded.ohm_c ELSE results.ohm_c END,"
+           " exact = GREATEST(results.exact, excluded.exact), series = COALESCE(results.series, excluded.series),"
+           " seq = nextval(pg_get_serial_sequence('results', 'seq'))"
+           " WHERE (results.exact = 0 AND excluded.exact = 1)"
+           " OR (results.series IS NULL AND excluded.series IS NOT NULL)"
            " RETURNING (xmax = 0)";
     for (int attempt = 0;; ++attempt) {
       try {
@@ -489,7 +496,7 @@ int TTeamLink::Push(std::vector<TStoredResult> results) {
 std::vector<TStoredResult> TTeamLink::Pull(qint64& cursor, int limit) {
   const TResult rows = Run(
       "SELECT seq, identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9, t10,"
-      " ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin FROM results"
+      " ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, series FROM results"
       " WHERE seq > $1 ORDER BY seq LIMIT $2",
       {QByteArray::number(cursor), QByteArray::number(limit)});
   std::vector<TStoredResult> out;
@@ -511,6 +518,7 @@ std::vector<TStoredResult> TTeamLink::Pull(qint64& cursor, int limit) {
       s.start = TStartParams{rows.Bytes(r, 21).toInt(), rows.Bytes(r, 22).toInt(), rows.Bytes(r, 23).toInt()};
     }
     s.origin = rows.Text(r, 24);
+    if (!rows.Null(r, 25)) s.series = rows.Text(r, 25);
     s.synced = true;
     out.push_back(std::move(s));
   }

@@ -1,5 +1,6 @@
 // The test dialog: layout, lists, parameter check, results, closing.
 #include <QDir>
+#include <QChartView>
 #include <QGroupBox>
 #include <QPainter>
 #include <QHeaderView>
@@ -42,7 +43,11 @@ TEST_F(DlgTest, LayoutListsAndGrid) {
   P.iTestTime = 12;
   Open();
   EXPECT_EQ(Dlg->windowTitle(), QStringLiteral("测试"));
-  EXPECT_EQ(Dlg->size(), QSize(586, 376));
+  // The test's course stands to the right of the parameters, which keep
+  // their places.
+  EXPECT_EQ(Dlg->size(), QSize(1006, 376));
+  EXPECT_GE(Dlg->ChartView->geometry().left(), Dlg->GroupBox1->geometry().right());
+  EXPECT_LT(Dlg->ChartView->geometry().bottom(), Dlg->Panel1->geometry().top());
   EXPECT_EQ(Dlg->GroupBox1->geometry(), QRect(16, 8, 553, 312));
   EXPECT_EQ(Dlg->GroupBox1->title(), QStringLiteral("测试参数"));
   // 其它参数's frame stays inside 测试参数's and clear of the bottom panel:
@@ -61,7 +66,7 @@ TEST_F(DlgTest, LayoutListsAndGrid) {
   EXPECT_EQ(Dlg->btnPrint->geometry(), QRect(250, 15, 89, 25));
   EXPECT_EQ(Dlg->BtnCancel->text(), QStringLiteral("退出"));
   EXPECT_EQ(Dlg->BtnCancel->geometry(), QRect(390, 15, 75, 25));
-  EXPECT_EQ(Dlg->Panel1->geometry(), QRect(0, 320, 586, 56));
+  EXPECT_EQ(Dlg->Panel1->geometry(), QRect(0, 320, 1006, 56));
   EXPECT_EQ(Dlg->CBCurrentStep->geometry().topLeft(), QPoint(80, 24));
   EXPECT_EQ(Dlg->cbbPhaseSelect->geometry().topLeft(), QPoint(208, 24));
   EXPECT_EQ(Dlg->cbTestTime->geometry().topLeft(), QPoint(352, 24));

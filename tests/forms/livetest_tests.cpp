@@ -7,11 +7,17 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QThread>
+#include <QXYSeries>
+#include <QChart>
+#include <QChartView>
+#include <QLabel>
 
 #include <atomic>
+#include <map>
 #include <chrono>
 #include <thread>
 
+#include "data/TestSeries.h"
 #include "history/ResultValues.h"
 #include "main_fixture.h"
 
@@ -192,6 +198,70 @@ TEST_F(LiveTest, OfABurstOfFramesOnlyTheLastIsShown) {
   EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为1秒......")));
   EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为2秒......")));
   EXPECT_TRUE(Notices.contains(QStringLiteral("  当前载流时间为3秒......")));
+}
+
+// The course: a point for each frame as it is shown, in order, and
+// "已稳定" with the fifth steady frame, not before; a steady result is
+// archived without a question, with its course.
+TEST_F(LiveTest, TheCourseFollowsEachFrameAndSettlesWithTheFifth) {
+  Start({"--fixed-values"}, 1, 1, 6);
+  Dlg->EdtDeviceNum->setText(QStringLiteral("QK-9"));
+  auto points = [&](int phase) {
+    return static_cast<QXYSeries*>(Dlg->ChartView->chart()->series().at(phase))->count();
+  };
+  // What the dialog showed at each frame count, seen while the test runs.
+  std::map<int, std::pair<int, QString>> seen;
+  TWhenReady watch([&] {
+    const int n = Dlg->FramesShown();
+    if (n > 0 && !seen.count(n)) seen[n] = {points(0), Dlg->LblSettled[0]->text()};
+    return false;
+  });
+  RunTest();
+  ASSERT_EQ(Dlg->FramesShown(), 6);
+  for (const auto& [frames, shown] : seen) {
+    EXPECT_EQ(shown.first, frames) << "points drawn at frame " << frames;
+    EXPECT_EQ(shown.second, frames < 5 ? QStringLiteral("A相：未稳定") : QStringLiteral("A相：已稳定")) << frames;
+  }
+  EXPECT_GE(seen.size(), 4u);
+  const TTestSeries& course = Dlg->Series();
+  ASSERT_EQ(course.size(), 6u);
+  const auto* a = static_cast<QXYSeries*>(Dlg->ChartView->chart()->series().at(0));
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(a->at(i).x(), course[size_t(i)].seconds);
+    EXPECT_NEAR(a->at(i).y(), 52.35, 0.1);  // the frame's value; the cell shows it cut
+    if (i > 0) EXPECT_GT(course[size_t(i)].seconds, course[size_t(i - 1)].seconds);
+    ASSERT_TRUE(course[size_t(i)].current);
+    EXPECT_NEAR(*course[size_t(i)].current, 200.0, 0.5);
+  }
+  for (int p = 0; p < 3; ++p) EXPECT_EQ(points(p), 6) << p;
+  EXPECT_EQ(Dlg->LblSettled[2]->text(), QStringLiteral("C相：已稳定"));
+  Dlg->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/live-test-settled.png"));  // to be looked at
+  Dlg->BtnOK->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  ASSERT_NE(W->History(), nullptr);
+  const std::vector<TStoredResult> kept = W->History()->Results(QStringLiteral("QK-9"));
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(SeriesOfText(kept[0].series).size(), 6u);
+}
+
+// A result whose values have not settled is archived only when the
+// operator says so.
+TEST_F(LiveTest, AnUnsettledResultIsArchivedOnlyWhenTheOperatorSaysSo) {
+  Start({"--fixed-values"}, 1, 1, 5);
+  // Settled only after ten steady frames (评估标准…): a 5-second test is not.
+  WriteSettleRule(SettingsFile(), TSettleRule{10, 1.0});
+  RunTest();
+  ASSERT_NE(Dlg->TestStamp(), 0);
+  EXPECT_EQ(Dlg->LblSettled[0]->text(), QStringLiteral("A相：未稳定"));
+  Dlg->BtnOK->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("测试值尚未稳定，仍要归档吗？")});
+  EXPECT_EQ(Msgs.Boxes.value(0).buttons, TMsgButtons::YesNo);
+  EXPECT_EQ(W->Params.giSaveCount, 0);
+  Msgs.Clear();
+  Msgs.Answers << TMsgResult::Yes;
+  Dlg->BtnOK->click();
+  EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("测试值尚未稳定，仍要归档吗？")});
+  EXPECT_EQ(W->Params.giSaveCount, 1);
 }
 
 TEST_F(LiveTest, StopByTheOperator) {
@@ -404,6 +474,7 @@ TEST_F(LiveTest, SilenceAfterSomeFramesEndsTheTest) {
   RunTest();
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败,测试中断！")});
   EXPECT_EQ(Dlg->FramesShown(), 2);
+  EXPECT_EQ(Dlg->Series().size(), 2u);  // the course ends with the line
   EXPECT_EQ(Dlg->BtnTest->text(), QStringLiteral("测试"));
   EXPECT_TRUE(Dlg->BtnTest->isEnabled());
   EXPECT_TRUE(Dlg->btnPrint->isEnabled());

@@ -19,6 +19,7 @@
 #include "history/Assessment.h"
 #include "history/HistoryService.h"
 #include "history/Judged.h"
+#include "data/TestSeries.h"
 #include "history/ResultStore.h"
 #include "history/ResultValues.h"
 #include "platform/FileIo.h"
@@ -211,6 +212,35 @@ TEST_F(HistoryStore, TheFramesValuesAreKeptOverTheirShortenedTexts) {
   EXPECT_DOUBLE_EQ(*kept[2].ohms[0], 45.5487e-6);
   EXPECT_DOUBLE_EQ(*kept[2].ohms[1], 46.1e-6);  // NaN: the text's value
   EXPECT_DOUBLE_EQ(*kept[2].ohms[2], 47.0e-6);
+}
+
+// A live test's course is kept with its result and comes back when the
+// store is opened again; the same test arriving later without one keeps it.
+TEST_F(HistoryStore, ALiveTestsCourseComesBackAfterARestart) {
+  TTestSeries course;
+  for (int i = 1; i <= 3600; ++i) {
+    TSeriesFrame f;
+    f.seconds = i;
+    f.ohms = {52.3e-6 + i * 1e-12, 61.8e-6, 47.3e-6};
+    f.current = 200.0;
+    course.push_back(f);
+  }
+  course[7].fault = true;
+  const QStringList row = Row(1, "24-05-03 09:00", "QK-1", "52.3 μΩ");
+  {
+    TResultStore store(File());
+    TNewResult r{TResultKind::Archived, row, TOhms{52.3e-6, {}, {}}, TStartParams{}, QDateTime(), SeriesText(course)};
+    EXPECT_EQ(store.Add({r}).added, 1);
+  }
+  TResultStore again(File());
+  EXPECT_EQ(again.AddUploaded({row}, {TOhms{52.3e-6, {}, {}}}), 0);
+  const std::vector<TStoredResult> kept = again.Results();
+  ASSERT_EQ(kept.size(), 1u);
+  const TTestSeries back = SeriesOfText(kept[0].series);
+  ASSERT_EQ(back.size(), course.size());
+  EXPECT_TRUE(back[7].fault);
+  EXPECT_EQ(back[3599].ohms, course[3599].ohms);
+  EXPECT_EQ(back[3599].current, course[3599].current);
 }
 
 // A store as the first version wrote it (schema 1, no criteria) is brought

@@ -18,6 +18,7 @@
 
 #include "history/HistorySync.h"
 #include "history/ResultIdentity.h"
+#include "data/TestSeries.h"
 #include "history/ResultStore.h"
 #include "history/TeamStore.h"
 #include "platform/IniFile.h"
@@ -116,6 +117,39 @@ TEST_F(TeamSync, EachPcsResultsReachTheOtherOnce) {
     }
   }
   EXPECT_EQ(a.PendingCount(), 0);
+}
+
+// A live test's course reaches the other PC with its result, also when the
+// other PC had the same test without it (from an upload).
+TEST_F(TeamSync, ALiveTestsCourseTravelsWithItsResult) {
+  TResultStore a(Local(QStringLiteral("a")));
+  TResultStore b(Local(QStringLiteral("b")));
+  TTestSeries course;
+  for (int i = 1; i <= 60; ++i) {
+    TSeriesFrame f;
+    f.seconds = i;
+    f.ohms = {45.5e-6 + i * 1e-9, {}, {}};
+    f.current = 100.0;
+    course.push_back(f);
+  }
+  const QStringList row = Row(7);
+  ASSERT_EQ(b.AddUploaded({row}, {TOhms{45.5487e-6, {}, {}}}), 1);
+  TTeamLink linkB(FConfig);
+  SyncOnce(b, linkB);
+  ASSERT_EQ(a.Add({TNewResult{TResultKind::Archived, row, TOhms{45.5487e-6, {}, {}}, TStartParams{}, QDateTime(),
+                              SeriesText(course)}})
+                .added,
+            1);
+  TTeamLink linkA(FConfig);
+  SyncOnce(a, linkA);
+  SyncOnce(b, linkB);
+  EXPECT_EQ(ServerCount(), 1);
+  TResultStore reopened(Local(QStringLiteral("b")));
+  const std::vector<TStoredResult> kept = reopened.Results();
+  ASSERT_EQ(kept.size(), 1u);
+  const TTestSeries back = SeriesOfText(kept[0].series);
+  ASSERT_EQ(back.size(), course.size());
+  EXPECT_EQ(back.back().ohms, course.back().ohms);
 }
 
 // Four programs opening an empty database at once all find one schema.
