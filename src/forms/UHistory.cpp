@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -30,12 +31,15 @@
 #include "data/UDataCenter.h"
 #include "data/RecordTable.h"
 #include "data/TestSeries.h"
+#include "forms/USeriesChart.h"
 #include "forms/UDataFiles.h"
 #include "forms/UQRAssessment.h"
 #include "history/HistoryImport.h"
 #include "history/ResultStore.h"
 #include "history/TeamStore.h"
 #include "history/ResultValues.h"
+#include "platform/DesktopServices.h"
+#include "platform/FileIo.h"
 #include "platform/IniFile.h"
 #include "platform/MessageService.h"
 #include "platform/TextTable.h"
@@ -165,6 +169,9 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   btnReport->setObjectName(QStringLiteral("btnReport"));
   btnDatabase = new QPushButton(QStringLiteral("数据库…"), this);
   btnDatabase->setObjectName(QStringLiteral("btnDatabase"));
+  btnExportCourse = new QPushButton(QStringLiteral("导出过程…"), this);
+  btnExportCourse->setObjectName(QStringLiteral("btnExportCourse"));
+  btnExportCourse->setEnabled(false);
 
   auto* bar = new QHBoxLayout;
   bar->addWidget(new QLabel(QStringLiteral("设备编号："), this));
@@ -198,6 +205,7 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   bottom->addWidget(btnReport);
   bottom->addWidget(btnImport);
   bottom->addWidget(btnExport);
+  bottom->addWidget(btnExportCourse);
   bottom->addWidget(btnDatabase);
   lblStatus->setMinimumWidth(0);
   lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -220,9 +228,25 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
       QToolTip::showText(QCursor::pos(), PointText(p, point));
     });
   }
+  FCourse = std::make_shared<TSeriesChart>(MakeSeriesChart());
+  cvCourse = new QChartView(FCourse->Chart, this);
+  cvCourse->setObjectName(QStringLiteral("cvCourse"));
+  cvCourse->setRenderHint(QPainter::Antialiasing);
+  cvCourse->setMinimumHeight(240);
+  cvCourse->hide();
+  auto* charts = new QSplitter(Qt::Horizontal, this);
+  charts->setObjectName(QStringLiteral("splCharts"));
+  charts->addWidget(cvTrend);
+  charts->addWidget(cvCourse);
+  charts->hide();
+  FCharts = charts;
+  // The pane of the charts takes room only while one of them is shown.
+  for (QWidget* chart : {static_cast<QWidget*>(cvTrend), static_cast<QWidget*>(cvCourse)}) {
+    chart->installEventFilter(this);
+  }
   auto* split = new QSplitter(Qt::Vertical, this);
   split->addWidget(tvResults);
-  split->addWidget(cvTrend);
+  split->addWidget(charts);
   split->setStretchFactor(0, 3);
   split->setStretchFactor(1, 2);
 
@@ -246,6 +270,67 @@ THistoryPage::THistoryPage(std::function<TResultStore*()> store, std::function<Q
   connect(btnExport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnExportClick));
   connect(btnReport, &QPushButton::clicked, this, guarded(&THistoryPage::BtnReportClick));
   connect(btnDatabase, &QPushButton::clicked, this, guarded(&THistoryPage::BtnDatabaseClick));
+  connect(btnExportCourse, &QPushButton::clicked, this, guarded(&THistoryPage::BtnExportCourseClick));
+  connect(tvResults->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { Guarded([this] { ShowCourse(); }); });
+  connect(Model, &QAbstractItemModel::modelReset, this, [this] { Guarded([this] { ShowCourse(); }); });
+}
+
+bool THistoryPage::eventFilter(QObject* watched, QEvent* event) {
+  if ((event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) && FCharts) {
+    FCharts->setVisible(!cvTrend->isHidden() || !cvCourse->isHidden());
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void THistoryPage::ShowCourse() {
+  const QModelIndex current = tvResults->currentIndex();
+  const std::vector<THistoryRow>& rows = Model->Rows();
+  const THistoryRow* row = current.isValid() && size_t(current.row()) < rows.size() ? &rows[size_t(current.row())]
+                                                                                      : nullptr;
+  const bool has = row && !row->series.isEmpty();
+  btnExportCourse->setEnabled(has);
+  if (!has) {
+    cvCourse->hide();
+    return;
+  }
+  FCourse->Chart->setTitle(QStringLiteral("测试过程：%1 %2")
+                               .arg(row->texts.value(Record::kDevice).trimmed(), row->texts.value(Record::kTime).trimmed()));
+  FillSeriesChart(*FCourse, SeriesOfText(row->series));
+  if (cvCourse->isHidden()) {
+    cvCourse->show();
+    // The trend and the course side by side, half the width each.
+    if (auto* charts = qobject_cast<QSplitter*>(FCharts)) {
+      const int half = std::max(charts->width() / 2, 1);
+      charts->setSizes({half, half});
+    }
+  }
+}
+
+void THistoryPage::BtnExportCourseClick() {
+  const QModelIndex current = tvResults->currentIndex();
+  const std::vector<THistoryRow>& rows = Model->Rows();
+  if (!current.isValid() || size_t(current.row()) >= rows.size() || rows[size_t(current.row())].series.isEmpty()) {
+    MsgBox(this, QStringLiteral("请先选择一条带测试过程的结果（在测试对话框中归档的结果）。"), TMsgIcon::Warning);
+    return;
+  }
+  const THistoryRow& row = rows[size_t(current.row())];
+  TFileDialogRequest r;
+  r.initialDir = DataFiles::DataFolder();
+  r.defaultSuffix = QStringLiteral("csv");
+  r.filters = {qMakePair(QStringLiteral("测试过程(*.csv)"), QStringLiteral("*.csv"))};
+  r.title = QStringLiteral("导出测试过程");
+  QString device = row.texts.value(Record::kDevice).trimmed();
+  device.replace(QRegularExpression(QStringLiteral(R"([\\/:*?"<>|\s])")), QStringLiteral("_"));
+  r.proposedName = QStringLiteral("测试过程_%1_%2").arg(device.isEmpty() ? QStringLiteral("无编号") : device,
+                                                   DateTimeFileText(QDateTime::currentDateTime()));
+  const QString name = DesktopServices().GetSaveFileName(this, r);
+  if (name.isEmpty()) return;
+  try {
+    ReplaceFileContents(name, QByteArray("\xEF\xBB\xBF") + SeriesCsv(SeriesOfText(row.series)).toUtf8());
+  } catch (const EAppError& e) {
+    MsgBoxWithDetail(this, QStringLiteral("测试过程未能导出。"), e.Text(), TMsgIcon::Warning);
+  }
 }
 
 void THistoryPage::SetSyncState(const QString& text) {

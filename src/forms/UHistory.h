@@ -119,8 +119,18 @@ class THistoryPage : public QWidget {
   QLineSeries* Phase[3] = {nullptr, nullptr, nullptr};
   QLineSeries* MaxLine = nullptr;
   QLineSeries* ReferenceLine[3] = {nullptr, nullptr, nullptr};
+  // The course of the chosen result, where a live test kept one.
+  QChartView* cvCourse = nullptr;
+  QPushButton* btnExportCourse = nullptr;
+  // "导出过程…": the chosen result's course as CSV, one row a frame.
+  void BtnExportCourseClick();
 
  private:
+  // Shows the course of the chosen result, or hides the view.
+  void ShowCourse();
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  QWidget* FCharts = nullptr;  // the pane of the trend and the course
+  std::shared_ptr<struct TSeriesChart> FCourse;
   // The device and time range the controls choose.
   THistoryFilter ChosenFilter() const;
   // Refresh on an open store.

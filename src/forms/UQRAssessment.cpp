@@ -10,7 +10,9 @@
 #include <algorithm>
 
 #include "data/RecordTable.h"
+#include "data/TestSeries.h"
 #include "forms/UDlgPreview.h"
+#include "forms/USeriesChart.h"
 #include "forms/UTrendChart.h"
 #include "history/ResultValues.h"
 
@@ -25,6 +27,8 @@ constexpr double kRowHeight = 5.6;
 constexpr double kFooterHeight = 10;
 constexpr int kChartWidthPx = 1040;
 constexpr int kChartHeightPx = 340;
+constexpr int kCourseWidthPx = 620;
+constexpr int kCourseHeightPx = 200;
 
 // Columns: the texts of the history row they print, and their left edges.
 struct TColumn {
@@ -108,6 +112,11 @@ TQRAssessment::TQRAssessment(QObject* owner) : TQuickRep(owner) {
   RowBand->HeaderBand = CaptionBand;
   RowBand->OnNeedData = [this](bool& more) { NeedData(more); };
   RowBand->OnSeek = [this](int index) { Seek(index); };
+  QRICourse = RowBand->AddImage(QStringLiteral("QRICourse"));
+  QRICourse->Left = kColumns[1].left;
+  QRICourse->Top = 2;
+  QRICourse->Width = kCourseWidthPx;
+  QRICourse->Height = kCourseHeightPx;
   int i = 0;
   for (const TColumn& c : kColumns) {
     TQRLabel* caption = label(CaptionBand, QStringLiteral("QRLCol%1").arg(i).toLatin1().constData(), bold9, c.left, 6);
@@ -158,6 +167,7 @@ void TQRAssessment::Load(const TAssessmentData& d) {
   }
   FRows.clear();
   FRows.reserve(d.results.size());
+  FCourses.clear();
   FFirstBand.clear();
   FFirstBand.reserve(d.results.size());
   int counts[4] = {0, 0, 0, 0};
@@ -167,7 +177,7 @@ void TQRAssessment::Load(const TAssessmentData& d) {
   for (const TStoredResult& r : d.results) {
     FRows.push_back(JudgedRow(r, TJudge{c, d.reference}));
     FFirstBand.push_back(bands);
-    bands += std::max<size_t>(1, size_t(FRows.back().reasons.size()));
+    bands += LinesOf(FRows.back());
     ++counts[int(FRows.back().verdict)];
     points.push_back(TTrendPoint{r.time, r.ohms});
   }
@@ -211,6 +221,35 @@ void TQRAssessment::Load(const TAssessmentData& d) {
   FReason = 0;
 }
 
+size_t TQRAssessment::LinesOf(const THistoryRow& row) const {
+  return std::max<size_t>(1, size_t(row.reasons.size())) + (row.series.isEmpty() ? 0 : 1);
+}
+
+std::shared_ptr<const QPicture> TQRAssessment::CourseOf(size_t row) {
+  auto it = FCourses.find(row);
+  if (it != FCourses.end()) return it->second;
+  // Drawn as the history shows it, in the report's fonts, as drawing
+  // commands: it prints sharp and its texts stay texts.
+  TSeriesChart course = MakeSeriesChart(QStringLiteral("测试过程"));
+  QGraphicsScene scene;
+  scene.addItem(course.Chart);
+  course.Chart->setBackgroundRoundness(0);
+  course.Chart->setDropShadowEnabled(false);
+  SetSeriesChartFonts(course, ReportFont(QStringLiteral("宋体"), 9, true), ReportFont(QStringLiteral("Arial"), 7));
+  course.Chart->legend()->setFont(ReportFont(QStringLiteral("宋体"), 7));
+  FillSeriesChart(course, SeriesOfText(FRows[row].series));
+  course.Chart->resize(kCourseWidthPx, kCourseHeightPx);
+  auto picture = std::make_shared<QPicture>();
+  {
+    QPainter painter(picture.get());
+    painter.setRenderHint(QPainter::Antialiasing);
+    scene.render(&painter, QRectF(0, 0, kCourseWidthPx, kCourseHeightPx), QRectF(0, 0, kCourseWidthPx, kCourseHeightPx));
+  }
+  picture->setBoundingRect(QRect(0, 0, kCourseWidthPx, kCourseHeightPx));
+  FCourses.emplace(row, picture);
+  return picture;
+}
+
 void TQRAssessment::NeedData(bool& moreData) {
   if (FRow >= FRows.size()) {
     moreData = false;
@@ -221,18 +260,24 @@ void TQRAssessment::NeedData(bool& moreData) {
   moreData = true;
   const THistoryRow& row = FRows[FRow];
   // A result's first line holds its texts and first reason; each further
-  // reason gets a line of its own under "说明".
+  // reason gets a line of its own under "说明", and a kept course a line
+  // of its own below them.
+  const size_t reasonLines = std::max<size_t>(1, size_t(row.reasons.size()));
+  const bool courseLine = size_t(FReason) >= reasonLines;
   for (size_t i = 0; i < ValueLabels.size(); ++i) {
     const int text = kColumns[i].text;
     QString caption;
-    if (text == -2) {
+    if (courseLine) {
+      caption.clear();
+    } else if (text == -2) {
       caption = row.reasons.value(FReason);
     } else if (FReason == 0) {
       caption = text == -1 ? QString::number(FRow + 1) : row.texts.value(text);
     }
     ValueLabels[i]->Caption = caption;
   }
-  if (FReason + 1 < row.reasons.size()) {
+  QRICourse->Picture = courseLine ? CourseOf(FRow) : nullptr;
+  if (size_t(FReason) + 1 < LinesOf(row)) {
     ++FReason;
   } else {
     FReason = 0;
@@ -251,7 +296,7 @@ void TQRAssessment::Seek(int index) {
   }
   FRow = size_t(after - FFirstBand.begin()) - 1;
   FReason = int(band - FFirstBand[FRow]);
-  if (FRow < FRows.size() && FReason >= std::max<int>(1, int(FRows[FRow].reasons.size()))) {
+  if (FRow < FRows.size() && size_t(FReason) >= LinesOf(FRows[FRow])) {
     FRow = FRows.size();  // past the last line
     FReason = 0;
   }

@@ -10,6 +10,8 @@
 
 #include <array>
 #include <optional>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "history/Assessment.h"
@@ -44,6 +46,8 @@ class TQRAssessment : public TQuickRep {
 
   TQRBand* CaptionBand;
   TQRBand* RowBand;
+  // Under a result archived from a live test: the course of its test.
+  TQRImage* QRICourse;
   TQRBand* FooterBand;
   TQRLabel* QRLPrinted;
   TQRSysData* QRSysPage;
@@ -61,6 +65,10 @@ class TQRAssessment : public TQuickRep {
  private:
   void NeedData(bool& moreData);
   void Seek(int index);
+  // The lines a row takes: its reasons (at least one), then its course.
+  size_t LinesOf(const THistoryRow& row) const;
+  std::shared_ptr<const QPicture> CourseOf(size_t row);
+  std::map<size_t, std::shared_ptr<const QPicture>> FCourses;  // drawn when first printed
 
   std::vector<THistoryRow> FRows;
   std::vector<size_t> FFirstBand;  // index of each row's first line band

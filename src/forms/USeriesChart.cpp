@@ -25,6 +25,35 @@ void FitOhmAxis(TSeriesChart& c) {
   c.MicroOhms->setRange(c.lowOhm - span * 0.1, c.highOhm + span * 0.1);
 }
 
+// A chart a few hundred pixels wide shows no more than a point or two a
+// pixel: a line that grows past kMostDrawn points is drawn from the lowest
+// and highest point of every four, half as many, and grows again from there.
+// Each append then stays cheap however long the test runs; the frames
+// themselves are kept whole with the result.
+constexpr int kMostDrawn = 1200;
+
+// The top of the current's axis: 250 A steps, five ticks of 50 A and up.
+double AmpereTop(double high) { return std::max(250.0, std::ceil(high * 1.1 / 250.0) * 250.0); }
+
+void Thin(QXYSeries* series) {
+  if (series->count() <= kMostDrawn) return;
+  const QList<QPointF> all = series->points();
+  QList<QPointF> kept;
+  kept.reserve(all.size() / 2 + 2);
+  for (qsizetype i = 0; i < all.size(); i += 4) {
+    const qsizetype end = std::min<qsizetype>(i + 4, all.size());
+    qsizetype low = i;
+    qsizetype high = i;
+    for (qsizetype k = i + 1; k < end; ++k) {
+      if (all[k].y() < all[low].y()) low = k;
+      if (all[k].y() > all[high].y()) high = k;
+    }
+    kept << all[std::min(low, high)];
+    if (low != high) kept << all[std::max(low, high)];
+  }
+  series->replace(kept);
+}
+
 }  // namespace
 
 TSeriesChart MakeSeriesChart(const QString& title) {
@@ -94,6 +123,7 @@ void ClearSeriesChart(TSeriesChart& c) {
   c.Current->clear();
   c.Faults->clear();
   c.Seconds->setRange(0, 60);
+  c.Seconds->setTickCount(5);
   c.MicroOhms->setRange(0, 100);
   c.Amperes->setRange(0, 250);
   c.lowOhm = c.highOhm = c.highAmp = c.lastSecond = 0;
@@ -113,6 +143,7 @@ void AppendFrame(TSeriesChart& c, const TSeriesFrame& f) {
     if (!f.ohms[size_t(p)]) continue;
     const double v = *f.ohms[size_t(p)] * 1e6;
     c.Phase[p]->append(f.seconds, v);
+    Thin(c.Phase[p]);
     if (!c.anyOhm) {
       c.lowOhm = c.highOhm = v;
       c.anyOhm = true;
@@ -126,9 +157,10 @@ void AppendFrame(TSeriesChart& c, const TSeriesFrame& f) {
   if (widened) FitOhmAxis(c);
   if (f.current) {
     c.Current->append(f.seconds, *f.current);
+    Thin(c.Current);
     if (*f.current > c.highAmp) {
       c.highAmp = *f.current;
-      if (c.highAmp > c.Amperes->max()) c.Amperes->setMax(std::ceil(c.highAmp * 1.2 / 50.0) * 50.0);
+      if (c.highAmp > c.Amperes->max()) c.Amperes->setMax(AmpereTop(c.highAmp));
     }
   }
 }
@@ -157,10 +189,17 @@ void FillSeriesChart(TSeriesChart& c, const TTestSeries& series) {
       c.highAmp = std::max(c.highAmp, *f.current);
     }
   }
-  for (int p = 0; p < 3; ++p) c.Phase[p]->replace(phase[p]);
+  for (int p = 0; p < 3; ++p) {
+    c.Phase[p]->replace(phase[p]);
+    while (c.Phase[p]->count() > kMostDrawn) Thin(c.Phase[p]);
+  }
   c.Current->replace(current);
+  while (c.Current->count() > kMostDrawn) Thin(c.Current);
   c.Faults->replace(faults);
-  c.Seconds->setRange(0, std::max(10.0, std::ceil(c.lastSecond / 10.0) * 10.0));
-  if (c.highAmp > 0) c.Amperes->setMax(std::ceil(c.highAmp * 1.2 / 50.0) * 50.0);
+  // Whole seconds at round ticks: 0 to 30 in steps of 5 or 6, and so on.
+  const double top = std::max(10.0, std::ceil(c.lastSecond / 10.0) * 10.0);
+  c.Seconds->setRange(0, top);
+  c.Seconds->setTickCount(int(top) % 6 == 0 && top <= 60 ? 7 : 6);
+  if (c.highAmp > 0) c.Amperes->setMax(AmpereTop(c.highAmp));
   FitOhmAxis(c);
 }

@@ -31,6 +31,7 @@ THistoryRow JudgedRow(const TStoredResult& r, const TJudge& judge) {
             << (v.risePercent ? SignedPercentText(*v.risePercent) : QString()) << v.Text();
   row.verdict = v.kind;
   row.reasons = v.reasons;
+  row.series = r.series;
   return row;
 }
 

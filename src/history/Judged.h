@@ -27,6 +27,7 @@ struct THistoryRow {
   QStringList texts;  // Judged::kColumns texts
   TVerdictKind verdict = TVerdictKind::NotJudged;
   QStringList reasons;
+  QString series;  // the live test's course as text (data/TestSeries.h); empty: none
 };
 
 // The criteria and reference a device's results are judged by.

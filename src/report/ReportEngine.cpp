@@ -487,6 +487,12 @@ class TComposer {
   // own, or more where a text wraps.
   double Measure(const TQRBand& band) {
     double height = band.Height;
+    // A picture the band holds now stands inside it.
+    for (const auto& image : band.Images()) {
+      if (image->Picture && !image->Picture->isNull()) {
+        height = std::max(height, ReportPixelsToMm(image->Top + image->Height));
+      }
+    }
     for (const auto& label : band.Labels()) {
       if (label->Width <= 0) continue;
       const int lines = int(LinesOf(*label, label->PrintedText(PageNumber())).size());

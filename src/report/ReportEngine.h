@@ -106,7 +106,7 @@ class TQRImage {
   int Width = 0;   // report pixels
   int Height = 0;  // report pixels
   // Drawn into the place with its bounding rectangle filling it; nothing
-  // prints while it is empty.
+  // prints while it is empty. A band grows to hold its pictures.
   std::shared_ptr<const QPicture> Picture;
 
  private:

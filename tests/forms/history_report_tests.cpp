@@ -1,7 +1,10 @@
 // "评估报告…" of the history tab: the device's results over the chosen time,
 // judged, with the criteria and the trend, in the preview window and from
 // there as a PDF file whose Chinese texts can be searched.
+#include <QChart>
 #include <QChartView>
+#include <QFile>
+#include <QXYSeries>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,15 +12,18 @@
 #include <QWindow>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include "data/TestSeries.h"
 #include "forms/UDlgPreview.h"
 #include "forms/UQRAssessment.h"
 #include "history_fixture.h"
 #include "support/ReportSupport.h"
+#include "support/TestServices.h"
 
 namespace {
 
@@ -202,6 +208,70 @@ TEST_F(HistoryReport, TheTypedDeviceIsQueriedAtOnceAndReportedAsShown) {
   FlushEvents();
   ASSERT_EQ(Page->Model->Total(), 1);
   EXPECT_EQ(Page->Model->index(0, 2).data().toString(), QStringLiteral("QK900"));
+}
+
+// A result archived from a live test keeps its course: the history shows it
+// when the result is chosen, exports it as CSV and the assessment report
+// prints it under the result's row.
+TEST_F(HistoryReport, AKeptCourseIsShownExportedAndPrintedUnderItsRow) {
+  TScriptedDesktop desktop;
+  TTestSeries course;
+  for (int i = 1; i <= 30; ++i) {
+    TSeriesFrame f;
+    f.seconds = i;
+    f.ohms = {(60.0 - 10.0 / i) * 1e-6, 61.8e-6, 47.3e-6};
+    f.current = 200.0;
+    course.push_back(f);
+  }
+  FStore->AddUploaded({Row(QStringLiteral("24-05-02 09:07"), QStringLiteral("QK-3"), QStringLiteral("45.5 μΩ"),
+                           QStringLiteral("46.1 μΩ"), QStringLiteral("45.9 μΩ"))});
+  ASSERT_EQ(FStore
+                ->Add({TNewResult{TResultKind::Archived,
+                                  Row(QStringLiteral("24-06-02 10:00"), QStringLiteral("QK-3"), QStringLiteral("59.6 μΩ"),
+                                      QStringLiteral("61.8 μΩ"), QStringLiteral("47.3 μΩ")),
+                                  TOhms{59.6e-6, 61.8e-6, 47.3e-6}, TStartParams{1, 30, 1}, QDateTime(),
+                                  SeriesText(course)}})
+                .added,
+            1);
+  Page->cbDevice->setEditText(QStringLiteral("QK-3"));
+  Page->btnQuery->click();
+  ASSERT_EQ(Page->Model->rowCount(), 2);
+  int archived = -1;
+  for (int r = 0; r < 2; ++r) {
+    if (Page->Model->Rows()[size_t(r)].texts.value(1) == QStringLiteral("24-06-02 10:00")) archived = r;
+  }
+  ASSERT_GE(archived, 0);
+  Page->tvResults->setCurrentIndex(Page->Model->index(1 - archived, 0));
+  EXPECT_FALSE(Page->cvCourse->isVisible());
+  EXPECT_FALSE(Page->btnExportCourse->isEnabled());
+  Page->tvResults->setCurrentIndex(Page->Model->index(archived, 0));
+  EXPECT_TRUE(Page->cvCourse->isVisible());
+  EXPECT_GT(Page->cvCourse->height(), 150);  // given room, not a collapsed pane
+  EXPECT_EQ(static_cast<QXYSeries*>(Page->cvCourse->chart()->series().at(0))->count(), 30);
+  QCoreApplication::processEvents();
+  Page->grab().save(QStringLiteral(QK_TEST_OUTPUT_DIR "/history-course.png"));  // to be looked at
+
+  const QString csv = FDir.filePath(QStringLiteral("course.csv"));
+  desktop.SaveNames << csv;
+  ASSERT_TRUE(Page->btnExportCourse->isEnabled());
+  Page->btnExportCourse->click();
+  EXPECT_TRUE(Msgs.Boxes.isEmpty()) << Msgs.Texts().join('|').toStdString();
+  QFile file(csv);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));  // UTF-8 as spreadsheet programs recognise it
+  const QStringList lines = QString::fromUtf8(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 31);
+  EXPECT_EQ(lines[0], QStringLiteral("秒,A相电阻(μΩ),B相电阻(μΩ),C相电阻(μΩ),电流(A),说明"));
+  EXPECT_EQ(lines[1], QStringLiteral("1,50.000,61.800,47.300,200,"));
+
+  const QString pdf = PrintReport(QStringLiteral("QK-3"));
+  QFile::remove(QStringLiteral(QK_TEST_OUTPUT_DIR "/assessment-course.pdf"));
+  QFile::copy(pdf, QStringLiteral(QK_TEST_OUTPUT_DIR "/assessment-course.pdf"));  // to be looked at
+  const QString text = PdfText(pdf);
+  EXPECT_EQ(text.count(QStringLiteral("测试过程")), 1) << text.toStdString();
+  // The course stands under its own row, before the page ends.
+  EXPECT_LT(text.indexOf(QStringLiteral("24-06-02 10:00")), text.indexOf(QStringLiteral("测试过程")));
 }
 
 }  // namespace
