@@ -51,6 +51,11 @@ std::int32_t PhaseCode(const QString& text) {
 }
 
 QString TrimText(const QString& s) {
+  const QStringView t = TrimmedView(s);
+  return t.size() == s.size() ? s : t.toString();
+}
+
+QStringView TrimmedView(QStringView s) {
   qsizetype b = 0;
   qsizetype e = s.size();
   while (b < e && s[b].unicode() <= 32) ++b;

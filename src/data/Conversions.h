@@ -26,3 +26,5 @@ QString PhaseName(std::int32_t code);
 std::int32_t PhaseCode(const QString& text);
 // Trims leading and trailing characters whose code is at most 32.
 QString TrimText(const QString& s);
+// The same as a view of s, without a copy.
+QStringView TrimmedView(QStringView s);

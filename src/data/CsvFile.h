@@ -10,6 +10,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <vector>
 
 class ITextRows;
 
@@ -26,6 +27,9 @@ QChar Separator(QStringView text);
 // CR LF, LF or CR; blank lines are no records. A quote left open runs to the
 // end of the text. Returns the number of records.
 int Parse(QStringView text, QChar sep, const std::function<void(QStringList& fields)>& onRecord);
+// The same with each field as a view, valid during the call: into the text
+// where the field stands as it is, else into a copy without its quotes.
+int ParseViews(QStringView text, QChar sep, const std::function<void(const std::vector<QStringView>& fields)>& onRecord);
 // What reading an archive from a CSV file gave.
 struct TCsvArchive {
   enum TResult {
@@ -39,10 +43,11 @@ struct TCsvArchive {
   QString badNumber;   // BadNumber: the number as the file has it
 };
 // Reads the records of a CSV archive and hands each to onRow as the 11
-// texts of a record table row, its number written "%2d". The caption row
-// says which column is which (read as the text file's keys are); without a
-// known caption the columns are taken in the program's order.
-TCsvArchive ReadArchive(const QByteArray& bytes, const std::function<void(const QStringList& row)>& onRow);
+// texts of a record table row (views valid during the call), its number
+// written "%2d". The caption row says which column is which (read as the
+// text file's keys are); without a known caption the columns are taken in
+// the program's order. The file's bytes go as soon as they are decoded.
+TCsvArchive ReadArchive(QByteArray bytes, const std::function<void(const QStringView* row)>& onRow);
 
 // A field as RFC 4180 writes it: quoted when it holds a separator, a quote or
 // a line break, or begins or ends with a blank; quotes inside are doubled.
@@ -52,5 +57,7 @@ QString Field(const QString& text);
 // record table's columns, trimmed; UTF-8 with a byte-order mark and CR LF
 // line ends, so a spreadsheet program in a Chinese locale opens it right.
 QByteArray Bytes(const QStringList& captions, const ITextRows& rows);
+// The same bytes handed to put a row at a time.
+void Write(const QStringList& captions, const ITextRows& rows, const std::function<void(const char*, qsizetype)>& put);
 
 }  // namespace CsvFile

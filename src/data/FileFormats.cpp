@@ -39,7 +39,7 @@ void WriteText(const QString& fileName, const QStringList& captions, const IText
 TFormatRead ReadCsv(const QString& fileName, TRecordTable& table) {
   TFormatRead out;
   const CsvFile::TCsvArchive read =
-      CsvFile::ReadArchive(ReadPlainFile(fileName), [&](const QStringList& row) { table.Add(row); });
+      CsvFile::ReadArchive(ReadPlainFile(fileName), [&](const QStringView* row) { table.Add(row); });
   switch (read.result) {
     case CsvFile::TCsvArchive::Empty: out.result = TFormatRead::Empty; break;
     case CsvFile::TCsvArchive::BadNumber:
@@ -59,7 +59,7 @@ TFormatRead ReadCsv(const QString& fileName, TRecordTable& table) {
 }
 
 void WriteCsv(const QString& fileName, const QStringList& captions, const ITextRows& rows) {
-  ReplaceFileContents(fileName, CsvFile::Bytes(captions, rows));
+  ReplaceFileContentsWith(fileName, [&](const TPut& put) { CsvFile::Write(captions, rows, put); });
 }
 
 TFormatRead ReadSheet(const QString& fileName, TRecordTable& table) {

@@ -8,6 +8,7 @@
 #include "platform/TextTable.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/SpreadsheetBook.h"
+#include "spreadsheet/XlsxWrite.h"
 
 namespace SheetFile {
 
@@ -25,31 +26,27 @@ QString RecordNumberText(const QString& cell, int sheetRow) {
   return text == cell ? cell : text;
 }
 
-void Put(TSheet& sheet, int row, int col, const QString& text) {
-  if (text.isEmpty()) {
-    sheet.Clear(row, col);
-  } else {
-    sheet.SetText(row, col, text);
-  }
-}
-
 }  // namespace
 
 void Write(const QString& fileName, const QStringList& captions, const ITextRows& rows) {
-  TWorkbook book;
-  book.sheets.emplace_back();
-  TSheet& sheet = book.sheets.back();
-  sheet.defaultWidth = 9.5;
-  sheet.align = kAlignCenter;
-  sheet.widths[Record::kTime] = 17.5;
-  sheet.numberFormat = QStringLiteral("@");
-  // The record's columns, then any further ones the captions name.
-  const int columns = std::max<int>(Record::kColumns, int(captions.size()));
-  for (int c = 0; c < columns; ++c) Put(sheet, 0, c, TrimText(captions.value(c)));
-  for (int r = 0; r < rows.RowCount(); ++r) {
-    for (int c = 0; c < columns; ++c) Put(sheet, r + 1, c, TrimText(rows.Cell(r, c)));
-  }
-  WriteWorkbookFile(book, fileName);
+  TSheet layout;
+  layout.defaultWidth = 9.5;
+  layout.align = kAlignCenter;
+  layout.widths[Record::kTime] = 17.5;
+  layout.numberFormat = QStringLiteral("@");
+  // The record's columns, then any further ones the captions name; each
+  // text trimmed, read from the table as the sheet is written.
+  TStreamedRows stream;
+  stream.count = rows.RowCount() + 1;
+  stream.columns = std::max<int>(Record::kColumns, int(captions.size()));
+  stream.cell = [&](int r, int c, QString& scratch) -> QStringView {
+    if (r == 0) {
+      scratch = captions.value(c);
+      return TrimmedView(scratch);
+    }
+    return TrimmedView(rows.CellView(r - 1, c, scratch));
+  };
+  WriteTextSheetFile(layout, stream, fileName);
 }
 
 int Read(const QString& fileName, const std::function<void(const QStringList& row)>& onRow) {

@@ -45,6 +45,7 @@ class TGridRecords : public ITextRows {
   int RowCount() const override { return FCount; }
   int ColCount() const override { return FGrid->ColCount(); }
   QString Cell(int row, int col) const override { return FGrid->Cells(col, row + 1); }
+  QStringView CellView(int row, int col, QString&) const override { return FGrid->CellsView(col, row + 1); }
 
  private:
   TStringGrid* FGrid;

@@ -13,6 +13,7 @@ namespace {
 // outside them is no test time (a sequence number, a typed value).
 constexpr double kFirstSerial = 32874;
 constexpr double kLastSerial = 73051;
+constexpr int kFirstYear = 1990;
 
 QString Squeezed(const QString& text) {
   QString out = text.trimmed();
@@ -40,6 +41,8 @@ QDateTime ImportTimeOfText(const QString& text) {
   if (m.hasMatch()) {
     int year = m.captured(1).toInt();
     if (m.captured(1).size() == 2) year += 2000;
+    // No instrument of this kind tested before 1990: "0024/5/2" is no time.
+    if (year < kFirstYear) return {};
     const QDate d(year, m.captured(2).toInt(), m.captured(3).toInt());
     if (!d.isValid()) return {};
     if (m.captured(4).isEmpty()) return QDateTime(d, QTime(0, 0));

@@ -117,9 +117,15 @@ bool ReadWholeFile(const QString& fileName, QByteArray& bytes, int& err) {
     err = errno;
     return false;
   }
-  char buf[65536];
+  // Read straight into a buffer of the file's size (a file that grows
+  // meanwhile is read to its end all the same).
+  struct stat st {};
+  qsizetype size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? qsizetype(st.st_size) : 0;
+  qsizetype used = 0;
+  bytes.resize(std::max<qsizetype>(size, 65536));
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
     if (n < 0) {
       if (errno == EINTR) continue;
       err = errno;
@@ -128,9 +134,11 @@ bool ReadWholeFile(const QString& fileName, QByteArray& bytes, int& err) {
       return false;
     }
     if (n == 0) break;
-    bytes.append(buf, static_cast<qsizetype>(n));
+    used += qsizetype(n);
   }
   ::close(fd);
+  bytes.resize(used);
+  if (bytes.capacity() > used + 65536) bytes.squeeze();
   return true;
 }
 
@@ -193,6 +201,48 @@ void ReplaceFileContents(const QString& fileName, const QByteArray& bytes, int n
     const int e = errno;
     ::close(fd);
     throw EAppError(CannotWriteText(fileName, e));
+  }
+  if (::close(fd) != 0) throw EAppError(CannotWriteText(fileName, errno));
+  file.Commit();
+}
+
+void ReplaceFileContentsWith(const QString& fileName, const std::function<void(const TPut& put)>& produce,
+                             int newFileMode) {
+  TFileReplacement file(fileName, newFileMode);
+  const int fd = ::open(Native(file.TempName()).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) throw EAppError(CannotWriteText(fileName, errno));
+  // Pieces gather in a buffer of 1 MiB that goes to the file when full.
+  constexpr qsizetype kBuffer = qsizetype(1) << 20;
+  QByteArray buffer;
+  buffer.reserve(kBuffer);
+  auto flush = [&] {
+    if (buffer.isEmpty()) return;
+    if (!WriteAll(fd, buffer.constData(), buffer.size())) {
+      const int e = errno;
+      ::close(fd);
+      throw EAppError(CannotWriteText(fileName, e));
+    }
+    buffer.resize(0);
+  };
+  try {
+    produce([&](const char* data, qsizetype size) {
+      if (buffer.size() + size > kBuffer) flush();
+      if (size > kBuffer) {
+        if (!WriteAll(fd, data, size)) {
+          const int e = errno;
+          ::close(fd);
+          throw EAppError(CannotWriteText(fileName, e));
+        }
+        return;
+      }
+      buffer.append(data, size);
+    });
+    flush();
+  } catch (const EAppError&) {
+    throw;  // the descriptor is closed where the write failed
+  } catch (...) {
+    ::close(fd);
+    throw;
   }
   if (::close(fd) != 0) throw EAppError(CannotWriteText(fileName, errno));
   file.Commit();

@@ -11,6 +11,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // Chinese cause of a system error number, for example "磁盘已满" for ENOSPC.
 QString ErrnoCause(int err);
 // The cause followed by the system's own text as a detail:
@@ -35,6 +37,12 @@ bool MakePrivateDir(const QString& path);
 // A file that does not exist yet is made with newFileMode (-1: as the umask
 // allows); an existing one keeps its own.
 void ReplaceFileContents(const QString& fileName, const QByteArray& bytes, int newFileMode = -1);
+
+// The same, the contents written a piece at a time as produce hands them to
+// put: a large file never stands whole in memory.
+using TPut = std::function<void(const char* data, qsizetype size)>;
+void ReplaceFileContentsWith(const QString& fileName, const std::function<void(const TPut& put)>& produce,
+                             int newFileMode = -1);
 
 // The same protocol for a writer that creates the file under a name of its
 // own: reserve a temporary name beside the target, let the writer fill it,

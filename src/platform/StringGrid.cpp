@@ -134,7 +134,6 @@ class TCellDelegate : public QStyledItemDelegate {
 TGridModel::TGridModel(int colCount, int rowCount, QObject* parent)
     : QAbstractTableModel(parent), FColCount(colCount < 0 ? 0 : colCount), FRowCount(rowCount < 1 ? 1 : rowCount) {
   FCells.assign(size_t(FRowCount) * size_t(FColCount), 0);
-  FTexts.emplace_back();
 }
 
 int TGridModel::rowCount(const QModelIndex& parent) const {
@@ -182,7 +181,12 @@ void TGridModel::SetRowCount(int n) {
 
 QString TGridModel::Cell(int col, int row) const {
   if (row < 0 || row >= RowCount() || col < 0 || col >= FColCount) return {};
-  return FTexts[FCells[size_t(row) * size_t(FColCount) + size_t(col)]];
+  return FTexts.Text(FCells[size_t(row) * size_t(FColCount) + size_t(col)]);
+}
+
+QStringView TGridModel::CellView(int col, int row) const {
+  if (row < 0 || row >= RowCount() || col < 0 || col >= FColCount) return {};
+  return FTexts.View(FCells[size_t(row) * size_t(FColCount) + size_t(col)]);
 }
 
 std::uint32_t TGridModel::Add(const QString& text) {
@@ -190,21 +194,16 @@ std::uint32_t TGridModel::Add(const QString& text) {
   // Cells written one by one (the instrument table, an archived result)
   // append their texts; what overwritten cells leave behind goes once it
   // outweighs the cells.
-  if (FTexts.size() > 2 * FCells.size() + 1024) Compact();
-  FTexts.push_back(text);
-  return std::uint32_t(FTexts.size() - 1);
+  if (FTexts.Size() > 2 * FCells.size() + 1024) Compact();
+  return FTexts.Add(text);
 }
 
 void TGridModel::Compact() {
-  std::vector<std::uint32_t> moved(FTexts.size(), 0);
-  std::vector<QString> kept;
-  kept.emplace_back();
+  std::vector<std::uint32_t> moved(FTexts.Size(), 0);
+  TTextPool kept;
   for (std::uint32_t& cell : FCells) {
     if (cell == 0) continue;
-    if (moved[cell] == 0) {
-      moved[cell] = std::uint32_t(kept.size());
-      kept.push_back(std::move(FTexts[cell]));
-    }
+    if (moved[cell] == 0) moved[cell] = kept.Add(FTexts.View(cell));
     cell = moved[cell];
   }
   FTexts = std::move(kept);
@@ -242,15 +241,11 @@ void TGridModel::ReplaceDataRows(TGridRows rows) {
   // The caption row stays: its texts join the new rows' texts.
   QStringList captions;
   for (int c = 0; c < FColCount; ++c) captions << Cell(c, 0);
-  rows.FIndex = {};  // not needed any more
   FTexts = std::move(rows.FTexts);
   FCells.clear();
   FCells.shrink_to_fit();
   FCells.reserve(size_t(FColCount) + rows.FCells.size());
-  for (const QString& caption : captions) {
-    FCells.push_back(caption.isEmpty() ? 0 : std::uint32_t(FTexts.size()));
-    if (!caption.isEmpty()) FTexts.push_back(caption);
-  }
+  for (const QString& caption : captions) FCells.push_back(FTexts.Add(caption));
   if (rows.FColCount == FColCount) {
     FCells.insert(FCells.end(), rows.FCells.begin(), rows.FCells.end());
   } else {

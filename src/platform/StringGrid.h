@@ -38,6 +38,8 @@ class TGridModel : public QAbstractTableModel {
   int ColCount() const { return FColCount; }
   void SetRowCount(int n);
   QString Cell(int col, int row) const;
+  // The same without a copy, valid until the grid changes.
+  QStringView CellView(int col, int row) const;
   void SetCell(int col, int row, const QString& text);
   // Replaces data rows 1.. at once (row 0 stays); each row is padded or cut to
   // ColCount texts.
@@ -57,9 +59,9 @@ class TGridModel : public QAbstractTableModel {
 
   int FColCount;
   int FRowCount = 0;  // row 0 is the caption row
-  // Each cell an index into FTexts, row by row; FTexts[0] is the empty text.
+  // Each cell an index into FTexts, row by row; text 0 is the empty text.
   std::vector<std::uint32_t> FCells;
-  std::vector<QString> FTexts;
+  TTextPool FTexts;
 };
 
 class TStringGrid : public QTableView {
@@ -71,6 +73,7 @@ class TStringGrid : public QTableView {
   void SetRowCount(int n) { FModel->SetRowCount(n); }
   int ColCount() const { return FModel->ColCount(); }
   QString Cells(int col, int row) const { return FModel->Cell(col, row); }
+  QStringView CellsView(int col, int row) const { return FModel->CellView(col, row); }
   // The texts of a whole row, column 0 first.
   QStringList RowTexts(int row) const;
   void SetCells(int col, int row, const QString& text) { FModel->SetCell(col, row, text); }

@@ -148,6 +148,11 @@ struct TReadOptions {
 // written to a temporary file in the same folder and renamed over the target,
 // so a failure leaves an existing file as it was. Throws ESpreadsheetError.
 void WriteWorkbookFile(const TWorkbook& book, const QString& fileName);
+// One sheet of texts (rows.count rows, the first the captions) with the
+// layout's name, widths and formats, written the same way; an Office Open
+// XML file is written as its rows are made, never whole in memory.
+struct TStreamedRows;
+void WriteTextSheetFile(const TSheet& layout, const TStreamedRows& rows, const QString& fileName);
 
 // Reads a workbook file, recognising its format from the content: Office
 // Open XML, OpenDocument spreadsheet, XML spreadsheet 2003 or binary Excel

@@ -1,11 +1,16 @@
 #include "spreadsheet/XlsxWrite.h"
 
+#include <QFile>
 #include <QHash>
 #include <QStringList>
 
 #include <zip.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <ctime>
+#include <functional>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -24,7 +29,7 @@ const char* const kHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone
 
 // Text as XML character data; characters XML cannot hold as "_xHHHH_", and
 // a "_x" that would read as such an escape protected the same way.
-void AppendEscaped(QByteArray& out, const QString& s) {
+void AppendEscaped(QByteArray& out, QStringView s) {
   const QByteArray u = s.toUtf8();
   for (qsizetype i = 0; i < u.size(); ++i) {
     const char c = u[i];
@@ -201,20 +206,10 @@ struct TSharedStrings {
   }
 };
 
-QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedStrings& sst) {
+// A worksheet's XML up to its first row: the used range from A1 to the last
+// cell (none: A1), the view, the columns.
+QByteArray SheetXmlHead(const TSheet& sheet, int style, bool selected, int lastRow, int lastCol) {
   QByteArray x = kHeader;
-  size_t cells = 0;
-  int lastCol = -1;
-  int lastRow = -1;
-  for (size_t r = 0; r < sheet.rows.size(); ++r) {
-    for (const TRowCell& cell : sheet.rows[r]) {
-      if (cell.kind == TSheetCell::Kind::Empty) continue;
-      ++cells;
-      lastCol = std::max(lastCol, int(cell.col));
-      lastRow = int(r);
-    }
-  }
-  x.reserve(qsizetype(cells) * 36 + 1024);
   x += "<worksheet xmlns=\"";
   x += kMainNs;
   x += "\" xmlns:r=\"";
@@ -264,10 +259,31 @@ QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedString
     }
     x += "</cols>";
   }
-
-  QByteArray styleAttr;
-  if (style != 0) styleAttr = " s=\"" + QByteArray::number(style) + "\"";
   x += "<sheetData>";
+  return x;
+}
+
+const char* const kSheetXmlTail =
+    "</sheetData><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
+    "footer=\"0.3\"/></worksheet>";
+
+QByteArray StyleAttr(int style) { return style != 0 ? " s=\"" + QByteArray::number(style) + "\"" : QByteArray(); }
+
+QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedStrings& sst) {
+  size_t cells = 0;
+  int lastCol = -1;
+  int lastRow = -1;
+  for (size_t r = 0; r < sheet.rows.size(); ++r) {
+    for (const TRowCell& cell : sheet.rows[r]) {
+      if (cell.kind == TSheetCell::Kind::Empty) continue;
+      ++cells;
+      lastCol = std::max(lastCol, int(cell.col));
+      lastRow = int(r);
+    }
+  }
+  QByteArray x = SheetXmlHead(sheet, style, selected, lastRow, lastCol);
+  x.reserve(qsizetype(cells) * 36 + 1024);
+  const QByteArray styleAttr = StyleAttr(style);
   for (size_t r = 0; r < sheet.rows.size(); ++r) {
     const auto& row = sheet.rows[r];
     bool open = false;
@@ -311,8 +327,7 @@ QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedString
     }
     if (open) x += "</row>";
   }
-  x += "</sheetData><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
-       "footer=\"0.3\"/></worksheet>";
+  x += kSheetXmlTail;
   return x;
 }
 
@@ -373,6 +388,82 @@ class TPackage {
   std::vector<QByteArray> FParts;  // the data stay here until the archive is written
 };
 
+// The parts that name the sheets: content types, workbook, its relations.
+struct TWorkbookParts {
+  QByteArray types;
+  QByteArray workbook;
+  QByteArray rels;
+};
+
+TWorkbookParts WorkbookParts(const std::vector<QString>& sheetNames, int active, bool sharedStrings) {
+  TWorkbookParts p;
+  p.types = kHeader;
+  p.types += "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+             "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+             "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+             "<Override PartName=\"/xl/workbook.xml\" "
+             "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+             "<Override PartName=\"/xl/styles.xml\" "
+             "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+  if (sharedStrings) {
+    p.types += "<Override PartName=\"/xl/sharedStrings.xml\" "
+               "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
+  }
+  p.workbook = kHeader;
+  p.workbook += "<workbook xmlns=\"";
+  p.workbook += kMainNs;
+  p.workbook += "\" xmlns:r=\"";
+  p.workbook += kRelNs;
+  p.workbook += "\"><bookViews><workbookView activeTab=\"" + QByteArray::number(active) + "\"/></bookViews><sheets>";
+  p.rels = kHeader;
+  p.rels += "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  QStringList taken;
+  for (size_t i = 0; i < sheetNames.size(); ++i) {
+    const QByteArray n = QByteArray::number(qsizetype(i) + 1);
+    const QString name = SafeSheetName(sheetNames[i], int(i), taken);
+    taken << name;
+    p.types += "<Override PartName=\"/xl/worksheets/sheet" + n +
+               ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+    p.workbook += "<sheet name=\"";
+    AppendEscaped(p.workbook, name);
+    p.workbook += "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
+    p.rels += "<Relationship Id=\"rId" + n +
+              "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+              "Target=\"worksheets/sheet" + n + ".xml\"/>";
+  }
+  const QByteArray stylesId = QByteArray::number(qsizetype(sheetNames.size()) + 1);
+  const QByteArray sstId = QByteArray::number(qsizetype(sheetNames.size()) + 2);
+  p.rels += "<Relationship Id=\"rId" + stylesId +
+            "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
+            "Target=\"styles.xml\"/>";
+  if (sharedStrings) {
+    p.rels += "<Relationship Id=\"rId" + sstId +
+              "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" "
+              "Target=\"sharedStrings.xml\"/>";
+  }
+  p.rels += "</Relationships>";
+  p.workbook += "</sheets></workbook>";
+  p.types += "</Types>";
+  return p;
+}
+
+const char* const kPackageRels =
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+    "<Relationship Id=\"rId1\" "
+    "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+    "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>";
+
+// The parts every workbook has, in the order spreadsheet programs write
+// them, before its sheets.
+template <typename TAdd>
+void AddWorkbookParts(TAdd add, const TWorkbookParts& parts, const TStyles& styles) {
+  add("[Content_Types].xml", parts.types);
+  add("_rels/.rels", QByteArray(kHeader) + kPackageRels);
+  add("xl/workbook.xml", parts.workbook);
+  add("xl/_rels/workbook.xml.rels", parts.rels);
+  add("xl/styles.xml", styles.Xml());
+}
+
 }  // namespace
 
 QByteArray XlsxFileBytes(const TWorkbook& book) {
@@ -385,62 +476,290 @@ QByteArray XlsxFileBytes(const TWorkbook& book) {
   TStyles styles;
   TSharedStrings sst;
   TPackage pkg;
-  QByteArray types = kHeader;
-  types += "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-           "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-           "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-           "<Override PartName=\"/xl/workbook.xml\" "
-           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-           "<Override PartName=\"/xl/styles.xml\" "
-           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
-           "<Override PartName=\"/xl/sharedStrings.xml\" "
-           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
-  QByteArray workbook = kHeader;
-  workbook += "<workbook xmlns=\"";
-  workbook += kMainNs;
-  workbook += "\" xmlns:r=\"";
-  workbook += kRelNs;
-  workbook += "\"><bookViews><workbookView activeTab=\"" + QByteArray::number(active) + "\"/></bookViews><sheets>";
-  QByteArray rels = kHeader;
-  rels += "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-
-  QStringList taken;
-  std::vector<std::pair<QByteArray, QByteArray>> sheetParts;  // name, XML
+  std::vector<QString> names;
+  std::vector<QByteArray> sheetXml;
   for (size_t i = 0; i < sheets.size(); ++i) {
-    const QByteArray n = QByteArray::number(qsizetype(i) + 1);
-    const QString name = SafeSheetName(sheets[i]->name, int(i), taken);
-    taken << name;
-    const QByteArray part = "xl/worksheets/sheet" + n + ".xml";
-    sheetParts.emplace_back(part, SheetXml(*sheets[i], styles.Of(*sheets[i]), int(i) == active, sst));
-    types += "<Override PartName=\"/" + part +
-             "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
-    workbook += "<sheet name=\"";
-    AppendEscaped(workbook, name);
-    workbook += "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
-    rels += "<Relationship Id=\"rId" + n +
-            "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
-            "Target=\"worksheets/sheet" + n + ".xml\"/>";
+    names.push_back(sheets[i]->name);
+    sheetXml.push_back(SheetXml(*sheets[i], styles.Of(*sheets[i]), int(i) == active, sst));
   }
-  const QByteArray stylesId = QByteArray::number(qsizetype(sheets.size()) + 1);
-  const QByteArray sstId = QByteArray::number(qsizetype(sheets.size()) + 2);
-  rels += "<Relationship Id=\"rId" + stylesId +
-          "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
-          "Target=\"styles.xml\"/><Relationship Id=\"rId" + sstId +
-          "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" "
-          "Target=\"sharedStrings.xml\"/></Relationships>";
-  workbook += "</sheets></workbook>";
-  types += "</Types>";
-
-  pkg.Add("[Content_Types].xml", types);
-  pkg.Add("_rels/.rels", QByteArray(kHeader) +
-                             "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                             "<Relationship Id=\"rId1\" "
-                             "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
-                             "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
-  pkg.Add("xl/workbook.xml", workbook);
-  pkg.Add("xl/_rels/workbook.xml.rels", rels);
-  pkg.Add("xl/styles.xml", styles.Xml());
-  for (auto& [name, xml] : sheetParts) pkg.Add(name.constData(), std::move(xml));
+  AddWorkbookParts([&](const char* name, QByteArray data) { pkg.Add(name, std::move(data)); },
+                   WorkbookParts(names, active, true), styles);
+  for (size_t i = 0; i < sheetXml.size(); ++i) {
+    pkg.Add(("xl/worksheets/sheet" + QByteArray::number(qsizetype(i) + 1) + ".xml").constData(),
+            std::move(sheetXml[i]));
+  }
   pkg.Add("xl/sharedStrings.xml", sst.Xml());
   return pkg.Bytes();
+}
+
+// ---- streamed -------------------------------------------------------------------
+
+namespace {
+
+// A worksheet's XML made a few rows at a time as libzip asks for it, so the
+// sheet is deflated into the file as it is produced.
+class TStreamedSheet {
+ public:
+  TStreamedSheet(const TSheet& layout, int style, const TStreamedRows& rows)
+      : FLayout(layout), FStyle(style), FStyleAttr(StyleAttr(style)), FRows(rows) {
+    zip_error_init(&FError);
+  }
+  ~TStreamedSheet() { zip_error_fini(&FError); }
+  TStreamedSheet(const TStreamedSheet&) = delete;
+  TStreamedSheet& operator=(const TStreamedSheet&) = delete;
+
+  // Why a row could not be written (a text too long for a cell); empty when
+  // it was.
+  const QString& Failure() const { return FFailure; }
+
+  static zip_int64_t Callback(void* self, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    return static_cast<TStreamedSheet*>(self)->Command(data, len, cmd);
+  }
+
+ private:
+  zip_int64_t Command(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    switch (cmd) {
+      case ZIP_SOURCE_OPEN:
+        FNext = -1;
+        FDone = false;
+        FBuffer.clear();
+        FPos = 0;
+        return 0;
+      case ZIP_SOURCE_READ: {
+        char* out = static_cast<char*>(data);
+        zip_uint64_t given = 0;
+        try {
+          while (given < len) {
+            if (FPos == FBuffer.size()) {
+              if (FDone) break;
+              Produce();
+              continue;
+            }
+            const zip_uint64_t n = std::min<zip_uint64_t>(len - given, zip_uint64_t(FBuffer.size() - FPos));
+            std::memcpy(out + given, FBuffer.constData() + FPos, size_t(n));
+            FPos += qsizetype(n);
+            given += n;
+          }
+        } catch (const ESpreadsheetError& e) {
+          FFailure = e.Text();
+          zip_error_set(&FError, ZIP_ER_INTERNAL, 0);
+          return -1;
+        } catch (const std::bad_alloc&) {
+          FFailure = QStringLiteral("内存不足");
+          zip_error_set(&FError, ZIP_ER_MEMORY, 0);
+          return -1;
+        }
+        return zip_int64_t(given);
+      }
+      case ZIP_SOURCE_CLOSE: return 0;
+      case ZIP_SOURCE_STAT: {
+        auto* st = static_cast<zip_stat_t*>(data);
+        zip_stat_init(st);
+        st->mtime = std::time(nullptr);
+        st->valid |= ZIP_STAT_MTIME;
+        return sizeof(zip_stat_t);
+      }
+      case ZIP_SOURCE_ERROR: return zip_error_to_data(&FError, data, len);
+      case ZIP_SOURCE_FREE: return 0;
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+      default: zip_error_set(&FError, ZIP_ER_OPNOTSUPP, 0); return -1;
+    }
+  }
+
+  // The next piece: the head, a few hundred rows, or the tail.
+  void Produce() {
+    FBuffer.clear();
+    FPos = 0;
+    if (FNext < 0) {
+      FBuffer = SheetXmlHead(FLayout, FStyle, true, FRows.count - 1, FRows.columns - 1);
+      FNext = 0;
+      return;
+    }
+    QString scratch;
+    const int end = std::min(FRows.count, FNext + 256);
+    for (; FNext < end; ++FNext) {
+      bool open = false;
+      for (int c = 0; c < FRows.columns; ++c) {
+        const QStringView text = FRows.cell(FNext, c, scratch);
+        if (text.isEmpty()) continue;
+        if (text.size() > kCellChars) {
+          throw ESpreadsheetError(
+              QStringLiteral("第%1行第%2列的文字超过 32767 个字符，无法保存").arg(FNext + 1).arg(c + 1));
+        }
+        if (!open) {
+          FBuffer += "<row r=\"";
+          AppendInt(FBuffer, qsizetype(FNext) + 1);
+          FBuffer += "\">";
+          open = true;
+        }
+        FBuffer += "<c r=\"";
+        AppendColumn(FBuffer, c);
+        AppendInt(FBuffer, qsizetype(FNext) + 1);
+        FBuffer += "\"";
+        FBuffer += FStyleAttr;
+        const int shared = SharedIndex(c, text);
+        if (shared >= 0) {
+          FBuffer += " t=\"s\"><v>";
+          AppendInt(FBuffer, shared);
+          FBuffer += "</v></c>";
+          continue;
+        }
+        const bool keepBlanks = text.front().isSpace() || text.back().isSpace();
+        FBuffer += keepBlanks ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">" : " t=\"inlineStr\"><is><t>";
+        AppendEscaped(FBuffer, text);
+        FBuffer += "</t></is></c>";
+      }
+      if (open) FBuffer += "</row>";
+    }
+    if (FNext >= FRows.count) {
+      FBuffer += kSheetXmlTail;
+      FDone = true;
+    }
+  }
+
+  // A text that comes again among the last few thousand of its column (a
+  // tester, a place, a value) goes to the shared strings, as spreadsheet
+  // programs write them, and a reader keeps it once; a text seen once stays
+  // inline. -1: write it inline.
+  int SharedIndex(int col, QStringView text) {
+    if (FSeen.size() < size_t(FRows.columns)) FSeen.resize(size_t(FRows.columns));
+    QHash<QString, int>& seen = FSeen[size_t(col)];
+    const QString key = text.toString();
+    auto it = seen.find(key);
+    if (it == seen.end()) {
+      // What a column remembers stays small: it starts over when full.
+      if (seen.size() >= kRemembered) seen.clear();
+      seen.insert(key, -1);
+      return -1;
+    }
+    if (*it < 0) {
+      *it = int(FShared.size());
+      FShared.push_back(key);
+    }
+    ++FSharedUses;
+    return *it;
+  }
+
+ public:
+  // The shared strings, once the sheet is written.
+  QByteArray SharedStringsXml() const {
+    // In the order the sheet refers to them (a text shared by two columns
+    // is there twice).
+    TSharedStrings sst;
+    sst.strings = FShared;
+    sst.uses = FSharedUses;
+    return sst.Xml();
+  }
+
+ private:
+  static constexpr qsizetype kRemembered = 4096;
+  std::vector<QHash<QString, int>> FSeen;  // a column's texts → shared index, -1 not shared yet
+  std::vector<QString> FShared;
+  long long FSharedUses = 0;
+
+  const TSheet& FLayout;
+  int FStyle;
+  QByteArray FStyleAttr;
+  const TStreamedRows& FRows;
+  zip_error_t FError;
+  QString FFailure;
+  int FNext = -1;  // the next row; -1: the head comes first
+  bool FDone = false;
+  QByteArray FBuffer;
+  qsizetype FPos = 0;
+};
+
+// A part whose XML is made only when libzip reads it.
+class TLateXml {
+ public:
+  explicit TLateXml(std::function<QByteArray()> make) : FMake(std::move(make)) { zip_error_init(&FError); }
+  ~TLateXml() { zip_error_fini(&FError); }
+  TLateXml(const TLateXml&) = delete;
+  TLateXml& operator=(const TLateXml&) = delete;
+
+  static zip_int64_t Callback(void* self, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    auto* x = static_cast<TLateXml*>(self);
+    switch (cmd) {
+      case ZIP_SOURCE_OPEN:
+        x->FBytes = x->FMake();
+        x->FPos = 0;
+        return 0;
+      case ZIP_SOURCE_READ: {
+        const zip_uint64_t n = std::min<zip_uint64_t>(len, zip_uint64_t(x->FBytes.size() - x->FPos));
+        std::memcpy(data, x->FBytes.constData() + x->FPos, size_t(n));
+        x->FPos += qsizetype(n);
+        return zip_int64_t(n);
+      }
+      case ZIP_SOURCE_CLOSE: x->FBytes = QByteArray(); return 0;
+      case ZIP_SOURCE_STAT: {
+        auto* st = static_cast<zip_stat_t*>(data);
+        zip_stat_init(st);
+        st->mtime = std::time(nullptr);
+        st->valid |= ZIP_STAT_MTIME;
+        return sizeof(zip_stat_t);
+      }
+      case ZIP_SOURCE_ERROR: return zip_error_to_data(&x->FError, data, len);
+      case ZIP_SOURCE_FREE: return 0;
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+      default: zip_error_set(&x->FError, ZIP_ER_OPNOTSUPP, 0); return -1;
+    }
+  }
+
+ private:
+  std::function<QByteArray()> FMake;
+  zip_error_t FError;
+  QByteArray FBytes;
+  qsizetype FPos = 0;
+};
+
+}  // namespace
+
+void WriteXlsxStreamed(const QString& fileName, const TSheet& layout, const TStreamedRows& rows) {
+  int error = 0;
+  zip_t* zip = zip_open(QFile::encodeName(fileName).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (!zip) {
+    zip_error_t e;
+    zip_error_init_with_code(&e, error);
+    const QString why = QString::fromUtf8(zip_error_strerror(&e));
+    zip_error_fini(&e);
+    throw ESpreadsheetError(QStringLiteral("无法写入压缩包：%1").arg(why));
+  }
+  std::vector<QByteArray> parts;  // kept until the archive is written
+  auto fail = [&](const QString& why) {
+    const QString text = QStringLiteral("无法写入压缩包：%1").arg(why);
+    zip_discard(zip);
+    throw ESpreadsheetError(text);
+  };
+  auto add = [&](const char* name, zip_source_t* source) {
+    const zip_int64_t i = source ? zip_file_add(zip, name, source, ZIP_FL_ENC_UTF_8) : -1;
+    if (i < 0) {
+      if (source) zip_source_free(source);
+      fail(QString::fromUtf8(zip_strerror(zip)));
+    }
+    zip_set_file_compression(zip, zip_uint64_t(i), ZIP_CM_DEFLATE, 1);
+  };
+  TStyles styles;
+  const int style = styles.Of(layout);
+  AddWorkbookParts(
+      [&](const char* name, QByteArray data) {
+        parts.push_back(std::move(data));
+        add(name, zip_source_buffer(zip, parts.back().constData(), zip_uint64_t(parts.back().size()), 0));
+      },
+      WorkbookParts({layout.name}, 0, true), styles);
+  TStreamedSheet sheet(layout, style, rows);
+  add("xl/worksheets/sheet1.xml", zip_source_function(zip, &TStreamedSheet::Callback, &sheet));
+  // Made when libzip comes to it, after the sheet.
+  TLateXml sst([&sheet] { return sheet.SharedStringsXml(); });
+  add("xl/sharedStrings.xml", zip_source_function(zip, &TLateXml::Callback, &sst));
+  if (zip_close(zip) != 0) {
+    const QString why = sheet.Failure().isEmpty() ? QString::fromUtf8(zip_strerror(zip)) : sheet.Failure();
+    zip_discard(zip);
+    // A text too long for a cell is told as it is, not as a fault of the archive.
+    if (!sheet.Failure().isEmpty()) throw ESpreadsheetError(why);
+    throw ESpreadsheetError(QStringLiteral("无法写入压缩包：%1").arg(why));
+  }
 }

@@ -10,8 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
   int rows = 0;
-  const CsvFile::TCsvArchive read = CsvFile::ReadArchive(bytes, [&](const QStringList& row) {
-    if (row.size() != 11) __builtin_trap();
+  const CsvFile::TCsvArchive read = CsvFile::ReadArchive(bytes, [&](const QStringView* row) {
+    if (row[0].isEmpty()) __builtin_trap();  // the number, written "%2d"
     ++rows;
   });
   if (rows != read.records) __builtin_trap();

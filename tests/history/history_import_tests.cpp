@@ -55,7 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TTimeCase{"25-02-30 10:00", ""},                           // no such day
                       TTimeCase{"2025-01-12 24:10", ""}, TTimeCase{"not a time", ""}, TTimeCase{"", ""},
                       TTimeCase{"12/01/2025 09:20", ""},                         // day or month first?
-                      TTimeCase{"20250112", ""}, TTimeCase{"17", ""}));          // a number, no date
+                      TTimeCase{"20250112", ""}, TTimeCase{"17", ""},            // a number, no date
+                      TTimeCase{"0024/5-02", ""}, TTimeCase{"1989-12-31", ""}));  // before any such test
 
 QStringList Row(const QString& time, const QString& a, const QString& load = QStringLiteral("60 秒"),
                 const QString& device = QStringLiteral("QK355")) {
