@@ -1,5 +1,8 @@
-// Saving and opening archives of 10,000 and 100,000 records as text, CSV,
-// Office Open XML and Excel 97-2003 files; prints the time of each step.
+// Saving and opening archives of 10,000, 65,535, 100,000 and 1,048,575
+// records as text, CSV, Office Open XML and Excel 97-2003 files; prints the
+// time of each step and, beside it, the peak memory of the child process
+// that ran it (VmHWM); then reads and writes the largest CSV file with
+// Python's csv module, alternated with the program's own open and save.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -60,6 +63,27 @@ long PeakMemoryMiB() {
   return -1;
 }
 
+// In a process of its own: the archive of rows records saved as name; the
+// peak memory is the table's and the save's.
+int SaveOnly(int rows, const QString& name) {
+  TRecordingMessages messages;
+  TStringGrid archive(11, 2);
+  FillArchive(archive, rows);
+  {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));  // the peak from here on
+    if (clear.open(QIODevice::WriteOnly)) clear.write("5");
+  }
+  const QByteArray label = "  save " + QFileInfo(name).suffix().toUtf8();
+  const double ms = Time(label.constData(), [&] { DataFiles::SaveFileAs(nullptr, name, &archive, rows); });
+  (void)ms;
+  std::printf("    peak memory %ld MiB (the table and the save), %lld KiB written\n", PeakMemoryMiB(),
+              static_cast<long long>(QFileInfo(name).size() / 1024));
+  for (const TMsgRequest& m : messages.Boxes) {
+    std::printf("  message: %s %s\n", m.text.toUtf8().constData(), m.detail.toUtf8().constData());
+  }
+  return messages.Boxes.isEmpty() ? 0 : 1;
+}
+
 // In a process of its own, so that its peak memory is the open's alone.
 int OpenOnly(const QString& name) {
   TRecordingMessages messages;
@@ -76,12 +100,38 @@ int OpenOnly(const QString& name) {
   return 0;
 }
 
-void OpenInChild(const QString& name) {
+// Runs this program with args; returns its wall time in ms.
+double InChild(const QStringList& args) {
   std::fflush(stdout);
   QProcess p;
   p.setProcessChannelMode(QProcess::ForwardedChannels);
-  p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--open-only"), name});
+  QElapsedTimer t;
+  t.start();
+  p.start(QCoreApplication::applicationFilePath(), args);
   p.waitForFinished(-1);
+  return double(t.nsecsElapsed()) / 1e6;
+}
+
+void OpenInChild(const QString& name) { InChild({QStringLiteral("--open-only"), name}); }
+
+// Python's csv module reading the file and writing it again, as the
+// program's open and save do; its time and peak memory.
+void PythonCsv(const QString& in, const QString& out) {
+  static const char* const kScript =
+      "import csv, sys, time, resource\n"
+      "t = time.time()\n"
+      "with open(sys.argv[1], encoding='utf-8-sig', newline='') as f, "
+      "open(sys.argv[2], 'w', encoding='utf-8-sig', newline='') as g:\n"
+      "    w = csv.writer(g)\n"
+      "    for row in csv.reader(f):\n"
+      "        w.writerow(row)\n"
+      "print('  python csv read + write      %9.1f ms' % ((time.time() - t) * 1000))\n"
+      "print('    peak memory %d MiB' % (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024))\n";
+  std::fflush(stdout);
+  QProcess p;
+  p.setProcessChannelMode(QProcess::ForwardedChannels);
+  p.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromLatin1(kScript), in, out});
+  if (!p.waitForFinished(-1) || p.exitCode() != 0) std::printf("  python3 could not run\n");
 }
 
 }  // namespace
@@ -94,6 +144,9 @@ int main(int argc, char** argv) {
   SetAppDir(dir.path());
   TScriptedDesktop desktop;
   if (argc == 3 && QByteArray(argv[1]) == "--open-only") return OpenOnly(QString::fromLocal8Bit(argv[2]));
+  if (argc == 4 && QByteArray(argv[1]) == "--save-only") {
+    return SaveOnly(QByteArray(argv[2]).toInt(), QString::fromLocal8Bit(argv[3]));
+  }
   TRecordingMessages messages;
 
   const QString folder = DataFiles::DataFolder();
@@ -127,19 +180,32 @@ int main(int argc, char** argv) {
       allOk = allOk && ok;
     }
   }
-  // The largest sheet: 1,048,575 records under the caption row.
+  // The most a sheet holds, 1,048,575 records under the caption row: each
+  // save and open in a child process of its own, with its peak memory.
   {
     const int kRows = 1048575;
-    const QString name = QDir(folder).filePath(QStringLiteral("million.xlsx"));
-    {
-      TStringGrid archive(11, 2);
-      FillArchive(archive, kRows);
-      std::printf("%d records (.xlsx, the most a sheet holds)\n", kRows);
-      giSaveCount = kRows;
-      Time("  save .xlsx", [&] { DataFiles::SaveFileAs(nullptr, name, &archive, giSaveCount); });
-      std::printf("  .xlsx: %lld KiB\n", static_cast<long long>(QFileInfo(name).size() / 1024));
+    std::printf("%d records (each step in a process of its own)\n", kRows);
+    for (const char* suffix : {"txt", "csv", "xlsx"}) {
+      const QString name = QDir(folder).filePath(QStringLiteral("million.") + QLatin1String(suffix));
+      InChild({QStringLiteral("--save-only"), QString::number(kRows), name});
+      OpenInChild(name);
     }
-    OpenInChild(name);
+    // The CSV file read and written again: Python's csv module and the
+    // program (its open and its save of the same records), alternated.
+    const QString csv = QDir(folder).filePath(QStringLiteral("million.csv"));
+    const QString convert = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/qk4820-convert");
+    for (int round = 0; round < 2; ++round) {
+      PythonCsv(csv, QDir(folder).filePath(QStringLiteral("python.csv")));
+      std::fflush(stdout);
+      QProcess p;
+      QElapsedTimer t;
+      t.start();
+      p.start(QStringLiteral("/usr/bin/time"), {QStringLiteral("-f"), QStringLiteral("    peak memory %M KiB"), convert, csv,
+                                                QDir(folder).filePath(QStringLiteral("again.csv"))});
+      p.waitForFinished(-1);
+      std::printf("  qk4820-convert csv to csv      %9.1f ms\n%s", double(t.nsecsElapsed()) / 1e6,
+                  p.readAllStandardError().constData());
+    }
   }
   // A 5.7 KB workbook with cells A1 and XFD1048576 (written by openpyxl).
   std::printf("far cell (A1 and XFD1048576)\n");

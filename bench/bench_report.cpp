@@ -17,6 +17,7 @@
 #include "data/UDataCenter.h"
 #include "forms/UDlgPreview.h"
 #include "forms/UQRMain.h"
+#include "report/ReportEngine.h"
 #include "report/ReportPreview.h"
 #include "platform/StringGrid.h"
 #include "support/ReportSupport.h"
@@ -98,15 +99,20 @@ int main(int argc, char** argv) {
       p.start();
       w->tbPrinter->click();
       printMs = p.elapsed();
-      pageCount = w->PageCount;  // every page is laid out for printing
     }
     w->tbExit->click();
   });
   press.start();
   PrintSaveGrid(nullptr, SGSave, giSaveCount);
   const qint64 closedMs = press.elapsed();
+  {
+    // Every page, laid out again (as printing does).
+    const std::shared_ptr<TQRPageSource> plan = QRMain->Paginate(QRMain->Printer().pageLayout());
+    plan->Extend(TDeadline::Never());
+    pageCount = plan->PageCount();
+  }
 
-  std::printf("rows %d, pages %d%s\n", kRows, pageCount, printMs < 0 ? " (laid out by page 1)" : "");
+  std::printf("rows %d, pages %d\n", kRows, pageCount);
   std::printf("page 1 shown: %lld ms (print button to the first page on screen; goal < 300 ms)%s\n",
               static_cast<long long>(openMs), openMs >= 0 && openMs < 300 ? "" : "  ** over goal **");
   std::printf("  peak memory with page 1 shown:  %6ld MiB\n", shownMiB);
