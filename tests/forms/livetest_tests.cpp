@@ -195,6 +195,9 @@ TEST_F(LiveTest, OfABurstOfFramesOnlyTheLastIsShown) {
   EXPECT_TRUE(held);
   EXPECT_EQ(Msgs.Texts(), QStringList{QStringLiteral("通讯失败,测试中断！")});
   EXPECT_EQ(Dlg->FramesShown(), 1);  // frames 1 to 3 at once
+  // The frame shown is drawn once: one point a phase, no copies.
+  EXPECT_EQ(Dlg->Series().size(), 1u);
+  EXPECT_EQ(static_cast<QXYSeries*>(Dlg->ChartView->chart()->series().at(0))->count(), 1);
   EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为1秒......")));
   EXPECT_FALSE(Notices.contains(QStringLiteral("  当前载流时间为2秒......")));
   EXPECT_TRUE(Notices.contains(QStringLiteral("  当前载流时间为3秒......")));
