@@ -64,9 +64,15 @@ bool GbkHolds(char32_t c) {
 }
 
 QString GbkCompatible(const QString& text) {
-  QString out;
+  // Most texts are held whole: they are looked at once and returned as
+  // they are, without a copy of a character.
+  const QChar* u = text.constData();
+  qsizetype first = 0;
+  while (first < text.size() && !u[first].isSurrogate() && GbkHolds(u[first].unicode())) ++first;
+  if (first == text.size()) return text;
+  QString out = text.left(first);
   bool changed = false;
-  for (qsizetype i = 0; i < text.size();) {
+  for (qsizetype i = first; i < text.size();) {
     const char32_t c = text.at(i).isHighSurrogate() && i + 1 < text.size()
                            ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1))
                            : char32_t(text.at(i).unicode());
