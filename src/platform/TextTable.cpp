@@ -47,9 +47,17 @@ void TTextTable::Reserve(size_t rows) {
 }
 
 void TTextTable::Add(const QStringList& texts) {
-  std::vector<QStringView> views(static_cast<size_t>(FColCount));
-  for (int c = 0; c < FColCount && c < texts.size(); ++c) views[size_t(c)] = texts[c];
-  Add(views.data());
+  // The views of a row of the usual width stand on the stack.
+  constexpr int kOnStack = 32;
+  QStringView onStack[kOnStack];
+  std::vector<QStringView> onHeap;
+  QStringView* views = onStack;
+  if (FColCount > kOnStack) {
+    onHeap.resize(size_t(FColCount));
+    views = onHeap.data();
+  }
+  for (int c = 0; c < FColCount; ++c) views[c] = c < texts.size() ? QStringView(texts[c]) : QStringView();
+  Add(views);
 }
 
 void TTextTable::Add(const QStringView* texts) {
