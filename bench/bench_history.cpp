@@ -102,12 +102,7 @@ void MeasureLocal(const QString& file, int count) {
 // The team database: an upload reaches it after it is stored locally; a PC
 // that starts empty takes every result the team has.
 void MeasureTeam(TPgCluster& cluster, const QString& folder) {
-  TTeamConfig c;
-  c.enabled = true;
-  c.host = cluster.SocketDir();
-  c.port = cluster.Port();
-  c.name = QStringLiteral("bench");
-  c.user = cluster.User();
+  const TTeamConfig c = cluster.TeamConfig(QStringLiteral("bench"));
   std::printf("team database (PostgreSQL over its Unix socket)\n");
   const QString first = QDir(folder).filePath(QStringLiteral("first.sqlite"));
   {

@@ -42,6 +42,11 @@ void WriteSettleRule(TIniFile& ini, const TSettleRule& rule) {
   ini.EndUpdate();
 }
 
+bool PhaseMeasured(const TTestSeries& series, int phase) {
+  if (phase < 0 || phase > 2) return false;
+  return std::any_of(series.begin(), series.end(), [phase](const TSeriesFrame& f) { return f.ohms[size_t(phase)].has_value(); });
+}
+
 bool PhaseSettled(const TTestSeries& series, int phase, const TSettleRule& rule) {
   if (phase < 0 || phase > 2 || rule.frames < 1 || int(series.size()) < rule.frames) return false;
   double sum = 0;

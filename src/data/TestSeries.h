@@ -31,6 +31,9 @@ class TIniFile;
 TSettleRule SettleRuleOf(const TIniFile& ini);
 void WriteSettleRule(TIniFile& ini, const TSettleRule& rule);
 
+// Whether any frame carries a value of phase p (0..2).
+bool PhaseMeasured(const TTestSeries& series, int phase);
+
 // Whether phase p (0..2) has settled by the rule: the last rule.frames
 // frames all carry a value and lie within the band. A fault frame among
 // them, or fewer frames, is not settled.

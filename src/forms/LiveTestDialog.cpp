@@ -380,9 +380,7 @@ void TFrmTest::AddToSeries(const TRecvFA& f) {
 bool TFrmTest::Settled() const {
   const TSettleRule rule = SettleRuleOf(SettingsFile());
   for (int p = 0; p < 3; ++p) {
-    const bool measured = std::any_of(FSeries.begin(), FSeries.end(),
-                                      [p](const TSeriesFrame& f) { return f.ohms[size_t(p)].has_value(); });
-    if (measured && !PhaseSettled(FSeries, p, rule)) return false;
+    if (PhaseMeasured(FSeries, p) && !PhaseSettled(FSeries, p, rule)) return false;
   }
   return true;
 }
@@ -390,10 +388,8 @@ bool TFrmTest::Settled() const {
 void TFrmTest::ShowSettled() {
   const TSettleRule rule = SettleRuleOf(SettingsFile());
   for (int p = 0; p < 3; ++p) {
-    const bool measured = std::any_of(FSeries.begin(), FSeries.end(),
-                                      [p](const TSeriesFrame& f) { return f.ohms[size_t(p)].has_value(); });
     QLabel* label = LblSettled[p];
-    if (!measured) {
+    if (!PhaseMeasured(FSeries, p)) {
       label->clear();
       continue;
     }

@@ -30,6 +30,23 @@ constexpr int kChartHeightPx = 340;
 constexpr int kCourseWidthPx = 620;
 constexpr int kCourseHeightPx = 200;
 
+// A chart of the scene as drawing commands, width × height report pixels,
+// square-cornered and without shadow: it prints sharp and its texts stay
+// texts.
+std::shared_ptr<const QPicture> ChartPicture(QGraphicsScene& scene, QChart* chart, int width, int height) {
+  chart->setBackgroundRoundness(0);
+  chart->setDropShadowEnabled(false);
+  chart->resize(width, height);
+  auto picture = std::make_shared<QPicture>();
+  {
+    QPainter painter(picture.get());
+    painter.setRenderHint(QPainter::Antialiasing);
+    scene.render(&painter, QRectF(0, 0, width, height), QRectF(0, 0, width, height));
+  }
+  picture->setBoundingRect(QRect(0, 0, width, height));
+  return picture;
+}
+
 // Columns: the texts of the history row they print, and their left edges.
 struct TColumn {
   int text;  // index into THistoryRow::texts; -1 the position, -2 the reason
@@ -197,8 +214,6 @@ void TQRAssessment::Load(const TAssessmentData& d) {
   TTrendChart trend = MakeTrendChart();
   QGraphicsScene scene;
   scene.addItem(trend.Chart);  // the scene owns the chart from here
-  trend.Chart->setBackgroundRoundness(0);
-  trend.Chart->setDropShadowEnabled(false);
   trend.Chart->setAnimationOptions(QChart::NoAnimation);
   trend.Chart->setTitleFont(ReportFont(QStringLiteral("宋体"), 11, true));
   trend.Chart->legend()->setFont(ReportFont(QStringLiteral("宋体"), 9));
@@ -208,15 +223,7 @@ void TQRAssessment::Load(const TAssessmentData& d) {
   }
   const bool any = FillTrend(trend, d.device, TrendSeries(points, TJudge{c, d.reference}));
   if (!any) trend.Chart->setTitle(QStringLiteral("%1 电阻趋势（没有可用的测量值）").arg(d.device));
-  trend.Chart->resize(kChartWidthPx, kChartHeightPx);
-  auto picture = std::make_shared<QPicture>();
-  {
-    QPainter painter(picture.get());
-    painter.setRenderHint(QPainter::Antialiasing);
-    scene.render(&painter, QRectF(0, 0, kChartWidthPx, kChartHeightPx), QRectF(0, 0, kChartWidthPx, kChartHeightPx));
-  }
-  picture->setBoundingRect(QRect(0, 0, kChartWidthPx, kChartHeightPx));
-  QRITrend->Picture = picture;
+  QRITrend->Picture = ChartPicture(scene, trend.Chart, kChartWidthPx, kChartHeightPx);
   FRow = 0;
   FReason = 0;
 }
@@ -232,20 +239,11 @@ std::shared_ptr<const QPicture> TQRAssessment::CourseOf(size_t row) {
   // commands: it prints sharp and its texts stay texts.
   TSeriesChart course = MakeSeriesChart(QStringLiteral("测试过程"));
   QGraphicsScene scene;
-  scene.addItem(course.Chart);
-  course.Chart->setBackgroundRoundness(0);
-  course.Chart->setDropShadowEnabled(false);
+  scene.addItem(course.Chart);  // the scene owns the chart from here
   SetSeriesChartFonts(course, ReportFont(QStringLiteral("宋体"), 9, true), ReportFont(QStringLiteral("Arial"), 7));
   course.Chart->legend()->setFont(ReportFont(QStringLiteral("宋体"), 7));
   FillSeriesChart(course, SeriesOfText(FRows[row].series));
-  course.Chart->resize(kCourseWidthPx, kCourseHeightPx);
-  auto picture = std::make_shared<QPicture>();
-  {
-    QPainter painter(picture.get());
-    painter.setRenderHint(QPainter::Antialiasing);
-    scene.render(&painter, QRectF(0, 0, kCourseWidthPx, kCourseHeightPx), QRectF(0, 0, kCourseWidthPx, kCourseHeightPx));
-  }
-  picture->setBoundingRect(QRect(0, 0, kCourseWidthPx, kCourseHeightPx));
+  const std::shared_ptr<const QPicture> picture = ChartPicture(scene, course.Chart, kCourseWidthPx, kCourseHeightPx);
   FCourses.emplace(row, picture);
   return picture;
 }

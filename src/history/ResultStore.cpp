@@ -173,6 +173,17 @@ std::array<std::optional<double>, 3> OhmsAt(const QSqlQuery& q, int column) {
   return out;
 }
 
+// Stores a new result: identity, kind, device, time, stored-at, the 11
+// texts, the three values, exact, the three start parameters, origin and
+// course bound in that order; synced as the team database has it or not.
+QString InsertResultSql(bool synced) {
+  return QStringLiteral(
+             "INSERT INTO results (identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7,"
+             " t8, t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, series, synced)"
+             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, %1)")
+      .arg(synced ? 1 : 0);
+}
+
 TStoredResult ResultAt(const QSqlQuery& q) {
   TStoredResult r;
   r.id = q.value(0).toLongLong();
@@ -459,10 +470,7 @@ TAddCount TResultStore::Add(const std::vector<TNewResult>& results) {
     QSqlQuery find(db);
     find.prepare(QStringLiteral("SELECT id, exact FROM results WHERE identity = ?"));
     QSqlQuery insert(db);
-    insert.prepare(QStringLiteral(
-        "INSERT INTO results (identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8,"
-        " t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, series, synced)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"));
+    insert.prepare(InsertResultSql(false));
     QSqlQuery addSeries(db);
     addSeries.prepare(QStringLiteral("UPDATE results SET series = ?, synced = 0 WHERE id = ? AND series IS NULL"));
     QSqlQuery upgrade(db);
@@ -850,10 +858,7 @@ int TResultStore::Merge(const std::vector<TStoredResult>& results) {
     QSqlQuery find(db);
     find.prepare(QStringLiteral("SELECT id, exact FROM results WHERE identity = ?"));
     QSqlQuery insert(db);
-    insert.prepare(QStringLiteral(
-        "INSERT INTO results (identity, kind, device_no, test_time, stored_at, t0, t1, t2, t3, t4, t5, t6, t7, t8,"
-        " t9, t10, ohm_a, ohm_b, ohm_c, exact, start_range, start_time, start_phase, origin, series, synced)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+    insert.prepare(InsertResultSql(true));
     QSqlQuery upgrade(db);
     upgrade.prepare(QStringLiteral("UPDATE results SET ohm_a = ?, ohm_b = ?, ohm_c = ?, exact = 1 WHERE id = ?"));
     QSqlQuery addSeries(db);

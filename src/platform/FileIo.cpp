@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -209,41 +210,33 @@ void ReplaceFileContents(const QString& fileName, const QByteArray& bytes, int n
 void ReplaceFileContentsWith(const QString& fileName, const std::function<void(const TPut& put)>& produce,
                              int newFileMode) {
   TFileReplacement file(fileName, newFileMode);
-  const int fd = ::open(Native(file.TempName()).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  int fd = ::open(Native(file.TempName()).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) throw EAppError(CannotWriteText(fileName, errno));
+  // The descriptor goes on every way out; a failed close is told below.
+  auto closeFd = qScopeGuard([&] {
+    if (fd >= 0) ::close(fd);
+  });
+  auto write = [&](const char* data, qsizetype size) {
+    if (!WriteAll(fd, data, size)) throw EAppError(CannotWriteText(fileName, errno));
+  };
   // Pieces gather in a buffer of 1 MiB that goes to the file when full.
   constexpr qsizetype kBuffer = qsizetype(1) << 20;
   QByteArray buffer;
   buffer.reserve(kBuffer);
-  auto flush = [&] {
-    if (buffer.isEmpty()) return;
-    if (!WriteAll(fd, buffer.constData(), buffer.size())) {
-      const int e = errno;
-      ::close(fd);
-      throw EAppError(CannotWriteText(fileName, e));
+  produce([&](const char* data, qsizetype size) {
+    if (buffer.size() + size > kBuffer) {
+      write(buffer.constData(), buffer.size());
+      buffer.resize(0);
     }
-    buffer.resize(0);
-  };
-  try {
-    produce([&](const char* data, qsizetype size) {
-      if (buffer.size() + size > kBuffer) flush();
-      if (size > kBuffer) {
-        if (!WriteAll(fd, data, size)) {
-          const int e = errno;
-          ::close(fd);
-          throw EAppError(CannotWriteText(fileName, e));
-        }
-        return;
-      }
+    if (size > kBuffer) {
+      write(data, size);
+    } else {
       buffer.append(data, size);
-    });
-    flush();
-  } catch (const EAppError&) {
-    throw;  // the descriptor is closed where the write failed
-  } catch (...) {
-    ::close(fd);
-    throw;
-  }
-  if (::close(fd) != 0) throw EAppError(CannotWriteText(fileName, errno));
+    }
+  });
+  write(buffer.constData(), buffer.size());
+  const int closed = ::close(fd);
+  fd = -1;
+  if (closed != 0) throw EAppError(CannotWriteText(fileName, errno));
   file.Commit();
 }

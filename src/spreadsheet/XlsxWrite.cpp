@@ -267,6 +267,27 @@ const char* const kSheetXmlTail =
     "</sheetData><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
     "footer=\"0.3\"/></worksheet>";
 
+// Opens a cell at row, col (0-based) with the style attribute, and its row
+// when it is the row's first; the cell's type and value follow. A text of
+// textLength characters longer than a cell holds is refused.
+void AppendCellStart(QByteArray& x, bool& rowOpen, int row, int col, const QByteArray& styleAttr,
+                     qsizetype textLength) {
+  if (textLength > kCellChars) {
+    throw ESpreadsheetError(QStringLiteral("第%1行第%2列的文字超过 32767 个字符，无法保存").arg(row + 1).arg(col + 1));
+  }
+  if (!rowOpen) {
+    x += "<row r=\"";
+    AppendInt(x, qsizetype(row) + 1);
+    x += "\">";
+    rowOpen = true;
+  }
+  x += "<c r=\"";
+  AppendColumn(x, col);
+  AppendInt(x, qsizetype(row) + 1);
+  x += "\"";
+  x += styleAttr;
+}
+
 QByteArray StyleAttr(int style) { return style != 0 ? " s=\"" + QByteArray::number(style) + "\"" : QByteArray(); }
 
 QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedStrings& sst) {
@@ -291,26 +312,12 @@ QByteArray SheetXml(const TSheet& sheet, int style, bool selected, TSharedString
       const TSheetCell cell{stored.kind, stored.index};
       const int c = stored.col;
       if (cell.kind == TSheetCell::Kind::Empty) continue;
-      if (!open) {
-        x += "<row r=\"";
-        AppendInt(x, qsizetype(r) + 1);
-        x += "\">";
-        open = true;
-      }
-      x += "<c r=\"";
-      AppendColumn(x, c);
-      AppendInt(x, qsizetype(r) + 1);
-      x += "\"";
-      x += styleAttr;
+      const QString* text = cell.kind == TSheetCell::Kind::Text ? &sheet.Text(cell) : nullptr;
+      AppendCellStart(x, open, int(r), c, styleAttr, text ? text->size() : 0);
       switch (cell.kind) {
         case TSheetCell::Kind::Text: {
-          const QString& text = sheet.Text(cell);
-          if (text.size() > kCellChars) {
-            throw ESpreadsheetError(
-                QStringLiteral("第%1行第%2列的文字超过 32767 个字符，无法保存").arg(r + 1).arg(c + 1));
-          }
           x += " t=\"s\"><v>";
-          AppendInt(x, sst.Of(text));
+          AppendInt(x, sst.Of(*text));
           break;
         }
         case TSheetCell::Kind::Number:
@@ -496,32 +503,35 @@ QByteArray XlsxFileBytes(const TWorkbook& book) {
 
 namespace {
 
-// A worksheet's XML made a few rows at a time as libzip asks for it, so the
-// sheet is deflated into the file as it is produced.
-class TStreamedSheet {
+// A part of the archive made piece by piece as libzip reads it (a libzip
+// source callback), so it is deflated into the file as it is produced.
+class TPulledPart {
  public:
-  TStreamedSheet(const TSheet& layout, int style, const TStreamedRows& rows)
-      : FLayout(layout), FStyle(style), FStyleAttr(StyleAttr(style)), FRows(rows) {
-    zip_error_init(&FError);
-  }
-  ~TStreamedSheet() { zip_error_fini(&FError); }
-  TStreamedSheet(const TStreamedSheet&) = delete;
-  TStreamedSheet& operator=(const TStreamedSheet&) = delete;
+  TPulledPart() { zip_error_init(&FError); }
+  virtual ~TPulledPart() { zip_error_fini(&FError); }
+  TPulledPart(const TPulledPart&) = delete;
+  TPulledPart& operator=(const TPulledPart&) = delete;
 
-  // Why a row could not be written (a text too long for a cell); empty when
+  // Why the part could not be made (a text too long for a cell); empty when
   // it was.
   const QString& Failure() const { return FFailure; }
 
   static zip_int64_t Callback(void* self, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-    return static_cast<TStreamedSheet*>(self)->Command(data, len, cmd);
+    return static_cast<TPulledPart*>(self)->Command(data, len, cmd);
   }
+
+ protected:
+  // Starts the part again from its beginning.
+  virtual void Restart() = 0;
+  // Appends the next piece to out; false once the last piece is given.
+  virtual bool Produce(QByteArray& out) = 0;
 
  private:
   zip_int64_t Command(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
     switch (cmd) {
       case ZIP_SOURCE_OPEN:
-        FNext = -1;
-        FDone = false;
+        Restart();
+        FMore = true;
         FBuffer.clear();
         FPos = 0;
         return 0;
@@ -531,8 +541,10 @@ class TStreamedSheet {
         try {
           while (given < len) {
             if (FPos == FBuffer.size()) {
-              if (FDone) break;
-              Produce();
+              if (!FMore) break;
+              FBuffer.clear();
+              FPos = 0;
+              FMore = Produce(FBuffer);
               continue;
             }
             const zip_uint64_t n = std::min<zip_uint64_t>(len - given, zip_uint64_t(FBuffer.size() - FPos));
@@ -568,14 +580,37 @@ class TStreamedSheet {
     }
   }
 
-  // The next piece: the head, a few hundred rows, or the tail.
-  void Produce() {
-    FBuffer.clear();
-    FPos = 0;
+  zip_error_t FError;
+  QString FFailure;
+  bool FMore = true;
+  QByteArray FBuffer;
+  qsizetype FPos = 0;
+};
+
+// A worksheet's XML, a few hundred rows a piece.
+class TStreamedSheet : public TPulledPart {
+ public:
+  TStreamedSheet(const TSheet& layout, int style, const TStreamedRows& rows)
+      : FLayout(layout), FStyle(style), FStyleAttr(StyleAttr(style)), FRows(rows) {}
+
+  // The shared strings, once the sheet is written: in the order the sheet
+  // refers to them (a text shared by two columns is there twice).
+  QByteArray SharedStringsXml() const {
+    TSharedStrings sst;
+    sst.strings = FShared;
+    sst.uses = FSharedUses;
+    return sst.Xml();
+  }
+
+ protected:
+  void Restart() override { FNext = -1; }
+
+  // The head, a few hundred rows, or the last rows and the tail.
+  bool Produce(QByteArray& out) override {
     if (FNext < 0) {
-      FBuffer = SheetXmlHead(FLayout, FStyle, true, FRows.count - 1, FRows.columns - 1);
+      out = SheetXmlHead(FLayout, FStyle, true, FRows.count - 1, FRows.columns - 1);
       FNext = 0;
-      return;
+      return true;
     }
     QString scratch;
     const int end = std::min(FRows.count, FNext + 256);
@@ -584,41 +619,27 @@ class TStreamedSheet {
       for (int c = 0; c < FRows.columns; ++c) {
         const QStringView text = FRows.cell(FNext, c, scratch);
         if (text.isEmpty()) continue;
-        if (text.size() > kCellChars) {
-          throw ESpreadsheetError(
-              QStringLiteral("第%1行第%2列的文字超过 32767 个字符，无法保存").arg(FNext + 1).arg(c + 1));
-        }
-        if (!open) {
-          FBuffer += "<row r=\"";
-          AppendInt(FBuffer, qsizetype(FNext) + 1);
-          FBuffer += "\">";
-          open = true;
-        }
-        FBuffer += "<c r=\"";
-        AppendColumn(FBuffer, c);
-        AppendInt(FBuffer, qsizetype(FNext) + 1);
-        FBuffer += "\"";
-        FBuffer += FStyleAttr;
+        AppendCellStart(out, open, FNext, c, FStyleAttr, text.size());
         const int shared = SharedIndex(c, text);
         if (shared >= 0) {
-          FBuffer += " t=\"s\"><v>";
-          AppendInt(FBuffer, shared);
-          FBuffer += "</v></c>";
+          out += " t=\"s\"><v>";
+          AppendInt(out, shared);
+          out += "</v></c>";
           continue;
         }
         const bool keepBlanks = text.front().isSpace() || text.back().isSpace();
-        FBuffer += keepBlanks ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">" : " t=\"inlineStr\"><is><t>";
-        AppendEscaped(FBuffer, text);
-        FBuffer += "</t></is></c>";
+        out += keepBlanks ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">" : " t=\"inlineStr\"><is><t>";
+        AppendEscaped(out, text);
+        out += "</t></is></c>";
       }
-      if (open) FBuffer += "</row>";
+      if (open) out += "</row>";
     }
-    if (FNext >= FRows.count) {
-      FBuffer += kSheetXmlTail;
-      FDone = true;
-    }
+    if (FNext < FRows.count) return true;
+    out += kSheetXmlTail;
+    return false;
   }
 
+ private:
   // A text that comes again among the last few thousand of its column (a
   // tester, a place, a value) goes to the shared strings, as spreadsheet
   // programs write them, and a reader keeps it once; a text seen once stays
@@ -642,18 +663,6 @@ class TStreamedSheet {
     return *it;
   }
 
- public:
-  // The shared strings, once the sheet is written.
-  QByteArray SharedStringsXml() const {
-    // In the order the sheet refers to them (a text shared by two columns
-    // is there twice).
-    TSharedStrings sst;
-    sst.strings = FShared;
-    sst.uses = FSharedUses;
-    return sst.Xml();
-  }
-
- private:
   static constexpr qsizetype kRemembered = 4096;
   std::vector<QHash<QString, int>> FSeen;  // a column's texts → shared index, -1 not shared yet
   std::vector<QString> FShared;
@@ -663,57 +672,23 @@ class TStreamedSheet {
   int FStyle;
   QByteArray FStyleAttr;
   const TStreamedRows& FRows;
-  zip_error_t FError;
-  QString FFailure;
   int FNext = -1;  // the next row; -1: the head comes first
-  bool FDone = false;
-  QByteArray FBuffer;
-  qsizetype FPos = 0;
 };
 
-// A part whose XML is made only when libzip reads it.
-class TLateXml {
+// A part made whole when libzip comes to it (after the parts before it).
+class TLatePart : public TPulledPart {
  public:
-  explicit TLateXml(std::function<QByteArray()> make) : FMake(std::move(make)) { zip_error_init(&FError); }
-  ~TLateXml() { zip_error_fini(&FError); }
-  TLateXml(const TLateXml&) = delete;
-  TLateXml& operator=(const TLateXml&) = delete;
+  explicit TLatePart(std::function<QByteArray()> make) : FMake(std::move(make)) {}
 
-  static zip_int64_t Callback(void* self, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-    auto* x = static_cast<TLateXml*>(self);
-    switch (cmd) {
-      case ZIP_SOURCE_OPEN:
-        x->FBytes = x->FMake();
-        x->FPos = 0;
-        return 0;
-      case ZIP_SOURCE_READ: {
-        const zip_uint64_t n = std::min<zip_uint64_t>(len, zip_uint64_t(x->FBytes.size() - x->FPos));
-        std::memcpy(data, x->FBytes.constData() + x->FPos, size_t(n));
-        x->FPos += qsizetype(n);
-        return zip_int64_t(n);
-      }
-      case ZIP_SOURCE_CLOSE: x->FBytes = QByteArray(); return 0;
-      case ZIP_SOURCE_STAT: {
-        auto* st = static_cast<zip_stat_t*>(data);
-        zip_stat_init(st);
-        st->mtime = std::time(nullptr);
-        st->valid |= ZIP_STAT_MTIME;
-        return sizeof(zip_stat_t);
-      }
-      case ZIP_SOURCE_ERROR: return zip_error_to_data(&x->FError, data, len);
-      case ZIP_SOURCE_FREE: return 0;
-      case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-      default: zip_error_set(&x->FError, ZIP_ER_OPNOTSUPP, 0); return -1;
-    }
+ protected:
+  void Restart() override {}
+  bool Produce(QByteArray& out) override {
+    out = FMake();
+    return false;
   }
 
  private:
   std::function<QByteArray()> FMake;
-  zip_error_t FError;
-  QByteArray FBytes;
-  qsizetype FPos = 0;
 };
 
 }  // namespace
@@ -751,15 +726,14 @@ void WriteXlsxStreamed(const QString& fileName, const TSheet& layout, const TStr
       },
       WorkbookParts({layout.name}, 0, true), styles);
   TStreamedSheet sheet(layout, style, rows);
-  add("xl/worksheets/sheet1.xml", zip_source_function(zip, &TStreamedSheet::Callback, &sheet));
-  // Made when libzip comes to it, after the sheet.
-  TLateXml sst([&sheet] { return sheet.SharedStringsXml(); });
-  add("xl/sharedStrings.xml", zip_source_function(zip, &TLateXml::Callback, &sst));
+  add("xl/worksheets/sheet1.xml", zip_source_function(zip, &TPulledPart::Callback, &sheet));
+  TLatePart sst([&sheet] { return sheet.SharedStringsXml(); });
+  add("xl/sharedStrings.xml", zip_source_function(zip, &TPulledPart::Callback, &sst));
   if (zip_close(zip) != 0) {
-    const QString why = sheet.Failure().isEmpty() ? QString::fromUtf8(zip_strerror(zip)) : sheet.Failure();
-    zip_discard(zip);
     // A text too long for a cell is told as it is, not as a fault of the archive.
-    if (!sheet.Failure().isEmpty()) throw ESpreadsheetError(why);
-    throw ESpreadsheetError(QStringLiteral("无法写入压缩包：%1").arg(why));
+    const QString failure = sheet.Failure();
+    if (failure.isEmpty()) fail(QString::fromUtf8(zip_strerror(zip)));
+    zip_discard(zip);
+    throw ESpreadsheetError(failure);
   }
 }

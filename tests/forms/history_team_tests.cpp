@@ -25,12 +25,7 @@ class HistoryTeam : public MainRig {
   }
   // The settings name the team database; the window opens its history.
   void UseTeam() {
-    TTeamConfig c;
-    c.enabled = true;
-    c.host = FCluster.SocketDir();
-    c.port = FCluster.Port();
-    c.name = QStringLiteral("team");
-    c.user = FCluster.User();
+    TTeamConfig c = FCluster.TeamConfig(QStringLiteral("team"));
     c.connectTimeout = 2;
     c.statementTimeout = 2;
     WriteTeamConfig(SettingsFile(), c);

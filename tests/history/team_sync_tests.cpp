@@ -57,11 +57,7 @@ class TeamSync : public ::testing::Test {
     static std::atomic<int> n{0};
     FName = QStringLiteral("team%1").arg(++n);
     ASSERT_TRUE(Cluster().CreateDatabase(FName)) << Cluster().Why().toStdString();
-    FConfig.enabled = true;
-    FConfig.host = Cluster().SocketDir();
-    FConfig.port = Cluster().Port();
-    FConfig.name = FName;
-    FConfig.user = Cluster().User();
+    FConfig = Cluster().TeamConfig(FName);
     FConfig.connectTimeout = 3;
     FConfig.statementTimeout = 3;
   }

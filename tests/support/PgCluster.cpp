@@ -143,3 +143,13 @@ bool TPgCluster::CreateDatabase(const QString& name) {
   QSqlDatabase::removeDatabase(connection);
   return ok;
 }
+
+TTeamConfig TPgCluster::TeamConfig(const QString& database) const {
+  TTeamConfig c;
+  c.enabled = true;
+  c.host = SocketDir();
+  c.port = Port();
+  c.name = database;
+  c.user = User();
+  return c;
+}

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "history/TeamStore.h"
+
 class TPgCluster {
  public:
   TPgCluster();
@@ -17,6 +19,9 @@ class TPgCluster {
   QString SocketDir() const { return FDir.path() + QStringLiteral("/socket"); }
   int Port() const { return 5439; }
   QString User() const { return QStringLiteral("qk"); }
+  // The settings that name the database on this cluster (the program's
+  // timeouts; callers shorten them).
+  TTeamConfig TeamConfig(const QString& database) const;
   // Creates a database of that name; false with Why() when it cannot.
   bool CreateDatabase(const QString& name);
   // Stops the server at once, as a crash or a power cut would

@@ -86,12 +86,7 @@ TEST_F(HistoryTool, SyncReportsWhatMovedOrWhyItCouldNot) {
   if (cluster.Why().contains(QStringLiteral("not installed"))) GTEST_SKIP() << cluster.Why().toStdString();
   ASSERT_TRUE(cluster.Why().isEmpty()) << cluster.Why().toStdString();
   ASSERT_TRUE(cluster.CreateDatabase(QStringLiteral("team")));
-  TTeamConfig c;
-  c.enabled = true;
-  c.host = cluster.SocketDir();
-  c.port = cluster.Port();
-  c.name = QStringLiteral("team");
-  c.user = cluster.User();
+  TTeamConfig c = cluster.TeamConfig(QStringLiteral("team"));
   c.connectTimeout = 2;
   {
     TIniFile ini(Settings());
